@@ -1,0 +1,58 @@
+#include "ByteCounter.h"
+
+#include <cstring>
+#include <limits>
+
+namespace hufpack {
+
+void ByteCounter::CountBlock(std::span<const std::uint8_t> block,
+                             std::array<std::uint64_t, 256>& counts)
+{
+    // 32-bit counters are enough for one block; the sums go into the 64-bit totals.
+    constexpr std::size_t kStep = std::size_t { 1 } << 30;
+    while (!block.empty()) {
+        const std::size_t size = std::min(block.size(), kStep);
+        std::uint32_t tables[4][256] {};
+        const std::uint8_t* p = block.data();
+        const std::uint8_t* const end = p + size;
+        for (; end - p >= 8; p += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            ++tables[0][word & 0xFF];
+            ++tables[1][(word >> 8) & 0xFF];
+            ++tables[2][(word >> 16) & 0xFF];
+            ++tables[3][(word >> 24) & 0xFF];
+            ++tables[0][(word >> 32) & 0xFF];
+            ++tables[1][(word >> 40) & 0xFF];
+            ++tables[2][(word >> 48) & 0xFF];
+            ++tables[3][word >> 56];
+        }
+        for (; p < end; ++p)
+            ++tables[0][*p];
+        for (int value = 0; value < 256; ++value)
+            counts[value] += std::uint64_t { tables[0][value] } + tables[1][value]
+                + tables[2][value] + tables[3][value];
+        block = block.subspan(size);
+    }
+}
+
+bool ByteCounter::CountAll()
+{
+    for (auto chunk = m_stream.ReadChunk(); !chunk.empty(); chunk = m_stream.ReadChunk())
+        CountBlock(chunk, m_counts);
+    m_stream.ClearState();
+    return !m_stream.Failed() && m_stream.Seek(0);
+}
+
+bool ByteCounter::CopyCounts(std::array<std::int32_t, 256>& counts) const
+{
+    for (const std::uint64_t count : m_counts) {
+        if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+            return false;
+    }
+    for (int value = 0; value < 256; ++value)
+        counts[value] = static_cast<std::int32_t>(m_counts[value]);
+    return true;
+}
+
+} // namespace hufpack

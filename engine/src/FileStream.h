@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace hufpack {
+
+// A buffered binary stream over one file descriptor, either for reading or for writing.
+// Single-byte Get and Put are inline and touch the descriptor only once per buffer, so the
+// coder can work a byte at a time without paying a system call, a virtual call or a sentry.
+// Errors are sticky: once a read or write fails, Failed() stays true and writes are dropped,
+// so a job checks once at the end instead of after every byte.
+class FileStream
+{
+public:
+    static constexpr int kEof = -1;
+    static constexpr std::size_t kBufferSize = std::size_t { 1 } << 20;
+
+    FileStream() = default;
+    ~FileStream();
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    // Takes ownership of an open descriptor.
+    void AttachForReading(int fd);
+    void AttachForWriting(int fd);
+    [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
+
+    // Reading.
+    int Get()
+    {
+        if (m_pos == m_end && !Refill())
+            return kEof;
+        return *m_pos++;
+    }
+    int Peek()
+    {
+        if (m_pos == m_end && !Refill())
+            return kEof;
+        return *m_pos;
+    }
+    // Hands out every buffered byte (refilling first when none is), and consumes them.
+    // Empty at the end of the file.
+    std::span<const std::uint8_t> ReadChunk();
+    // Reads up to `count` bytes; fewer only at the end of the file or on an error.
+    std::size_t Read(std::uint8_t* destination, std::size_t count);
+    [[nodiscard]] bool Eof() const { return m_eof; }
+    // Clears the end-of-file state (not a failure).
+    void ClearState() { m_eof = false; }
+
+    // Writing.
+    void Put(std::uint8_t byte)
+    {
+        if (m_pos == m_end)
+            FlushBuffer();
+        *m_pos++ = byte;
+    }
+    void Write(const std::uint8_t* source, std::size_t count);
+    bool Flush();
+
+    // Both directions.
+    bool Seek(std::int64_t offset);
+    // Size of the file as the system reports it now; -1 when it cannot tell.
+    [[nodiscard]] std::int64_t Size() const;
+    // Flushes a writing stream and closes the descriptor; false when anything failed.
+    bool Close();
+    [[nodiscard]] bool Failed() const { return m_failed; }
+
+private:
+    void Attach(int fd, bool writing);
+    bool Refill();
+    void FlushBuffer();
+    bool WriteAll(const std::uint8_t* data, std::size_t count);
+
+    int m_fd = -1;
+    bool m_writing = false;
+    bool m_eof = false;
+    bool m_failed = false;
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    // Reading: [m_pos, m_end) is unread buffered data. Writing: [buffer, m_pos) is pending
+    // output and m_end is the buffer's end. Both null until attached, so every access refills
+    // or flushes first, and an unattached stream reads as empty and fails on write.
+    std::uint8_t* m_pos = nullptr;
+    std::uint8_t* m_end = nullptr;
+};
+
+} // namespace hufpack

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "BitReader.h"
+#include "BitWriter.h"
+#include "CodeWord.h"
+#include "FileStream.h"
+#include "TreeNode.h"
+#include "hufpack/JobResult.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace hufpack {
+
+// Carries out one compression or one decompression between two open streams that it does not
+// own. Construct it, run Encode or Decode once, drop it.
+class TreeCoder
+{
+public:
+    TreeCoder(FileStream& in, FileStream& out);
+    TreeCoder(const TreeCoder&) = delete;
+    TreeCoder& operator=(const TreeCoder&) = delete;
+    ~TreeCoder();
+
+    // Compresses a source of at least one byte. TooLarge when a count or the total bits do not
+    // fit the header's signed 32-bit fields; CannotOpen when a read or write failed or the source
+    // changed between the counting pass and the coding pass.
+    JobResult Encode();
+    // Restores a compressed file. NotOurFormat when the checksum fails (with a message on
+    // standard output) or when the file is truncated or its counts disagree with its bits;
+    // CannotOpen when a read or write failed. An empty file restores to nothing.
+    JobResult Decode();
+
+    // Writes the symbol table at offset 7 of the destination and returns its size in bytes.
+    std::uint16_t WriteTable();
+    [[nodiscard]] const CodeWord& CodeFor(std::uint8_t byte) const { return *m_codes[byte]; }
+    // Builds the code tree from m_freq alone; null when no count is positive. The tree belongs to
+    // this coder.
+    TreeNode* BuildTree();
+    // Walks the tree, storing each leaf's code word and adding weight x length to the total bits.
+    void AssignCodes(const TreeNode* node, std::string code);
+
+    // The plain bit-by-bit paths (CodeFor and PutCode per byte; a GetBit-driven tree walk)
+    // instead of the table-driven ones. Both produce the same bytes; tests compare them.
+    void UseReferencePaths(bool reference) { m_reference = reference; }
+
+    void SetCounts(const std::array<std::int32_t, 256>& counts) { m_freq = counts; }
+    [[nodiscard]] std::int32_t TotalBits() const { return m_totalBits; }
+    [[nodiscard]] const CodeWord* CodeOf(std::uint8_t byte) const { return m_codes[byte].get(); }
+
+private:
+    TreeNode* NewNode(std::uint8_t symbol, std::int32_t weight);
+    TreeNode* NewNode(TreeNode* left, TreeNode* right);
+    JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
+    void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
+
+    std::array<std::unique_ptr<CodeWord>, 256> m_codes;
+    // Wraps in 32 bits, as the header stores it.
+    std::int32_t m_totalBits = 0;
+    // The same sum without wrapping, to refuse a source whose bits the header cannot hold.
+    std::int64_t m_exactBits = 0;
+    FileStream& m_in;
+    FileStream& m_out;
+    std::unique_ptr<BitReader> m_reader;
+    std::unique_ptr<BitWriter> m_writer;
+    std::array<std::int32_t, 256> m_freq {};
+    TreeNode* m_root = nullptr;
+    // Every node this coder made; a deque keeps their addresses fixed as it grows.
+    std::deque<TreeNode> m_nodes;
+    bool m_reference = false;
+};
+
+} // namespace hufpack

@@ -1,0 +1,191 @@
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace hufpack::test {
+
+Bytes BytesOf(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes FromHex(std::string_view hex)
+{
+    Bytes bytes;
+    int pending = -1;
+    for (const char c : hex) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            continue;
+        if (pending < 0) {
+            pending = digit;
+        } else {
+            bytes.push_back(static_cast<std::uint8_t>(pending * 16 + digit));
+            pending = -1;
+        }
+    }
+    if (pending >= 0)
+        throw std::invalid_argument("odd number of hex digits");
+    return bytes;
+}
+
+std::string ToHex(const Bytes& bytes)
+{
+    std::string text;
+    char byte[4];
+    for (const std::uint8_t b : bytes) {
+        std::snprintf(byte, sizeof byte, "%02X ", b);
+        text += byte;
+    }
+    if (!text.empty())
+        text.pop_back();
+    return text;
+}
+
+Bytes ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+ScratchDir::ScratchDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "hufpack-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a scratch folder");
+    m_path = pattern;
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string ScratchDir::operator/(std::string_view name) const
+{
+    return (m_path / name).string();
+}
+
+std::vector<std::string> ScratchDir::List() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Bytes SkewedBytes(std::size_t size, std::uint64_t seed)
+{
+    std::mt19937_64 random(seed);
+    // Geometric: value k about twice as likely as value k + 1, over a shuffled alphabet.
+    std::vector<std::uint8_t> alphabet(256);
+    for (int i = 0; i < 256; ++i)
+        alphabet[i] = static_cast<std::uint8_t>(i);
+    std::shuffle(alphabet.begin(), alphabet.end(), random);
+    std::geometric_distribution<int> rank(0.3 + (seed % 5) * 0.1);
+    std::uniform_int_distribution<int> runLength(1, 24);
+    std::bernoulli_distribution startRun(0.05);
+    Bytes bytes;
+    bytes.reserve(size);
+    while (bytes.size() < size) {
+        const std::uint8_t value = alphabet[std::min(rank(random), 255)];
+        const int copies = startRun(random) ? runLength(random) : 1;
+        for (int i = 0; i < copies && bytes.size() < size; ++i)
+            bytes.push_back(value);
+    }
+    return bytes;
+}
+
+TextGenerator::TextGenerator(std::uint64_t seed) : m_random(seed)
+{
+    constexpr int kWords = 4096;
+    std::geometric_distribution<int> wordLength(0.25);
+    std::discrete_distribution<int> letter({ 8.2, 1.5, 2.8, 4.3, 12.7, 2.2, 2.0, 6.1, 7.0,
+                                             0.2, 0.8, 4.0, 2.4, 6.7,  7.5, 1.9, 0.1, 6.0,
+                                             6.3, 9.1, 2.8, 1.0, 2.4,  0.2, 2.0, 0.1 });
+    for (int i = 0; i < kWords; ++i) {
+        std::string word;
+        const int length = 1 + std::min(wordLength(m_random), 14);
+        for (int k = 0; k < length; ++k)
+            word += static_cast<char>('a' + letter(m_random));
+        if (i % 7 == 0)
+            word[0] = static_cast<char>(word[0] - 'a' + 'A');
+        m_words.push_back(word);
+    }
+    // Zipf: the word of rank r has weight 1 / (r + 1).
+    std::vector<double> weights(kWords);
+    for (int r = 0; r < kWords; ++r)
+        weights[r] = 1.0 / (r + 1);
+    m_pick = std::discrete_distribution<int>(weights.begin(), weights.end());
+}
+
+Bytes TextGenerator::Next(std::size_t size)
+{
+    std::uniform_int_distribution<int> punctuation(0, 99);
+    Bytes bytes;
+    bytes.reserve(size + 32);
+    while (bytes.size() < size) {
+        const std::string& word = m_words[m_pick(m_random)];
+        bytes.insert(bytes.end(), word.begin(), word.end());
+        m_lineLength += static_cast<int>(word.size()) + 1;
+        const int mark = punctuation(m_random);
+        if (mark < 6)
+            bytes.push_back(',');
+        else if (mark < 9)
+            bytes.push_back('.');
+        if (m_lineLength > 72) {
+            bytes.push_back('\n');
+            m_lineLength = 0;
+        } else {
+            bytes.push_back(' ');
+        }
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+Bytes TextLikeBytes(std::size_t size, std::uint64_t seed)
+{
+    return TextGenerator(seed).Next(size);
+}
+
+Bytes FibonacciBytes(int distinctValues)
+{
+    Bytes bytes;
+    std::uint64_t a = 1;
+    std::uint64_t b = 1;
+    for (int value = 0; value < distinctValues; ++value) {
+        bytes.insert(bytes.end(), a, static_cast<std::uint8_t>(value));
+        const std::uint64_t next = a + b;
+        a = b;
+        b = next;
+    }
+    return bytes;
+}
+
+} // namespace hufpack::test
