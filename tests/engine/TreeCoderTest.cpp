@@ -3,6 +3,7 @@
 #include "Format.h"
 #include "NodeHeap.h"
 #include "TestSupport.h"
+#include "hufpack/FileJobs.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -330,6 +331,45 @@ TEST(Decode, FastAndReferenceAgreeOnCraftedFiles)
         const Coded reference = Decode(file, Path::Reference);
         EXPECT_EQ(fast.result, reference.result);
         EXPECT_TRUE(fast.bytes == reference.bytes) << "same bytes from both decoders";
+    }
+}
+
+} // namespace
+} // namespace hufpack
+
+namespace hufpack {
+namespace {
+
+// Sparse files of 2 GiB: no disk space, one read of the counting pass each.
+TEST(Encode, RefusesSourcesTheHeaderCannotHold)
+{
+    constexpr off_t kTwoGiB = off_t { 1 } << 31;
+    struct Case
+    {
+        const char* why;
+        off_t zeros;
+        bool trailingByte;
+    };
+    const Case cases[] = {
+        { "a count past INT32_MAX", kTwoGiB, false },
+        { "counts that fit, total bits INT32_MAX + 1", kTwoGiB - 1, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        test::ScratchDir dir;
+        const std::string source = dir / "huge";
+        const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, c.zeros), 0);
+        if (c.trailingByte) {
+            ASSERT_EQ(::pwrite(fd, "a", 1, c.zeros), 1);
+        }
+        ::close(fd);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(EncodeFile(source, dir / "packed"), JobResult::TooLarge);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(dir.List(), std::vector<std::string> { "huge" })
+            << "nothing is written for a source the format cannot hold";
     }
 }
 
