@@ -1,0 +1,74 @@
+// A write that fails after the files are open (here: the file size limit, which fails write()
+// with EFBIG the way a full disk fails it with ENOSPC) must be reported, and must not cost the
+// old destination its bytes.
+
+#include "TestSupport.h"
+#include "hufpack/FileJobs.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/resource.h>
+
+namespace hufpack {
+namespace {
+
+// Lowers the file size limit for the scope; the kernel then fails writes past it.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+
+private:
+    rlimit m_saved {};
+};
+
+test::Bytes RandomBytes(std::size_t size)
+{
+    std::mt19937_64 random(5);
+    test::Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+TEST(WriteFailure, IsReportedAndTheDestinationKeepsItsBytes)
+{
+    test::ScratchDir dir;
+    const test::Bytes source = RandomBytes(3 << 20);
+    test::WriteFile(dir / "source", source);
+    test::WriteFile(dir / "packed", test::BytesOf("old packed"));
+    test::WriteFile(dir / "restored", test::BytesOf("old restored"));
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(EncodeFile(dir / "source", dir / "good"), JobResult::Done);
+    const auto before = dir.List();
+
+    JobResult encoded;
+    JobResult decoded;
+    {
+        const FileSizeLimit limit(1 << 20);
+        encoded = EncodeFile(dir / "source", dir / "packed");
+        decoded = DecodeFile(dir / "good", dir / "restored");
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(encoded, JobResult::CannotOpen) << "a failed write is not success";
+    EXPECT_EQ(decoded, JobResult::CannotOpen) << "a failed write is not success";
+    EXPECT_EQ(test::ReadFile(dir / "packed"), test::BytesOf("old packed"));
+    EXPECT_EQ(test::ReadFile(dir / "restored"), test::BytesOf("old restored"));
+    EXPECT_EQ(dir.List(), before) << "no temporary file is left behind";
+}
+
+} // namespace
+} // namespace hufpack
