@@ -1,0 +1,197 @@
+// The hufpack tool as a user runs it: exit statuses, messages, and what it does to the files.
+
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace hufpack {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::BytesOf;
+
+struct CliRun
+{
+    int status; // the exit status, or -1 when the tool did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string TextOf(const fs::path& path)
+{
+    const Bytes bytes = test::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the tool with `args`, its standard output and error going to files of their own.
+CliRun RunCli(const std::vector<std::string>& args)
+{
+    const char* tool = std::getenv("HUFPACK_CLI");
+    if (!tool) {
+        ADD_FAILURE() << "HUFPACK_CLI does not name the hufpack tool";
+        return { -1, {}, {} };
+    }
+    const test::ScratchDir logs;
+    std::vector<std::string> words { tool };
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (logs / "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (logs / "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot run " << tool;
+        return { -1, {}, {} };
+    }
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0) { }
+    const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return { status, TextOf(logs / "out"), TextOf(logs / "err") };
+}
+
+const Bytes kPrecious = BytesOf("an old file the tool must not touch");
+
+TEST(Cli, RoundTripOfAMegabyteRestoresEveryByte)
+{
+    test::ScratchDir dir;
+    const Bytes source = test::TextLikeBytes(1 << 20, 11);
+    test::WriteFile(dir / "source", source);
+    const CliRun encoded = RunCli({ "encode", dir / "source", dir / "packed" });
+    EXPECT_EQ(encoded.status, 0) << "a finished job exits 0: " << encoded.err;
+    EXPECT_EQ(encoded.out, "Done.\n") << "a finished job says Done.";
+    EXPECT_EQ(encoded.err, "") << "success prints nothing on standard error";
+    EXPECT_LT(fs::file_size(dir / "packed"), source.size()) << "text compresses";
+    const CliRun decoded = RunCli({ "decode", dir / "packed", dir / "restored" });
+    EXPECT_EQ(decoded.status, 0) << "a finished job exits 0: " << decoded.err;
+    EXPECT_EQ(decoded.out, "Done.\n") << "a finished job says Done.";
+    EXPECT_TRUE(test::ReadFile(dir / "restored") == source) << "decoding restores the source";
+}
+
+TEST(Cli, FailedJobsExitWithTheirStatusAndMessage)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "plain", BytesOf("plain text, never compressed"));
+    fs::create_hard_link(dir / "plain", dir / "hard");
+    const struct
+    {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        { { "encode", dir / "absent", dir / "out" },
+          1,
+          "The source file cannot be opened / destination file cannot be written" },
+        { { "decode", dir / "absent", dir / "out" },
+          1,
+          "The source file cannot be opened / destination file cannot be written" },
+        { { "encode", dir / "plain", dir / "absent/out" },
+          1,
+          "The source file cannot be opened / destination file cannot be written" },
+        { { "decode", dir / "plain", dir / "out" },
+          3,
+          "You must only decode a file encoded by this program." },
+        { { "encode", dir / "plain", dir / "plain" },
+          5,
+          "Please select a different destination file." },
+        { { "decode", dir / "plain", dir / "plain", "-f" },
+          5,
+          "Please select a different destination file." },
+        { { "encode", dir / "plain", dir / "hard" },
+          5,
+          "Please select a different destination file." },
+    };
+    const auto before = dir.List();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
+        const CliRun run = RunCli(c.args);
+        EXPECT_EQ(run.status, c.status) << "each failure has its own exit status";
+        EXPECT_NE(run.err.find(c.message), std::string::npos)
+            << "the failure is explained on standard error, got: " << run.err;
+        EXPECT_EQ(dir.List(), before) << "a failed job creates nothing";
+        EXPECT_EQ(TextOf(dir / "plain"), "plain text, never compressed") << "source untouched";
+    }
+}
+
+TEST(Cli, AnExistingDestinationIsReplacedOnlyWithForce)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    test::WriteFile(dir / "packed", kPrecious);
+    const CliRun refused = RunCli({ "encode", dir / "source", dir / "packed" });
+    EXPECT_EQ(refused.status, 1) << "an existing destination needs -f";
+    EXPECT_NE(refused.err.find("already exists"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "") << "no job was run";
+    EXPECT_EQ(test::ReadFile(dir / "packed"), kPrecious) << "the destination is unchanged";
+
+    for (const char* force : { "-f", "--force" }) {
+        SCOPED_TRACE(force);
+        test::WriteFile(dir / "packed", kPrecious);
+        const CliRun forced = RunCli({ "encode", dir / "source", dir / "packed", force });
+        EXPECT_EQ(forced.status, 0) << "-f replaces the destination: " << forced.err;
+        test::WriteFile(dir / "restored", kPrecious);
+        const CliRun restored = RunCli({ force, "decode", dir / "packed", dir / "restored" });
+        EXPECT_EQ(restored.status, 0) << "the option may come first: " << restored.err;
+        EXPECT_EQ(test::ReadFile(dir / "restored"), BytesOf("abracadabra"))
+            << "the replaced destination holds the round trip";
+    }
+}
+
+TEST(Cli, HelpVersionAndUsageErrors)
+{
+    for (const char* option : { "--help", "-h", "--version", "-V" }) {
+        SCOPED_TRACE(option);
+        const CliRun run = RunCli({ option });
+        EXPECT_EQ(run.status, 0) << "asking for information is not an error";
+        EXPECT_NE(run.out.find("hufpack"), std::string::npos) << "it goes to standard output";
+        EXPECT_EQ(run.err, "") << "nothing goes to standard error";
+    }
+    EXPECT_NE(RunCli({ "--help" }).out.find("encode SOURCE DEST"), std::string::npos)
+        << "help shows the usage";
+    EXPECT_EQ(RunCli({ "--version" }).out.rfind("hufpack ", 0), 0u) << "version names the tool";
+
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abc"));
+    const std::vector<std::vector<std::string>> misuses = {
+        {},
+        { "--bogus" },
+        { "encode", dir / "source", dir / "out", "-x" },
+        { "encode" },
+        { "encode", dir / "source" },
+        { "decode", dir / "source", dir / "out", dir / "more" },
+        { "squash", dir / "source", dir / "out" },
+    };
+    for (const auto& args : misuses) {
+        std::string line;
+        for (const auto& arg : args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        const CliRun run = RunCli(args);
+        EXPECT_EQ(run.status, 2) << "wrong usage exits 2";
+        EXPECT_NE(run.err.find("Usage"), std::string::npos) << "the usage goes to standard error";
+        EXPECT_EQ(run.out, "") << "no job was run";
+        EXPECT_EQ(dir.List(), std::vector<std::string> { "source" }) << "nothing is written";
+    }
+}
+
+} // namespace
+} // namespace hufpack

@@ -1,0 +1,523 @@
+// The file jobs on the real file system: what they write, what they print, and that a job that
+// fails leaves the destination, its folder and the source exactly as they were.
+
+#include "hufpack/FileJobs.h"
+
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hufpack {
+
+// Failure messages name a result by value and text instead of by its bytes.
+[[maybe_unused]] static void PrintTo(JobResult result, std::ostream* out)
+{
+    *out << static_cast<int>(result) << " (" << ResultMessage(result) << ")";
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::BytesOf;
+using test::FromHex;
+using Job = JobResult (*)(const std::string&, const std::string&);
+
+// "abracadabra" compressed: header, five table entries (a 5, b 2, c 1, d 1, r 2), 23 code bits.
+const Bytes kAbra = FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 00 "
+                            "64 01 00 00 00 72 02 00 00 00 6E 8A DC");
+const Bytes kPrecious = BytesOf("the old destination, which a failed job must not touch");
+
+struct Outcome
+{
+    JobResult result;
+    std::string printed;
+};
+
+// Runs a job and collects what it prints on standard output.
+Outcome RunJob(Job job, const std::string& source, const std::string& destination)
+{
+    testing::internal::CaptureStdout();
+    const JobResult result = job(source, destination);
+    return { result, testing::internal::GetCapturedStdout() };
+}
+
+// Everything under `root`, sub-folders included, so a stray temporary file anywhere shows too.
+// Links are listed, never followed.
+void AddTree(const fs::path& root, const fs::path& folder, std::vector<std::string>& names)
+{
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().lexically_relative(root).string());
+        if (fs::is_directory(entry.symlink_status()))
+            AddTree(root, entry.path(), names);
+    }
+}
+
+std::vector<std::string> Tree(const fs::path& root)
+{
+    std::vector<std::string> names;
+    AddTree(root, root, names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// A header whose checksum is right for its fields: the low 8 bits of table size + total bits.
+Bytes Header(std::int32_t totalBits, std::int16_t tableSize)
+{
+    const auto bits = static_cast<std::uint32_t>(totalBits);
+    const auto table = static_cast<std::uint16_t>(tableSize);
+    const auto sum = bits + static_cast<std::uint32_t>(static_cast<std::int32_t>(tableSize));
+    return { static_cast<std::uint8_t>(sum),        static_cast<std::uint8_t>(bits),
+             static_cast<std::uint8_t>(bits >> 8),  static_cast<std::uint8_t>(bits >> 16),
+             static_cast<std::uint8_t>(bits >> 24), static_cast<std::uint8_t>(table),
+             static_cast<std::uint8_t>(table >> 8) };
+}
+
+Bytes Entry(std::uint8_t value, std::int32_t count)
+{
+    const auto c = static_cast<std::uint32_t>(count);
+    return { value, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+             static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 24) };
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Changed(Bytes bytes, std::size_t at, std::uint8_t value)
+{
+    bytes.at(at) = value;
+    return bytes;
+}
+
+class Umask
+{
+public:
+    explicit Umask(mode_t mask) : m_saved(::umask(mask)) { }
+    ~Umask() { ::umask(m_saved); }
+
+private:
+    mode_t m_saved;
+};
+
+class WorkingDirectory
+{
+public:
+    explicit WorkingDirectory(const fs::path& path) : m_saved(fs::current_path())
+    {
+        fs::current_path(path);
+    }
+    ~WorkingDirectory() { fs::current_path(m_saved); }
+
+private:
+    fs::path m_saved;
+};
+
+TEST(FileJobsSuccess, RoundTripRestoresEverySourceByteForByte)
+{
+    Bytes allValues;
+    for (int i = 0; i < 256 * 3; ++i)
+        allValues.push_back(static_cast<std::uint8_t>(i * 7));
+    const std::vector<std::pair<const char*, Bytes>> sources = {
+        { "one byte", BytesOf("x") },
+        { "one value repeated", Bytes(1000, 0xFF) },
+        { "only spaces", BytesOf("     ") },
+        { "abracadabra", BytesOf("abracadabra") },
+        { "every byte value", allValues },
+        { "skewed", test::SkewedBytes(200000, 3) },
+        { "text", test::TextLikeBytes(300000, 4) },
+    };
+    for (const auto& [name, bytes] : sources) {
+        SCOPED_TRACE(name);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "source", bytes);
+        const Outcome encoded = RunJob(EncodeFile, dir / "source", dir / "packed");
+        ASSERT_EQ(encoded.result, JobResult::Done);
+        EXPECT_EQ(encoded.printed, "Done.\n") << "a finished job reports Done.";
+        const Outcome decoded = RunJob(DecodeFile, dir / "packed", dir / "restored");
+        ASSERT_EQ(decoded.result, JobResult::Done);
+        EXPECT_EQ(decoded.printed, "Done.\n") << "a finished job reports Done.";
+        EXPECT_TRUE(test::ReadFile(dir / "restored") == bytes) << "decoding restores the source";
+        EXPECT_EQ(dir.List(), (std::vector<std::string> { "packed", "restored", "source" }))
+            << "a job leaves only its destination behind";
+    }
+}
+
+TEST(FileJobsSuccess, ReplacingALongerDestinationLeavesOnlyTheNewBytes)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    test::WriteFile(dir / "packed", Bytes(10000, 'Z'));
+    test::WriteFile(dir / "restored", Bytes(10000, 'Z'));
+    ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / "packed").result, JobResult::Done);
+    EXPECT_EQ(test::ReadFile(dir / "packed"), kAbra)
+        << "the destination holds exactly the compressed file (header, table in byte order, "
+           "code bits MSB first), nothing of its old tail";
+    ASSERT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result, JobResult::Done);
+    EXPECT_EQ(test::ReadFile(dir / "restored"), BytesOf("abracadabra"))
+        << "the destination holds exactly the restored file, nothing of its old tail";
+}
+
+TEST(FileJobsSuccess, EmptyFilesGiveEmptyFiles)
+{
+    for (const Job job : { EncodeFile, DecodeFile }) {
+        SCOPED_TRACE(job == EncodeFile ? "encode" : "decode");
+        test::ScratchDir dir;
+        test::WriteFile(dir / "empty", {});
+        test::WriteFile(dir / "old", kPrecious);
+        for (const char* destination : { "new", "old" }) {
+            const Outcome outcome = RunJob(job, dir / "empty", dir / destination);
+            EXPECT_EQ(outcome.result, JobResult::Done) << "an empty source is a complete job";
+            EXPECT_EQ(outcome.printed, "Done.\n") << "a finished job reports Done.";
+            ASSERT_TRUE(fs::is_regular_file(dir / destination)) << destination;
+            EXPECT_EQ(fs::file_size(dir / destination), 0u)
+                << "an empty source gives an empty destination: " << destination;
+        }
+    }
+}
+
+TEST(FileJobsFailure, AFailedJobLeavesTheDestinationAsItWas)
+{
+    using Maker = std::function<std::string(const test::ScratchDir&)>;
+    const Maker absent = [](const test::ScratchDir& dir) { return dir / "absent"; };
+    const Maker folder = [](const test::ScratchDir& dir) {
+        fs::create_directory(dir / "folder");
+        return dir / "folder";
+    };
+    const Maker fifo = [](const test::ScratchDir& dir) {
+        EXPECT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+        return dir / "fifo";
+    };
+    const Maker devNull = [](const test::ScratchDir&) { return std::string("/dev/null"); };
+    const auto file = [](Bytes bytes) -> Maker {
+        return [bytes](const test::ScratchDir& dir) {
+            test::WriteFile(dir / "source", bytes);
+            return dir / "source";
+        };
+    };
+    struct Case
+    {
+        const char* name;
+        Job job;
+        Maker source;
+        const char* destination; // inside the scratch folder
+        JobResult expected;
+        const char* printed;
+    };
+    const Case cases[] = {
+        { "encode a missing source", EncodeFile, absent, "out", JobResult::CannotOpen, "" },
+        { "decode a missing source", DecodeFile, absent, "out", JobResult::CannotOpen, "" },
+        { "encode an empty source name", EncodeFile, [](auto&) { return std::string(); }, "out",
+          JobResult::CannotOpen, "" },
+        { "encode a folder", EncodeFile, folder, "out", JobResult::CannotOpen, "" },
+        { "decode a folder", DecodeFile, folder, "out", JobResult::CannotOpen, "" },
+        { "encode a FIFO", EncodeFile, fifo, "out", JobResult::CannotOpen, "" },
+        { "decode a FIFO", DecodeFile, fifo, "out", JobResult::CannotOpen, "" },
+        { "encode /dev/null", EncodeFile, devNull, "out", JobResult::CannotOpen, "" },
+        { "decode /dev/null", DecodeFile, devNull, "out", JobResult::CannotOpen, "" },
+        { "decode a bad checksum", DecodeFile, file(Changed(kAbra, 0, 0x2F)), "out",
+          JobResult::NotOurFormat, "Bad checksum.  Invalid format........Done.\n" },
+        { "decode a truncated file", DecodeFile, file(Bytes(kAbra.begin(), kAbra.end() - 1)), "out",
+          JobResult::NotOurFormat, "Done.\n" },
+        { "encode into a missing folder", EncodeFile, file(BytesOf("abracadabra")), "absent/out",
+          JobResult::CannotOpen, "" },
+        { "decode into a missing folder", DecodeFile, file(kAbra), "absent/out",
+          JobResult::CannotOpen, "" },
+    };
+    // A FIFO source opened for a blocking read would wait for a writer forever.
+    ::alarm(60);
+    for (const Case& c : cases) {
+        for (const bool existing : { true, false }) {
+            SCOPED_TRACE(std::string(c.name) + (existing ? ", existing" : ", missing")
+                         + " destination");
+            test::ScratchDir dir;
+            const std::string source = c.source(dir);
+            const std::string destination = dir / c.destination;
+            if (existing && !fs::exists(fs::path(destination).parent_path()))
+                continue;
+            if (existing)
+                test::WriteFile(destination, kPrecious);
+            const auto before = Tree(dir.Path());
+            const Bytes sourceBefore
+                = fs::is_regular_file(source) ? test::ReadFile(source) : Bytes {};
+
+            const Outcome outcome = RunJob(c.job, source, destination);
+            EXPECT_EQ(outcome.result, c.expected);
+            EXPECT_EQ(outcome.printed, c.printed)
+                << "Done. is printed only by a job that opened both files";
+            if (existing) {
+                EXPECT_EQ(test::ReadFile(destination), kPrecious)
+                    << "a failed job keeps the old destination's bytes";
+            } else {
+                EXPECT_FALSE(fs::exists(fs::symlink_status(destination)))
+                    << "a failed job creates no destination";
+            }
+            EXPECT_EQ(Tree(dir.Path()), before) << "a failed job leaves no temporary file";
+            if (fs::is_regular_file(source)) {
+                EXPECT_TRUE(test::ReadFile(source) == sourceBefore) << "the source is only read";
+            }
+        }
+    }
+    ::alarm(0);
+}
+
+TEST(FileJobsFailure, AReadOnlyFolderRefusesTheJob)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "running as root, which may write into a read-only folder";
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    fs::create_directory(dir / "locked");
+    test::WriteFile(dir / "locked/old", kPrecious);
+    ::chmod((dir / "locked").c_str(), 0555);
+    const auto before = Tree(dir.Path());
+    for (const char* destination : { "locked/old", "locked/new" }) {
+        SCOPED_TRACE(destination);
+        EXPECT_EQ(RunJob(EncodeFile, dir / "source", dir / destination).result,
+                  JobResult::CannotOpen)
+            << "no temporary file can be made beside the destination";
+    }
+    EXPECT_EQ(test::ReadFile(dir / "locked/old"), kPrecious) << "the old destination is kept";
+    EXPECT_EQ(Tree(dir.Path()), before) << "nothing is created in a read-only folder";
+}
+
+TEST(FileJobsFailure, AReadOnlyDestinationIsReplacedOnlyByWhoMayWriteIt)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    test::WriteFile(dir / "packed", kPrecious);
+    ::chmod((dir / "packed").c_str(), 0444);
+    const auto before = Tree(dir.Path());
+    const JobResult result = RunJob(EncodeFile, dir / "source", dir / "packed").result;
+    if (::geteuid() == 0) {
+        // Root may open the file for writing, so the file is its to replace.
+        EXPECT_EQ(result, JobResult::Done) << "root may write a read-only file";
+        EXPECT_EQ(test::ReadFile(dir / "packed"), kAbra) << "the file gets the new bytes";
+    } else {
+        EXPECT_EQ(result, JobResult::CannotOpen) << "a read-only file is not replaced";
+        EXPECT_EQ(test::ReadFile(dir / "packed"), kPrecious) << "the old bytes are kept";
+    }
+    EXPECT_EQ(ModeOf(dir / "packed"), 0444u) << "the file stays read-only";
+    EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
+}
+
+TEST(FileJobsFailure, ADestinationThatIsNotAFileIsNotReplaced)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    fs::create_directory(dir / "folder");
+    test::WriteFile(dir / "folder/inside", kPrecious);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const auto before = Tree(dir.Path());
+    ::alarm(60); // opening the FIFO for writing would wait for a reader
+    for (const char* destination : { "folder", "fifo" }) {
+        SCOPED_TRACE(destination);
+        EXPECT_EQ(RunJob(EncodeFile, dir / "source", dir / destination).result,
+                  JobResult::CannotOpen)
+            << "only a regular file is replaced";
+    }
+    ::alarm(0);
+    EXPECT_TRUE(fs::is_directory(dir / "folder")) << "the folder stays a folder";
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo")) << "the FIFO stays a FIFO";
+    EXPECT_EQ(test::ReadFile(dir / "folder/inside"), kPrecious) << "the folder's file is kept";
+    EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
+}
+
+TEST(FileJobsPermissions, AReplacedDestinationKeepsItsModeAndANewOneFollowsTheUmask)
+{
+    for (const mode_t mode : { 0640, 0600, 0755, 0604 }) {
+        SCOPED_TRACE(mode);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "source", BytesOf("abracadabra"));
+        test::WriteFile(dir / "packed", kPrecious);
+        ASSERT_EQ(::chmod((dir / "packed").c_str(), mode), 0);
+        ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / "packed").result, JobResult::Done);
+        EXPECT_EQ(ModeOf(dir / "packed"), mode) << "replacing a file keeps its permissions";
+    }
+    for (const mode_t mask : { 022, 077, 002 }) {
+        SCOPED_TRACE(mask);
+        const Umask umask(mask);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "source", BytesOf("abracadabra"));
+        ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / "packed").result, JobResult::Done);
+        ASSERT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result, JobResult::Done);
+        EXPECT_EQ(ModeOf(dir / "packed"), 0666 & ~mask) << "a new file gets 0666 less the umask";
+        EXPECT_EQ(ModeOf(dir / "restored"), 0666 & ~mask) << "a new file gets 0666 less the umask";
+    }
+}
+
+TEST(FileJobsLinks, ASymbolicLinkDestinationReplacesItsTargetAndStaysALink)
+{
+    struct Case
+    {
+        const char* name;
+        const char* link;
+        const char* target; // as stored in the link
+        const char* targetFile; // inside the scratch folder
+        bool targetExists;
+    };
+    const Case cases[] = {
+        { "relative link", "link", "target", "target", true },
+        { "link into a sub-folder", "link", "sub/target", "sub/target", true },
+        { "link to a link", "link", "middle", "target", true },
+        { "dangling link", "link", "made", "made", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ScratchDir dir;
+        fs::create_directory(dir / "sub");
+        test::WriteFile(dir / "source", BytesOf("abracadabra"));
+        if (c.targetExists)
+            test::WriteFile(dir / c.targetFile, kPrecious);
+        if (std::string(c.target) == "middle")
+            fs::create_symlink("target", dir / "middle");
+        fs::create_symlink(c.target, dir / c.link);
+        ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / c.link).result, JobResult::Done);
+        EXPECT_TRUE(fs::is_symlink(dir / c.link)) << "the link stays a link";
+        EXPECT_EQ(fs::read_symlink(dir / c.link), c.target) << "the link still points there";
+        EXPECT_EQ(test::ReadFile(dir / c.targetFile), kAbra) << "the target gets the new bytes";
+        EXPECT_FALSE(fs::is_symlink(dir / c.targetFile)) << "the target is a file";
+        for (const auto& name : Tree(dir.Path()))
+            EXPECT_EQ(name.find(".hufpack-"), std::string::npos) << "left behind: " << name;
+    }
+}
+
+TEST(FileJobsLinks, ALoopOfLinksIsRefused)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    fs::create_symlink("loop", dir / "loop");
+    const auto before = Tree(dir.Path());
+    EXPECT_EQ(RunJob(EncodeFile, dir / "source", dir / "loop").result, JobResult::CannotOpen)
+        << "a link that never reaches a file names no destination";
+    EXPECT_TRUE(fs::is_symlink(dir / "loop")) << "the link is kept";
+    EXPECT_EQ(Tree(dir.Path()), before) << "nothing is created";
+}
+
+TEST(FileJobsSameFile, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten)
+{
+    test::ScratchDir dir;
+    const WorkingDirectory cwd(dir.Path());
+    test::WriteFile(dir / "a", kAbra);
+    fs::create_hard_link(dir / "a", dir / "hard");
+    fs::create_symlink("a", dir / "soft");
+    const std::pair<std::string, std::string> names[] = {
+        { dir / "a", dir / "a" }, { "a", dir / "a" }, { dir / "a", "a" },
+        { "./a", "a" },           { "a", "a" },       { "a", "hard" },
+        { dir / "hard", "a" },    { "a", "soft" },    { "soft", "a" },
+        { "a", "./sub/../a" },
+    };
+    fs::create_directory(dir / "sub");
+    const auto before = Tree(dir.Path());
+    for (const Job job : { EncodeFile, DecodeFile }) {
+        for (const auto& [source, destination] : names) {
+            SCOPED_TRACE(std::string(job == EncodeFile ? "encode " : "decode ") + source + " "
+                         + destination);
+            const Outcome outcome = RunJob(job, source, destination);
+            EXPECT_EQ(outcome.result, JobResult::SameFile) << "one file is not two files";
+            EXPECT_EQ(outcome.printed, "") << "a refused job reports nothing done";
+            EXPECT_EQ(test::ReadFile(dir / "a"), kAbra) << "the source is untouched";
+            EXPECT_EQ(Tree(dir.Path()), before) << "nothing is written";
+        }
+    }
+}
+
+TEST(FileJobsDecode, DamagedFilesAreNotOurFormat)
+{
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (std::size_t length = 1; length < kAbra.size(); ++length)
+        files.emplace_back("first " + std::to_string(length) + " bytes",
+                           Bytes(kAbra.begin(), kAbra.begin() + length));
+    files.emplace_back("table past the end", Concat({ Header(0, 0x7FFF), Entry('a', 0) }));
+    files.emplace_back("table of 2 entries, 1 present", Concat({ Header(8, 10), Entry('a', 1) }));
+    files.emplace_back("bits but no table", Concat({ Header(8, 0), FromHex("00") }));
+    files.emplace_back("bits but a zero count",
+                       Concat({ Header(8, 5), Entry('a', 0), FromHex("00") }));
+    files.emplace_back("bits but a negative count",
+                       Concat({ Header(8, 5), Entry('a', -1), FromHex("00") }));
+    files.emplace_back("bits and a negative table size", Concat({ Header(5, -5), FromHex("00") }));
+    files.emplace_back("more bits than the file holds", Changed(Changed(kAbra, 1, 48), 0, 25 + 48));
+    // A lone value's code is all 0 bits, so a stream cut short reads as if padded with 0s.
+    files.emplace_back("a lone value's stream cut short",
+                       Concat({ Header(16, 5), Entry('a', 16), FromHex("00") }));
+    files.emplace_back("a lone value's stream missing", Concat({ Header(16, 5), Entry('a', 16) }));
+    files.emplace_back("one bit too few", Changed(Changed(kAbra, 1, 22), 0, 25 + 22));
+    // The checksum covers only the header, so a changed count keeps it right.
+    for (const auto& [offset, count] :
+         { std::pair { 8, 4 }, { 8, 6 }, { 13, 1 }, { 18, 2 }, { 28, 3 }, { 9, 1 } })
+        files.emplace_back("count at " + std::to_string(offset) + " set to "
+                               + std::to_string(count),
+                           Changed(kAbra, offset, static_cast<std::uint8_t>(count)));
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name + ": " + test::ToHex(bytes));
+        test::ScratchDir dir;
+        test::WriteFile(dir / "packed", bytes);
+        test::WriteFile(dir / "restored", kPrecious);
+        const auto before = Tree(dir.Path());
+        EXPECT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result,
+                  JobResult::NotOurFormat)
+            << "a file that does not decode to its own table is not ours";
+        EXPECT_EQ(test::ReadFile(dir / "restored"), kPrecious) << "the destination is untouched";
+        EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
+    }
+}
+
+TEST(FileJobsDecode, OddButConsistentFilesDecode)
+{
+    const Bytes bits = FromHex("6E 8A DC");
+    const struct
+    {
+        const char* name;
+        Bytes file;
+        Bytes expected;
+    } cases[] = {
+        { "entries in another order",
+          Concat({ Header(23, 25), Entry('r', 2), Entry('d', 1), Entry('b', 2), Entry('a', 5),
+                   Entry('c', 1), bits }),
+          BytesOf("abracadabra") },
+        { "a value listed twice, the last count right",
+          Concat({ Header(23, 30), Entry('a', 9), Entry('b', 2), Entry('c', 1), Entry('d', 1),
+                   Entry('r', 2), Entry('a', 5), bits }),
+          BytesOf("abracadabra") },
+        { "an entry with a zero count",
+          Concat({ Header(23, 30), Entry('a', 5), Entry('b', 2), Entry('c', 1), Entry('d', 1),
+                   Entry('z', 0), Entry('r', 2), bits }),
+          BytesOf("abracadabra") },
+        { "a lone value, whose code is 0", Concat({ Header(16, 5), Entry('a', 16), Bytes(2, 0) }),
+          Bytes(16, 'a') },
+        { "seven zero bytes", Bytes(7, 0), {} },
+        { "total bits -256, no table", FromHex("00 00 FF FF FF 00 00"), {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + ": " + test::ToHex(c.file));
+        test::ScratchDir dir;
+        test::WriteFile(dir / "packed", c.file);
+        test::WriteFile(dir / "restored", kPrecious);
+        const Outcome outcome = RunJob(DecodeFile, dir / "packed", dir / "restored");
+        EXPECT_EQ(outcome.result, JobResult::Done) << "a consistent file decodes";
+        EXPECT_EQ(outcome.printed, "Done.\n") << "a finished job reports Done.";
+        EXPECT_EQ(test::ReadFile(dir / "restored"), c.expected) << "the destination is replaced";
+    }
+}
+
+} // namespace
+} // namespace hufpack
