@@ -46,12 +46,18 @@ bool ByteCounter::CountAll()
 
 bool ByteCounter::CopyCounts(std::array<std::int32_t, 256>& counts) const
 {
-    for (const std::uint64_t count : m_counts) {
+    return NarrowCounts(m_counts, counts);
+}
+
+bool ByteCounter::NarrowCounts(const std::array<std::uint64_t, 256>& wide,
+                               std::array<std::int32_t, 256>& counts)
+{
+    for (const std::uint64_t count : wide) {
         if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
             return false;
     }
     for (int value = 0; value < 256; ++value)
-        counts[value] = static_cast<std::int32_t>(m_counts[value]);
+        counts[value] = static_cast<std::int32_t>(wide[value]);
     return true;
 }
 

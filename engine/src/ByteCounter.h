@@ -20,6 +20,10 @@ public:
     // Copies the counts; false (and nothing copied) when one does not fit a signed 32-bit count.
     bool CopyCounts(std::array<std::int32_t, 256>& counts) const;
 
+    // The same for any 64-bit counts.
+    static bool NarrowCounts(const std::array<std::uint64_t, 256>& wide,
+                             std::array<std::int32_t, 256>& counts);
+
     [[nodiscard]] const std::array<std::uint64_t, 256>& Counts() const { return m_counts; }
 
     // Adds the byte counts of a block to `counts`. Four tables take turns so that runs of one

@@ -71,12 +71,36 @@ std::size_t FileStream::Read(std::uint8_t* destination, std::size_t count)
 {
     std::size_t done = 0;
     while (done < count) {
+        if (m_pos == m_end && count - done >= kBufferSize / 2)
+            return done + ReadDirect(destination + done, count - done);
         if (m_pos == m_end && !Refill())
             break;
         const std::size_t take = std::min<std::size_t>(count - done, m_end - m_pos);
         std::copy_n(m_pos, take, destination + done);
         m_pos += take;
         done += take;
+    }
+    return done;
+}
+
+std::size_t FileStream::ReadDirect(std::uint8_t* destination, std::size_t count)
+{
+    if (m_writing || m_fd < 0 || m_failed) {
+        m_eof = true;
+        return 0;
+    }
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(m_fd, destination + done, count - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got < 0)
+                m_failed = true;
+            m_eof = true;
+            break;
+        }
+        done += static_cast<std::size_t>(got);
     }
     return done;
 }
@@ -116,6 +140,10 @@ void FileStream::FlushBuffer()
 void FileStream::Write(const std::uint8_t* source, std::size_t count)
 {
     while (count > 0) {
+        if (m_pos == m_buffer.get() && count >= kBufferSize && m_writing && m_fd >= 0) {
+            WriteAll(source, count);
+            return;
+        }
         if (m_pos == m_end)
             FlushBuffer();
         const std::size_t take = std::min<std::size_t>(count, m_end - m_pos);

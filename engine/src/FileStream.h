@@ -10,13 +10,15 @@ namespace hufpack {
 // A buffered binary stream over one file descriptor, either for reading or for writing.
 // Single-byte Get and Put are inline and touch the descriptor only once per buffer, so the
 // coder can work a byte at a time without paying a system call, a virtual call or a sentry.
+// Large reads and writes bypass the buffer. The buffer is small on purpose: it stays in the
+// cache, and each page a job touches for the first time costs a page fault.
 // Errors are sticky: once a read or write fails, Failed() stays true and writes are dropped,
 // so a job checks once at the end instead of after every byte.
 class FileStream
 {
 public:
     static constexpr int kEof = -1;
-    static constexpr std::size_t kBufferSize = std::size_t { 1 } << 20;
+    static constexpr std::size_t kBufferSize = std::size_t { 128 } << 10;
 
     FileStream() = default;
     ~FileStream();
@@ -27,6 +29,8 @@ public:
     void AttachForReading(int fd);
     void AttachForWriting(int fd);
     [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
+    // The descriptor, for positional reads and writes that bypass the buffer; -1 when closed.
+    [[nodiscard]] int Descriptor() const { return m_fd; }
 
     // Reading.
     int Get()
@@ -44,7 +48,8 @@ public:
     // Hands out every buffered byte (refilling first when none is), and consumes them.
     // Empty at the end of the file.
     std::span<const std::uint8_t> ReadChunk();
-    // Reads up to `count` bytes; fewer only at the end of the file or on an error.
+    // Reads up to `count` bytes; fewer only at the end of the file or on an error. Buffered
+    // bytes come first; a large remainder is read straight into `destination`.
     std::size_t Read(std::uint8_t* destination, std::size_t count);
     [[nodiscard]] bool Eof() const { return m_eof; }
     // Clears the end-of-file state (not a failure).
@@ -67,12 +72,15 @@ public:
     // Flushes a writing stream and closes the descriptor; false when anything failed.
     bool Close();
     [[nodiscard]] bool Failed() const { return m_failed; }
+    // Records a failure found by someone writing through Descriptor().
+    void MarkFailed() { m_failed = true; }
 
 private:
     void Attach(int fd, bool writing);
     bool Refill();
     void FlushBuffer();
     bool WriteAll(const std::uint8_t* data, std::size_t count);
+    std::size_t ReadDirect(std::uint8_t* destination, std::size_t count);
 
     int m_fd = -1;
     bool m_writing = false;

@@ -3,6 +3,7 @@
 #include "ByteCounter.h"
 #include "Format.h"
 #include "NodeHeap.h"
+#include "PartEncoder.h"
 #include "TableDecoder.h"
 
 #include <cstdio>
@@ -13,9 +14,6 @@ namespace hufpack {
 namespace {
 
 constexpr std::int64_t kMaxField = std::numeric_limits<std::int32_t>::max();
-
-// Longer codes than this are put in two parts by the fast encoder.
-constexpr int kMaxBitsPerPut = 32;
 
 } // namespace
 
@@ -96,11 +94,50 @@ std::uint16_t TreeCoder::WriteTable()
 
 JobResult TreeCoder::Encode()
 {
+    if (m_reference)
+        return EncodeStepByStep();
+    // Every byte takes at least one bit, so a longer source cannot be held; no need to read it.
+    const std::int64_t size = m_in.Size();
+    if (size > kMaxField)
+        return JobResult::TooLarge;
+    PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes);
+    if (!parts.Scan())
+        return JobResult::CannotOpen;
+    std::int64_t streamOffset = 0;
+    if (const JobResult result = PrepareCode(parts.Counts(), streamOffset);
+        result != JobResult::Done)
+        return result;
+    if (!m_out.Flush())
+        return JobResult::CannotOpen;
+    std::array<const CodeWord*, 256> codes {};
+    for (int value = 0; value < 256; ++value)
+        codes[value] = m_codes[value].get();
+    return parts.Encode(codes, m_out.Descriptor(), streamOffset);
+}
+
+JobResult TreeCoder::EncodeStepByStep()
+{
     m_in.Seek(0);
     ByteCounter counter(m_in);
     if (!counter.CountAll())
         return JobResult::CannotOpen;
-    if (!counter.CopyCounts(m_freq))
+    std::int64_t streamOffset = 0;
+    if (const JobResult result = PrepareCode(counter.Counts(), streamOffset);
+        result != JobResult::Done)
+        return result;
+    const JobResult result = EncodeBits(counter.Counts());
+    m_writer->Finish();
+    if (result == JobResult::Done && (m_in.Failed() || m_out.Failed()))
+        return JobResult::CannotOpen;
+    return result;
+}
+
+// From the counts to the code: builds the tree and the code words, writes the table and the
+// header, and leaves the destination where the bit stream starts, at `streamOffset`.
+JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
+                                 std::int64_t& streamOffset)
+{
+    if (!ByteCounter::NarrowCounts(counts, m_freq))
         return JobResult::TooLarge;
     m_root = BuildTree();
     if (!m_root)
@@ -114,66 +151,21 @@ JobResult TreeCoder::Encode()
     m_out.Put(ChecksumFor(static_cast<std::int16_t>(tableSize), m_totalBits));
     PutLittleEndian(m_out, static_cast<std::uint32_t>(m_totalBits), 4);
     PutLittleEndian(m_out, tableSize, 2);
-    m_out.Seek(kHeaderSize + tableSize);
-
-    const JobResult result = EncodeBits(counter.Counts());
-    m_writer->Finish();
-    if (result == JobResult::Done && (m_in.Failed() || m_out.Failed()))
-        return JobResult::CannotOpen;
-    return result;
+    streamOffset = kHeaderSize + tableSize;
+    m_out.Seek(streamOffset);
+    return JobResult::Done;
 }
 
 // The coding pass. It counts again as it goes: a source that changed since the counting pass
 // would otherwise yield a file that does not decode, so any difference ends the job.
 JobResult TreeCoder::EncodeBits(const std::array<std::uint64_t, 256>& firstCounts)
 {
-    std::array<std::uint64_t, 256> codeBits {};
-    std::array<std::uint8_t, 256> codeLengths {};
-    bool longCodes = false;
-    if (!m_reference) {
-        for (int value = 0; value < 256; ++value) {
-            const CodeWord* const code = m_codes[value].get();
-            if (!code || firstCounts[value] == 0)
-                continue;
-            // A code this format can hold is at most 45 bits long (it needs counts adding up to
-            // Fibonacci(length + 2)); longer ones would not pack into 64 bits below.
-            if (code->Length() > 2 * kMaxBitsPerPut)
-                return JobResult::TooLarge;
-            longCodes |= code->Length() > kMaxBitsPerPut;
-            std::uint64_t bits = 0;
-            for (int i = 1; i <= code->Length(); ++i)
-                bits = (bits << 1) | static_cast<std::uint64_t>((*code)[i]);
-            codeLengths[value] = static_cast<std::uint8_t>(code->Length());
-            codeBits[value] = bits;
-        }
-    }
-
     m_in.Seek(0);
     std::array<std::uint64_t, 256> seen {};
     for (auto chunk = m_in.ReadChunk(); !chunk.empty(); chunk = m_in.ReadChunk()) {
         ByteCounter::CountBlock(chunk, seen);
-        for (int value = 0; value < 256; ++value) {
-            if (seen[value] > firstCounts[value])
-                return JobResult::CannotOpen;
-        }
-        if (m_reference) {
-            for (const std::uint8_t byte : chunk)
-                m_writer->PutCode(CodeFor(byte));
-        } else if (!longCodes) {
-            for (const std::uint8_t byte : chunk)
-                m_writer->PutBits(static_cast<std::uint32_t>(codeBits[byte]), codeLengths[byte]);
-        } else {
-            for (const std::uint8_t byte : chunk) {
-                const int length = codeLengths[byte];
-                if (length > kMaxBitsPerPut) {
-                    m_writer->PutBits(static_cast<std::uint32_t>(codeBits[byte] >> kMaxBitsPerPut),
-                                      length - kMaxBitsPerPut);
-                    m_writer->PutBits(static_cast<std::uint32_t>(codeBits[byte]), kMaxBitsPerPut);
-                } else {
-                    m_writer->PutBits(static_cast<std::uint32_t>(codeBits[byte]), length);
-                }
-            }
-        }
+        for (const std::uint8_t byte : chunk)
+            m_writer->PutCode(CodeFor(byte));
     }
     if (seen != firstCounts)
         return JobResult::CannotOpen;

@@ -4,6 +4,7 @@
 #include "BitWriter.h"
 #include "CodeWord.h"
 #include "FileStream.h"
+#include "PartEncoder.h"
 #include "TreeNode.h"
 #include "hufpack/JobResult.h"
 
@@ -47,6 +48,14 @@ public:
     // instead of the table-driven ones. Both produce the same bytes; tests compare them.
     void UseReferencePaths(bool reference) { m_reference = reference; }
 
+    // How the fast path may cut the source into parts coded side by side: at most `maxParts`
+    // (0: one per processor), none smaller than `minPartBytes`. The bytes do not depend on it.
+    void SetParts(int maxParts, std::int64_t minPartBytes)
+    {
+        m_maxParts = maxParts;
+        m_minPartBytes = minPartBytes;
+    }
+
     void SetCounts(const std::array<std::int32_t, 256>& counts) { m_freq = counts; }
     [[nodiscard]] std::int32_t TotalBits() const { return m_totalBits; }
     [[nodiscard]] const CodeWord* CodeOf(std::uint8_t byte) const { return m_codes[byte].get(); }
@@ -54,6 +63,8 @@ public:
 private:
     TreeNode* NewNode(std::uint8_t symbol, std::int32_t weight);
     TreeNode* NewNode(TreeNode* left, TreeNode* right);
+    JobResult EncodeStepByStep();
+    JobResult PrepareCode(const std::array<std::uint64_t, 256>& counts, std::int64_t& streamOffset);
     JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
     void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
 
@@ -71,6 +82,8 @@ private:
     // Every node this coder made; a deque keeps their addresses fixed as it grows.
     std::deque<TreeNode> m_nodes;
     bool m_reference = false;
+    int m_maxParts = 0;
+    std::int64_t m_minPartBytes = PartEncoder::kMinPartBytes;
 };
 
 } // namespace hufpack

@@ -25,8 +25,9 @@ struct Coded
 
 enum class Path { Fast, Reference };
 
-// Runs one pass of a coder over `input` on real files, as a job does.
-Coded RunCoder(const Bytes& input, bool encode, Path path = Path::Fast)
+// Runs one pass of a coder over `input` on real files, as a job does. `parts` > 0 lets the fast
+// encoder cut even a small source into that many parts.
+Coded RunCoder(const Bytes& input, bool encode, Path path = Path::Fast, int parts = 0)
 {
     test::ScratchDir dir;
     const std::string source = dir / "source";
@@ -40,6 +41,8 @@ Coded RunCoder(const Bytes& input, bool encode, Path path = Path::Fast)
     {
         TreeCoder coder(in, out);
         coder.UseReferencePaths(path == Path::Reference);
+        if (parts > 0)
+            coder.SetParts(parts, 1);
         result = encode ? coder.Encode() : coder.Decode();
     }
     EXPECT_TRUE(out.Close());
@@ -47,9 +50,9 @@ Coded RunCoder(const Bytes& input, bool encode, Path path = Path::Fast)
     return { result, test::ReadFile(destination) };
 }
 
-Coded Encode(const Bytes& input, Path path = Path::Fast)
+Coded Encode(const Bytes& input, Path path = Path::Fast, int parts = 0)
 {
-    return RunCoder(input, true, path);
+    return RunCoder(input, true, path, parts);
 }
 
 Coded Decode(const Bytes& input, Path path = Path::Fast)
@@ -66,6 +69,12 @@ void Verify(const Bytes& input)
     const Coded reference = Encode(input, Path::Reference);
     ASSERT_EQ(reference.result, JobResult::Done);
     ASSERT_EQ(fast.bytes, reference.bytes) << "the fast encoder writes the reference's bytes";
+    // Parts meet at every bit alignment, and may be shorter than a flush or a byte of output.
+    for (const int parts : { 2, 3, 16 }) {
+        const Coded split = Encode(input, Path::Fast, parts);
+        ASSERT_EQ(split.result, JobResult::Done);
+        ASSERT_EQ(split.bytes, reference.bytes) << "coded in " << parts << " parts, same bytes";
+    }
 
     const Coded restored = Decode(fast.bytes);
     EXPECT_EQ(restored.result, JobResult::Done);

@@ -1,0 +1,418 @@
+#include "PartEncoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace hufpack {
+
+namespace {
+
+// Both passes read a part in blocks of this size from its start, so they hash the same blocks.
+constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
+constexpr int kMaxParts = 16;
+// After a flush at most 7 bits wait, so one code of up to this many bits always fits in the
+// 64-bit accumulator.
+constexpr int kMaxPackedBits = 56;
+// Codes per flush: as many as take, on average, this many bits, so that a group rarely overflows.
+constexpr int kGroupBits = 36;
+
+// Reads until `count` bytes are in or the file ends; -1 on a read error.
+std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd, destination + done, count - done, offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
+{
+    while (count > 0) {
+        const ssize_t put = ::pwrite(fd, source, count, offset);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        source += put;
+        count -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
+// A 64-bit hash of a part, cheap enough to run beside the counting and the coding: four lanes,
+// each rotated and added a multiple of the next 8-byte word, so that where a word is matters.
+// It only has to tell whether the source changed between two reads, not resist anyone. Bytes
+// come in 32-byte stripes; only the part's last bytes may be fewer.
+class PartHash
+{
+public:
+    void AddStripe(std::uint64_t word0, std::uint64_t word1, std::uint64_t word2,
+                   std::uint64_t word3)
+    {
+        m_lanes[0] = std::rotl(m_lanes[0], 29) + word0 * kPrime2;
+        m_lanes[1] = std::rotl(m_lanes[1], 29) + word1 * kPrime2;
+        m_lanes[2] = std::rotl(m_lanes[2], 29) + word2 * kPrime2;
+        m_lanes[3] = std::rotl(m_lanes[3], 29) + word3 * kPrime2;
+        m_size += 32;
+    }
+    void Add(const std::uint8_t* data, std::size_t size)
+    {
+        for (; size >= 32; data += 32, size -= 32)
+            AddStripe(WordAt(data), WordAt(data + 8), WordAt(data + 16), WordAt(data + 24));
+        for (; size > 0; ++data, --size) {
+            m_tail = std::rotl(m_tail ^ (*data * kPrime1), 11) * kPrime2;
+            ++m_size;
+        }
+    }
+    [[nodiscard]] std::uint64_t Value() const
+    {
+        const std::uint64_t value = std::rotl(m_lanes[0], 1) + std::rotl(m_lanes[1], 7)
+            + std::rotl(m_lanes[2], 12) + std::rotl(m_lanes[3], 18) + m_tail * kPrime1 + m_size;
+        return value ^ (value >> 29);
+    }
+
+    static std::uint64_t WordAt(const std::uint8_t* data)
+    {
+        std::uint64_t word;
+        std::memcpy(&word, data, 8);
+        return word;
+    }
+
+private:
+    static constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
+    static constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
+
+    std::array<std::uint64_t, 4> m_lanes { 1, 2, 3, 4 };
+    std::uint64_t m_tail = 0;
+    std::uint64_t m_size = 0;
+};
+
+// Counts the byte values of a block into four tables that take turns, so that runs of one
+// value do not wait on one counter, and hashes it on the way.
+void CountAndHash(const std::uint8_t* data, std::size_t size,
+                  std::array<std::array<std::uint32_t, 256>, 4>& tables, PartHash& hash)
+{
+    const auto countWord = [&tables](std::uint64_t word) {
+        ++tables[0][word & 0xFF];
+        ++tables[1][(word >> 8) & 0xFF];
+        ++tables[2][(word >> 16) & 0xFF];
+        ++tables[3][(word >> 24) & 0xFF];
+        ++tables[0][(word >> 32) & 0xFF];
+        ++tables[1][(word >> 40) & 0xFF];
+        ++tables[2][(word >> 48) & 0xFF];
+        ++tables[3][word >> 56];
+    };
+    const std::uint8_t* p = data;
+    const std::uint8_t* const end = data + size;
+    for (; end - p >= 32; p += 32) {
+        const std::uint64_t word0 = PartHash::WordAt(p);
+        const std::uint64_t word1 = PartHash::WordAt(p + 8);
+        const std::uint64_t word2 = PartHash::WordAt(p + 16);
+        const std::uint64_t word3 = PartHash::WordAt(p + 24);
+        hash.AddStripe(word0, word1, word2, word3);
+        countWord(word0);
+        countWord(word1);
+        countWord(word2);
+        countWord(word3);
+    }
+    hash.Add(p, static_cast<std::size_t>(end - p));
+    for (; p < end; ++p)
+        ++tables[0][*p];
+}
+
+void StoreBigEndian64(std::uint8_t* destination, std::uint64_t value)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        value = __builtin_bswap64(value);
+    std::memcpy(destination, &value, 8);
+}
+
+// The coder's state between blocks: the waiting bits, left-aligned in `bits` (the oldest is bit
+// 63, everything below the `count` waiting bits is 0), and count < 8.
+struct PendingBits
+{
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+};
+
+// Codes [in, end) into `out`, which must have room for every byte they produce plus 8. `codes`
+// holds each code's bits left-aligned, `lengths` their lengths. Codes go into the accumulator
+// `kGroup` at a time between flushes, a flush storing eight bytes and keeping the whole ones.
+// A group whose codes would overflow the accumulator, which the group size makes rare, goes
+// again one code at a time.
+template<int kGroup>
+std::uint8_t* CodeBlock(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
+                        const std::uint64_t* codes, const std::uint8_t* lengths,
+                        PendingBits& pending)
+{
+    std::uint64_t bits = pending.bits;
+    unsigned count = pending.count;
+    const auto flush = [&] {
+        StoreBigEndian64(out, bits);
+        out += count >> 3;
+        bits <<= count & ~7u;
+        count &= 7;
+    };
+    const auto putOne = [&](std::uint8_t byte) {
+        bits |= codes[byte] >> count;
+        count += lengths[byte];
+        flush();
+    };
+    for (; end - in >= kGroup; in += kGroup) {
+        std::uint64_t groupBits = bits;
+        unsigned groupCount = count;
+#pragma GCC unroll 8
+        for (int i = 0; i < kGroup; ++i) {
+            groupBits |= codes[in[i]] >> (groupCount & 63);
+            groupCount += lengths[in[i]];
+        }
+        if (groupCount < 64) [[likely]] {
+            bits = groupBits;
+            count = groupCount;
+            flush();
+        } else {
+            for (int i = 0; i < kGroup; ++i)
+                putOne(in[i]);
+        }
+    }
+    for (; in < end; ++in)
+        putOne(*in);
+    pending = { bits, count };
+    return out;
+}
+
+using CodeBlockFunction
+    = std::uint8_t* (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
+                        const std::uint64_t*, const std::uint8_t*, PendingBits&);
+
+// The largest group of 1, 2, 4 or 8 codes that takes, on average, no more than kGroupBits.
+CodeBlockFunction CodeBlockFor(double bitsPerByte)
+{
+    if (8 * bitsPerByte <= kGroupBits)
+        return &CodeBlock<8>;
+    if (4 * bitsPerByte <= kGroupBits)
+        return &CodeBlock<4>;
+    if (2 * bitsPerByte <= kGroupBits)
+        return &CodeBlock<2>;
+    return &CodeBlock<1>;
+}
+
+} // namespace
+
+struct PartEncoder::PackedCodes
+{
+    std::array<std::uint64_t, 256> bits {};
+    std::array<std::uint8_t, 256> lengths {};
+    int longest = 0;
+};
+
+PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
+                         std::int64_t minPartBytes)
+    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0))
+{
+    if (maxParts <= 0)
+        maxParts = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    maxParts = std::min(maxParts, kMaxParts);
+    const std::int64_t byParts = m_size / std::max<std::int64_t>(minPartBytes, 1);
+    const auto parts = static_cast<int>(std::clamp<std::int64_t>(byParts, 1, maxParts));
+    m_parts.resize(parts);
+    for (int i = 0; i < parts; ++i) {
+        m_parts[i].begin = m_size * i / parts;
+        m_parts[i].end = m_size * (i + 1) / parts;
+    }
+}
+
+template<typename Work> void PartEncoder::RunParts(Work work)
+{
+    std::vector<std::thread> threads;
+    threads.reserve(m_parts.size());
+    std::size_t next = 1;
+    for (; next < m_parts.size(); ++next) {
+        try {
+            threads.emplace_back(work, std::ref(m_parts[next]));
+        } catch (const std::system_error&) {
+            break; // no more threads: the rest run here
+        }
+    }
+    work(m_parts[0]);
+    for (; next < m_parts.size(); ++next)
+        work(m_parts[next]);
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+bool PartEncoder::Scan()
+{
+    RunParts([this](Part& part) { ScanPart(part); });
+    for (const Part& part : m_parts) {
+        if (part.failed)
+            return false;
+    }
+    return SourceEndsAtSize();
+}
+
+void PartEncoder::ScanPart(Part& part) const
+{
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
+    // 32-bit counters cannot overflow: a source longer than INT32_MAX bytes is refused before
+    // it is read.
+    std::array<std::array<std::uint32_t, 256>, 4> tables {};
+    PartHash hash;
+    for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
+        const auto want
+            = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
+        if (ReadAt(m_sourceFd, buffer.get(), want, offset) != static_cast<std::int64_t>(want)) {
+            part.failed = true;
+            return;
+        }
+        CountAndHash(buffer.get(), want, tables, hash);
+    }
+    for (int value = 0; value < 256; ++value) {
+        part.counts[value] = std::uint64_t { tables[0][value] } + tables[1][value]
+            + tables[2][value] + tables[3][value];
+    }
+    part.hash = hash.Value();
+}
+
+bool PartEncoder::SourceEndsAtSize() const
+{
+    std::uint8_t byte = 0;
+    return ReadAt(m_sourceFd, &byte, 1, m_size) == 0;
+}
+
+std::array<std::uint64_t, 256> PartEncoder::Counts() const
+{
+    std::array<std::uint64_t, 256> counts {};
+    for (const Part& part : m_parts) {
+        for (int value = 0; value < 256; ++value)
+            counts[value] += part.counts[value];
+    }
+    return counts;
+}
+
+JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
+                              std::int64_t streamOffset)
+{
+    PackedCodes packed;
+    for (int value = 0; value < 256; ++value) {
+        const CodeWord* const code = codes[value];
+        const bool used = std::any_of(m_parts.begin(), m_parts.end(),
+                                      [value](const Part& part) { return part.counts[value] > 0; });
+        if (!used)
+            continue;
+        if (!code || code->Length() < 1)
+            return JobResult::CannotOpen;
+        // No source this format can hold has a code longer than 44 bits (it needs counts adding
+        // up to Fibonacci(length + 2)); anything longer would not pack.
+        if (code->Length() > kMaxPackedBits)
+            return JobResult::TooLarge;
+        std::uint64_t bits = 0;
+        for (int i = 1; i <= code->Length(); ++i)
+            bits = (bits << 1) | static_cast<std::uint64_t>((*code)[i] != 0);
+        packed.bits[value] = bits << (64 - code->Length());
+        packed.lengths[value] = static_cast<std::uint8_t>(code->Length());
+        packed.longest = std::max(packed.longest, code->Length());
+    }
+
+    std::int64_t firstBit = 0;
+    for (Part& part : m_parts) {
+        part.firstBit = firstBit;
+        part.bits = 0;
+        for (int value = 0; value < 256; ++value)
+            part.bits += static_cast<std::int64_t>(part.counts[value]) * packed.lengths[value];
+        firstBit += part.bits;
+    }
+
+    RunParts([&](Part& part) { EncodePart(part, packed, destinationFd, streamOffset); });
+
+    std::map<std::int64_t, std::uint8_t> shared;
+    bool changed = false;
+    for (const Part& part : m_parts) {
+        if (part.failed)
+            return JobResult::CannotOpen;
+        changed |= part.codedHash != part.hash;
+        for (const Part::SharedByte& byte : part.sharedBytes) {
+            if (byte.offset >= 0)
+                shared[byte.offset] |= byte.bits;
+        }
+    }
+    if (changed || !SourceEndsAtSize())
+        return JobResult::CannotOpen;
+    for (const auto& [offset, bits] : shared) {
+        if (!WriteAt(destinationFd, &bits, 1, offset))
+            return JobResult::CannotOpen;
+    }
+    return JobResult::Done;
+}
+
+void PartEncoder::EncodePart(Part& part, const PackedCodes& codes, int destinationFd,
+                             std::int64_t streamOffset) const
+{
+    part.sharedBytes = {};
+    const double bitsPerByte = static_cast<double>(std::max<std::int64_t>(part.bits, 1))
+        / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1));
+    const CodeBlockFunction codeBlock = CodeBlockFor(bitsPerByte);
+    // A block of input codes to at most longest/8 bytes per byte, plus the 8 a flush stores.
+    const std::size_t outCapacity = kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
+    const auto in = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
+    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
+
+    PartHash hash;
+    // The part's first byte is shared with the part before when it starts inside a byte; its
+    // bits are then held back for the caller to merge.
+    PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
+    bool holdFirstByte = pending.count != 0;
+    std::int64_t nextByte = streamOffset + part.firstBit / 8;
+    std::int64_t bytesCoded = 0;
+    for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
+        const auto want
+            = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
+        if (ReadAt(m_sourceFd, in.get(), want, offset) != static_cast<std::int64_t>(want)) {
+            part.failed = true;
+            return;
+        }
+        hash.Add(in.get(), want);
+        bytesCoded += static_cast<std::int64_t>(want);
+        const std::uint8_t* start = out.get();
+        const std::uint8_t* const stop = codeBlock(
+            in.get(), in.get() + want, out.get(), codes.bits.data(), codes.lengths.data(), pending);
+        if (holdFirstByte && stop > start) {
+            part.sharedBytes[0] = { nextByte, *start };
+            ++start;
+            ++nextByte;
+            holdFirstByte = false;
+        }
+        const auto size = static_cast<std::size_t>(stop - start);
+        if (size > 0 && !WriteAt(destinationFd, start, size, nextByte)) {
+            part.failed = true;
+            return;
+        }
+        nextByte += static_cast<std::int64_t>(size);
+    }
+    // A last partial byte is shared with the next part, or is the stream's padded last byte.
+    if (pending.count > 0)
+        part.sharedBytes[1] = { nextByte, static_cast<std::uint8_t>(pending.bits >> 56) };
+    part.codedHash = hash.Value();
+    const std::int64_t bitsWritten = (nextByte - streamOffset) * 8 + pending.count - part.firstBit;
+    if (bitsWritten != part.bits || bytesCoded != part.end - part.begin)
+        part.codedHash = ~part.hash; // the counts no longer describe this part
+}
+
+} // namespace hufpack

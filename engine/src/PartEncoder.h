@@ -1,0 +1,77 @@
+#pragma once
+
+#include "CodeWord.h"
+#include "hufpack/JobResult.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace hufpack {
+
+// The fast way through both passes of a compression. The source is cut into a few large parts
+// that threads count and then code side by side: once the code is known, the bit where each
+// part starts follows from the counts of the parts before it, so every part can be coded and
+// written at its own place in the destination. The bytes are the same as from one pass over
+// the whole source.
+//
+// Both passes read the source in the same fixed blocks and hash them; a part whose hash or
+// length differs on the second pass means that the source changed in between, and the job
+// fails rather than write a file that would not decode.
+class PartEncoder
+{
+public:
+    // A source this small is done on the calling thread alone.
+    static constexpr std::int64_t kMinPartBytes = std::int64_t { 2 } << 20;
+
+    // `maxParts` 0 means one part per processor.
+    PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts = 0,
+                std::int64_t minPartBytes = kMinPartBytes);
+
+    // The counting pass. False when a read failed or the source is no longer `sourceSize`
+    // bytes long.
+    [[nodiscard]] bool Scan();
+    [[nodiscard]] std::array<std::uint64_t, 256> Counts() const;
+    [[nodiscard]] int PartCount() const { return static_cast<int>(m_parts.size()); }
+
+    // The coding pass: writes the bit stream for `codes` (every counted byte value must have one)
+    // to `destinationFd` from byte `streamOffset` on, the last byte padded with 0 bits. CannotOpen
+    // when a read or write failed or the source changed since Scan; TooLarge when a code is too
+    // long to pack.
+    [[nodiscard]] JobResult Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
+                                   std::int64_t streamOffset);
+
+private:
+    struct Part
+    {
+        std::int64_t begin = 0;
+        std::int64_t end = 0;
+        std::array<std::uint64_t, 256> counts {};
+        // The hashes of the blocks as counted and as coded.
+        std::uint64_t hash = 0;
+        std::uint64_t codedHash = 0;
+        std::int64_t firstBit = 0;
+        std::int64_t bits = 0;
+        bool failed = false;
+        // A byte that this part shares with its neighbour: its bits are ORed with theirs.
+        struct SharedByte
+        {
+            std::int64_t offset = -1;
+            std::uint8_t bits = 0;
+        };
+        std::array<SharedByte, 2> sharedBytes;
+    };
+
+    struct PackedCodes;
+    void ScanPart(Part& part) const;
+    void EncodePart(Part& part, const PackedCodes& codes, int destinationFd,
+                    std::int64_t streamOffset) const;
+    template<typename Work> void RunParts(Work work);
+    [[nodiscard]] bool SourceEndsAtSize() const;
+
+    int m_sourceFd;
+    std::int64_t m_size;
+    std::vector<Part> m_parts;
+};
+
+} // namespace hufpack
