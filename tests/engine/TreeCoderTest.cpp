@@ -324,7 +324,9 @@ TEST(Decode, FastAndReferenceAgreeOnCraftedFiles)
                 table.push_back(static_cast<std::uint8_t>(count >> (8 * k)));
         }
         const auto tableSize = static_cast<std::int16_t>(table.size());
-        const auto streamBytes = static_cast<std::int32_t>(random() % 600);
+        // Some streams are long enough to cross the decoder's input and output buffers.
+        const auto streamBytes
+            = static_cast<std::int32_t>(random() % (round % 20 == 3 ? 300000 : 600));
         const std::int32_t totalBits = streamBytes * 8 - static_cast<std::int32_t>(random() % 8);
         Bytes file { ChecksumFor(tableSize, totalBits) };
         for (int k = 0; k < 4; ++k)
