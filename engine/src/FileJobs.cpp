@@ -201,7 +201,7 @@ JobResult RunJob(const std::string& sourcePath, const std::string& destinationPa
     if (direction == Direction::Decode) {
         TreeCoder coder(source, destination);
         result = coder.Decode();
-    } else if (source.Peek() != FileStream::kEof) {
+    } else if (source.Size() > 0 || source.Peek() != FileStream::kEof) {
         TreeCoder coder(source, destination);
         result = coder.Encode();
     } else if (source.Failed()) {

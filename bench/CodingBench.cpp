@@ -1,0 +1,148 @@
+// In-memory figures for the engine's three stages on one thread, so that the coding can be told
+// apart from the file I/O: counting a source (with the hash the coding pass checks), coding it
+// once its code is known, and decoding it. Sources and results live in memfd files, which the
+// engine reads and writes like any other file but which never reach a disk.
+//
+//   hufpack-bench [Google Benchmark flags] [FILE ...]
+//
+// Without a FILE it measures 32 MiB of generated text. Rates are of the uncompressed bytes.
+
+#include "FileStream.h"
+#include "PartEncoder.h"
+#include "TestSupport.h"
+#include "TreeCoder.h"
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace hufpack {
+namespace {
+
+int MemoryFile(const char* name, const test::Bytes& bytes)
+{
+    const int fd = ::memfd_create(name, MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        std::perror("memfd");
+        std::exit(1);
+    }
+    return fd;
+}
+
+// One source, compressed once up front: its code words and its compressed file.
+class Subject
+{
+public:
+    Subject(std::string name, const test::Bytes& bytes)
+        : m_name(std::move(name)), m_size(static_cast<std::int64_t>(bytes.size())),
+          m_source(MemoryFile("source", bytes)), m_compressed(MemoryFile("compressed", {})),
+          m_output(MemoryFile("output", {}))
+    {
+        FileStream in;
+        FileStream out;
+        in.AttachForReading(::dup(m_source));
+        out.AttachForWriting(::dup(m_compressed));
+        m_coder = std::make_unique<TreeCoder>(in, out);
+        if (m_coder->Encode() != JobResult::Done || !out.Flush()) {
+            std::fprintf(stderr, "%s: cannot compress\n", m_name.c_str());
+            std::exit(1);
+        }
+        for (int value = 0; value < 256; ++value)
+            m_codes[value] = m_coder->CodeOf(static_cast<std::uint8_t>(value));
+        m_streamOffset = 7
+            + 5
+                * static_cast<std::int64_t>(
+                    std::count_if(m_codes.begin(), m_codes.end(), [](auto* code) { return code; }));
+    }
+
+    void Count(benchmark::State& state) const
+    {
+        for (auto _ : state) {
+            PartEncoder encoder(m_source, m_size, 1);
+            if (!encoder.Scan())
+                state.SkipWithError("scan failed");
+            benchmark::DoNotOptimize(encoder.Counts());
+        }
+        state.SetBytesProcessed(state.iterations() * m_size);
+    }
+
+    void Code(benchmark::State& state) const
+    {
+        PartEncoder encoder(m_source, m_size, 1);
+        if (!encoder.Scan())
+            state.SkipWithError("scan failed");
+        for (auto _ : state) {
+            if (encoder.Encode(m_codes, m_output, m_streamOffset) != JobResult::Done)
+                state.SkipWithError("coding failed");
+        }
+        state.SetBytesProcessed(state.iterations() * m_size);
+    }
+
+    void Decode(benchmark::State& state) const
+    {
+        for (auto _ : state) {
+            FileStream in;
+            FileStream out;
+            in.AttachForReading(::dup(m_compressed));
+            ::lseek(m_output, 0, SEEK_SET);
+            out.AttachForWriting(::dup(m_output));
+            TreeCoder coder(in, out);
+            if (coder.Decode() != JobResult::Done || !out.Flush())
+                state.SkipWithError("decoding failed");
+        }
+        state.SetBytesProcessed(state.iterations() * m_size);
+    }
+
+    [[nodiscard]] const std::string& Name() const { return m_name; }
+
+private:
+    std::string m_name;
+    std::int64_t m_size;
+    int m_source;
+    int m_compressed;
+    int m_output;
+    std::unique_ptr<TreeCoder> m_coder;
+    std::array<const CodeWord*, 256> m_codes {};
+    std::int64_t m_streamOffset = 0;
+};
+
+} // namespace
+} // namespace hufpack
+
+int main(int argc, char** argv)
+{
+    using hufpack::Subject;
+    benchmark::Initialize(&argc, argv);
+    std::vector<std::unique_ptr<Subject>> subjects;
+    for (int i = 1; i < argc; ++i) {
+        const std::string path = argv[i];
+        subjects.push_back(std::make_unique<Subject>(
+            std::filesystem::path(path).filename().string(), hufpack::test::ReadFile(path)));
+    }
+    if (subjects.empty())
+        subjects.push_back(std::make_unique<Subject>(
+            "generated-text", hufpack::test::TextLikeBytes(std::size_t { 32 } << 20, 1)));
+    for (const auto& subject : subjects) {
+        const Subject* const s = subject.get();
+        benchmark::RegisterBenchmark(("count/" + s->Name()).c_str(),
+                                     [s](benchmark::State& state) { s->Count(state); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("code/" + s->Name()).c_str(),
+                                     [s](benchmark::State& state) { s->Code(state); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("decode/" + s->Name()).c_str(),
+                                     [s](benchmark::State& state) { s->Decode(state); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
