@@ -1,6 +1,7 @@
 #include "PartEncoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -17,7 +18,10 @@ namespace {
 
 // Both passes read a part in blocks of this size from its start, so they hash the same blocks.
 constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
-constexpr int kMaxParts = 16;
+constexpr int kMaxParts = 64;
+// Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
+// machine holds the job back by one small part at most.
+constexpr int kPartsPerThread = 4;
 // After a flush at most 7 bits wait, so one code of up to this many bits always fits in the
 // 64-bit accumulator.
 constexpr int kMaxPackedBits = 56;
@@ -225,10 +229,11 @@ struct PartEncoder::PackedCodes
 
 PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
                          std::int64_t minPartBytes)
-    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0))
+    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
+      m_threads(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))
 {
     if (maxParts <= 0)
-        maxParts = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        maxParts = m_threads == 1 ? 1 : kPartsPerThread * m_threads;
     maxParts = std::min(maxParts, kMaxParts);
     const std::int64_t byParts = m_size / std::max<std::int64_t>(minPartBytes, 1);
     const auto parts = static_cast<int>(std::clamp<std::int64_t>(byParts, 1, maxParts));
@@ -239,28 +244,36 @@ PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
     }
 }
 
+PartEncoder::~PartEncoder() = default;
+
+// Runs `work(part, block)` on every part, on up to one thread per processor; each thread takes
+// the next part not yet taken and reads through its own block, kept for the next pass.
 template<typename Work> void PartEncoder::RunParts(Work work)
 {
+    const int workers = std::min(m_threads, static_cast<int>(m_parts.size()));
+    while (static_cast<int>(m_blocks.size()) < workers)
+        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
+    std::atomic<std::size_t> next { 0 };
+    const auto takeParts = [&](std::uint8_t* block) {
+        for (std::size_t i = next++; i < m_parts.size(); i = next++)
+            work(m_parts[i], block);
+    };
     std::vector<std::thread> threads;
-    threads.reserve(m_parts.size());
-    std::size_t next = 1;
-    for (; next < m_parts.size(); ++next) {
+    for (int worker = 1; worker < workers; ++worker) {
         try {
-            threads.emplace_back(work, std::ref(m_parts[next]));
+            threads.emplace_back(takeParts, m_blocks[worker].get());
         } catch (const std::system_error&) {
-            break; // no more threads: the rest run here
+            break; // no more threads: the ones there are take every part
         }
     }
-    work(m_parts[0]);
-    for (; next < m_parts.size(); ++next)
-        work(m_parts[next]);
+    takeParts(m_blocks[0].get());
     for (std::thread& thread : threads)
         thread.join();
 }
 
 bool PartEncoder::Scan()
 {
-    RunParts([this](Part& part) { ScanPart(part); });
+    RunParts([this](Part& part, std::uint8_t* block) { ScanPart(part, block); });
     for (const Part& part : m_parts) {
         if (part.failed)
             return false;
@@ -268,9 +281,8 @@ bool PartEncoder::Scan()
     return SourceEndsAtSize();
 }
 
-void PartEncoder::ScanPart(Part& part) const
+void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
 {
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
     // 32-bit counters cannot overflow: a source longer than INT32_MAX bytes is refused before
     // it is read.
     std::array<std::array<std::uint32_t, 256>, 4> tables {};
@@ -278,11 +290,11 @@ void PartEncoder::ScanPart(Part& part) const
     for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
         const auto want
             = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        if (ReadAt(m_sourceFd, buffer.get(), want, offset) != static_cast<std::int64_t>(want)) {
+        if (ReadAt(m_sourceFd, buffer, want, offset) != static_cast<std::int64_t>(want)) {
             part.failed = true;
             return;
         }
-        CountAndHash(buffer.get(), want, tables, hash);
+        CountAndHash(buffer, want, tables, hash);
     }
     for (int value = 0; value < 256; ++value) {
         part.counts[value] = std::uint64_t { tables[0][value] } + tables[1][value]
@@ -340,7 +352,9 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
         firstBit += part.bits;
     }
 
-    RunParts([&](Part& part) { EncodePart(part, packed, destinationFd, streamOffset); });
+    RunParts([&](Part& part, std::uint8_t* block) {
+        EncodePart(part, block, packed, destinationFd, streamOffset);
+    });
 
     std::map<std::int64_t, std::uint8_t> shared;
     bool changed = false;
@@ -362,8 +376,8 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
     return JobResult::Done;
 }
 
-void PartEncoder::EncodePart(Part& part, const PackedCodes& codes, int destinationFd,
-                             std::int64_t streamOffset) const
+void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes,
+                             int destinationFd, std::int64_t streamOffset) const
 {
     part.sharedBytes = {};
     const double bitsPerByte = static_cast<double>(std::max<std::int64_t>(part.bits, 1))
@@ -371,7 +385,6 @@ void PartEncoder::EncodePart(Part& part, const PackedCodes& codes, int destinati
     const CodeBlockFunction codeBlock = CodeBlockFor(bitsPerByte);
     // A block of input codes to at most longest/8 bytes per byte, plus the 8 a flush stores.
     const std::size_t outCapacity = kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
-    const auto in = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
     const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
 
     PartHash hash;
@@ -384,15 +397,15 @@ void PartEncoder::EncodePart(Part& part, const PackedCodes& codes, int destinati
     for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
         const auto want
             = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        if (ReadAt(m_sourceFd, in.get(), want, offset) != static_cast<std::int64_t>(want)) {
+        if (ReadAt(m_sourceFd, in, want, offset) != static_cast<std::int64_t>(want)) {
             part.failed = true;
             return;
         }
-        hash.Add(in.get(), want);
+        hash.Add(in, want);
         bytesCoded += static_cast<std::int64_t>(want);
         const std::uint8_t* start = out.get();
-        const std::uint8_t* const stop = codeBlock(
-            in.get(), in.get() + want, out.get(), codes.bits.data(), codes.lengths.data(), pending);
+        const std::uint8_t* const stop
+            = codeBlock(in, in + want, out.get(), codes.bits.data(), codes.lengths.data(), pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace hufpack {
@@ -21,12 +22,15 @@ namespace hufpack {
 class PartEncoder
 {
 public:
-    // A source this small is done on the calling thread alone.
-    static constexpr std::int64_t kMinPartBytes = std::int64_t { 2 } << 20;
+    // No part is smaller, so a small source is done on the calling thread alone.
+    static constexpr std::int64_t kMinPartBytes = std::int64_t { 1 } << 20;
 
-    // `maxParts` 0 means one part per processor.
+    // `maxParts` 0 means a few parts per processor.
     PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts = 0,
                 std::int64_t minPartBytes = kMinPartBytes);
+    ~PartEncoder();
+    PartEncoder(const PartEncoder&) = delete;
+    PartEncoder& operator=(const PartEncoder&) = delete;
 
     // The counting pass. False when a read failed or the source is no longer `sourceSize`
     // bytes long.
@@ -63,15 +67,18 @@ private:
     };
 
     struct PackedCodes;
-    void ScanPart(Part& part) const;
-    void EncodePart(Part& part, const PackedCodes& codes, int destinationFd,
+    void ScanPart(Part& part, std::uint8_t* buffer) const;
+    void EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes, int destinationFd,
                     std::int64_t streamOffset) const;
     template<typename Work> void RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
 
     int m_sourceFd;
     std::int64_t m_size;
+    int m_threads;
     std::vector<Part> m_parts;
+    // One input block per thread, reused by the second pass.
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
 };
 
 } // namespace hufpack
