@@ -4,6 +4,7 @@
 #include "hufpack/JobResult.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -31,6 +32,11 @@ public:
     ~PartEncoder();
     PartEncoder(const PartEncoder&) = delete;
     PartEncoder& operator=(const PartEncoder&) = delete;
+
+    // Whether the coding loop may use instructions beyond plain x86-64 where the processor has
+    // them (it then runs the same loop, faster). Tests turn them off to check the plain build.
+    static void AllowExtensions(bool allow) { s_extensions.store(allow); }
+    static bool ExtensionsAllowed() { return s_extensions.load(); }
 
     // The counting pass. False when a read failed or the source is no longer `sourceSize`
     // bytes long.
@@ -72,6 +78,8 @@ private:
                     std::int64_t streamOffset) const;
     template<typename Work> void RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
+
+    static inline std::atomic<bool> s_extensions { true };
 
     int m_sourceFd;
     std::int64_t m_size;
