@@ -19,6 +19,9 @@ namespace {
 // Both passes read a part in blocks of this size from its start, so they hash the same blocks.
 constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
 constexpr int kMaxParts = 64;
+// Each thread holds an input block and an output block; this many keep the whole job within a
+// few MiB on any machine, and the file system and memory bandwidth give little beyond them.
+constexpr int kMaxThreads = 8;
 // Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
 // machine holds the job back by one small part at most.
 constexpr int kPartsPerThread = 4;
@@ -258,7 +261,7 @@ struct PartEncoder::PackedCodes
 PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
                          std::int64_t minPartBytes)
     : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
-      m_threads(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))
+      m_threads(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads))
 {
     if (maxParts <= 0)
         maxParts = m_threads == 1 ? 1 : kPartsPerThread * m_threads;
