@@ -12,26 +12,17 @@ void ByteCounter::CountBlock(std::span<const std::uint8_t> block,
     constexpr std::size_t kStep = std::size_t { 1 } << 30;
     while (!block.empty()) {
         const std::size_t size = std::min(block.size(), kStep);
-        std::uint32_t tables[4][256] {};
+        Tables tables {};
         const std::uint8_t* p = block.data();
         const std::uint8_t* const end = p + size;
         for (; end - p >= 8; p += 8) {
             std::uint64_t word;
             std::memcpy(&word, p, 8);
-            ++tables[0][word & 0xFF];
-            ++tables[1][(word >> 8) & 0xFF];
-            ++tables[2][(word >> 16) & 0xFF];
-            ++tables[3][(word >> 24) & 0xFF];
-            ++tables[0][(word >> 32) & 0xFF];
-            ++tables[1][(word >> 40) & 0xFF];
-            ++tables[2][(word >> 48) & 0xFF];
-            ++tables[3][word >> 56];
+            CountWord(tables, word);
         }
         for (; p < end; ++p)
             ++tables[0][*p];
-        for (int value = 0; value < 256; ++value)
-            counts[value] += std::uint64_t { tables[0][value] } + tables[1][value]
-                + tables[2][value] + tables[3][value];
+        AddTables(tables, counts);
         block = block.subspan(size);
     }
 }

@@ -1,10 +1,14 @@
 #include "PartEncoder.h"
 
+#include "ByteCounter.h"
+
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -111,21 +115,10 @@ private:
     std::uint64_t m_size = 0;
 };
 
-// Counts the byte values of a block into four tables that take turns, so that runs of one
-// value do not wait on one counter, and hashes it on the way.
-void CountAndHash(const std::uint8_t* data, std::size_t size,
-                  std::array<std::array<std::uint32_t, 256>, 4>& tables, PartHash& hash)
+// Counts the byte values of a block as ByteCounter does and hashes it on the way.
+void CountAndHash(const std::uint8_t* data, std::size_t size, ByteCounter::Tables& tables,
+                  PartHash& hash)
 {
-    const auto countWord = [&tables](std::uint64_t word) {
-        ++tables[0][word & 0xFF];
-        ++tables[1][(word >> 8) & 0xFF];
-        ++tables[2][(word >> 16) & 0xFF];
-        ++tables[3][(word >> 24) & 0xFF];
-        ++tables[0][(word >> 32) & 0xFF];
-        ++tables[1][(word >> 40) & 0xFF];
-        ++tables[2][(word >> 48) & 0xFF];
-        ++tables[3][word >> 56];
-    };
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + size;
     for (; end - p >= 32; p += 32) {
@@ -134,10 +127,10 @@ void CountAndHash(const std::uint8_t* data, std::size_t size,
         const std::uint64_t word2 = PartHash::WordAt(p + 16);
         const std::uint64_t word3 = PartHash::WordAt(p + 24);
         hash.AddStripe(word0, word1, word2, word3);
-        countWord(word0);
-        countWord(word1);
-        countWord(word2);
-        countWord(word3);
+        ByteCounter::CountWord(tables, word0);
+        ByteCounter::CountWord(tables, word1);
+        ByteCounter::CountWord(tables, word2);
+        ByteCounter::CountWord(tables, word3);
     }
     hash.Add(p, static_cast<std::size_t>(end - p));
     for (; p < end; ++p)
@@ -263,6 +256,7 @@ PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
     : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
       m_threads(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads))
 {
+    assert(m_size <= std::numeric_limits<std::int32_t>::max());
     if (maxParts <= 0)
         maxParts = m_threads == 1 ? 1 : kPartsPerThread * m_threads;
     maxParts = std::min(maxParts, kMaxParts);
@@ -312,25 +306,34 @@ bool PartEncoder::Scan()
     return SourceEndsAtSize();
 }
 
+// Reads the part block by block into `buffer` and hands each block to `use`, which returns
+// false to stop. False when a read failed, the source ended early, or `use` stopped.
+template<typename Use>
+bool PartEncoder::ReadPart(const Part& part, std::uint8_t* buffer, Use use) const
+{
+    for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
+        const auto want
+            = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
+        if (ReadAt(m_sourceFd, buffer, want, offset) != static_cast<std::int64_t>(want))
+            return false;
+        if (!use(want))
+            return false;
+    }
+    return true;
+}
+
 void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
 {
     // 32-bit counters cannot overflow: a source longer than INT32_MAX bytes is refused before
     // it is read.
-    std::array<std::array<std::uint32_t, 256>, 4> tables {};
+    ByteCounter::Tables tables {};
     PartHash hash;
-    for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
-        const auto want
-            = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        if (ReadAt(m_sourceFd, buffer, want, offset) != static_cast<std::int64_t>(want)) {
-            part.failed = true;
-            return;
-        }
-        CountAndHash(buffer, want, tables, hash);
-    }
-    for (int value = 0; value < 256; ++value) {
-        part.counts[value] = std::uint64_t { tables[0][value] } + tables[1][value]
-            + tables[2][value] + tables[3][value];
-    }
+    part.failed = !ReadPart(part, buffer, [&](std::size_t size) {
+        CountAndHash(buffer, size, tables, hash);
+        return true;
+    });
+    part.counts = {};
+    ByteCounter::AddTables(tables, part.counts);
     part.hash = hash.Value();
 }
 
@@ -424,38 +427,33 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& co
     PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
     bool holdFirstByte = pending.count != 0;
     std::int64_t nextByte = streamOffset + part.firstBit / 8;
-    std::int64_t bytesCoded = 0;
-    for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
-        const auto want
-            = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        if (ReadAt(m_sourceFd, in, want, offset) != static_cast<std::int64_t>(want)) {
-            part.failed = true;
-            return;
-        }
-        hash.Add(in, want);
-        bytesCoded += static_cast<std::int64_t>(want);
+    const bool read = ReadPart(part, in, [&](std::size_t size) {
+        hash.Add(in, size);
         const std::uint8_t* start = out.get();
         const std::uint8_t* const stop
-            = codeBlock(in, in + want, out.get(), codes.bits.data(), codes.lengths.data(), pending);
+            = codeBlock(in, in + size, out.get(), codes.bits.data(), codes.lengths.data(), pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;
             ++nextByte;
             holdFirstByte = false;
         }
-        const auto size = static_cast<std::size_t>(stop - start);
-        if (size > 0 && !WriteAt(destinationFd, start, size, nextByte)) {
-            part.failed = true;
-            return;
-        }
-        nextByte += static_cast<std::int64_t>(size);
+        const auto bytes = static_cast<std::size_t>(stop - start);
+        if (bytes > 0 && !WriteAt(destinationFd, start, bytes, nextByte))
+            return false;
+        nextByte += static_cast<std::int64_t>(bytes);
+        return true;
+    });
+    if (!read) {
+        part.failed = true;
+        return;
     }
     // A last partial byte is shared with the next part, or is the stream's padded last byte.
     if (pending.count > 0)
         part.sharedBytes[1] = { nextByte, static_cast<std::uint8_t>(pending.bits >> 56) };
     part.codedHash = hash.Value();
     const std::int64_t bitsWritten = (nextByte - streamOffset) * 8 + pending.count - part.firstBit;
-    if (bitsWritten != part.bits || bytesCoded != part.end - part.begin)
+    if (bitsWritten != part.bits)
         part.codedHash = ~part.hash; // the counts no longer describe this part
 }
 

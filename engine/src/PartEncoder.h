@@ -26,7 +26,8 @@ public:
     // No part is smaller, so a small source is done on the calling thread alone.
     static constexpr std::int64_t kMinPartBytes = std::int64_t { 1 } << 20;
 
-    // `maxParts` 0 means a few parts per processor.
+    // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
+    // most INT32_MAX, which is all the format can hold anyway.
     PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts = 0,
                 std::int64_t minPartBytes = kMinPartBytes);
     ~PartEncoder();
@@ -73,6 +74,7 @@ private:
     };
 
     struct PackedCodes;
+    template<typename Use> bool ReadPart(const Part& part, std::uint8_t* buffer, Use use) const;
     void ScanPart(Part& part, std::uint8_t* buffer) const;
     void EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes, int destinationFd,
                     std::int64_t streamOffset) const;
