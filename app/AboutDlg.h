@@ -1,0 +1,14 @@
+#pragma once
+
+#include "mfc/Dialog.h"
+
+// The About box: the icon, the product and a credit line, and "OK".
+class CAboutDlg : public CDialog
+{
+public:
+    CAboutDlg();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    DECLARE_MESSAGE_MAP()
+};

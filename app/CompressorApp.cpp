@@ -1,0 +1,26 @@
+#include "CompressorApp.h"
+
+#include "CompressorDlg.h"
+
+BEGIN_MESSAGE_MAP(CCompressorApp, CWinApp)
+ON_COMMAND(ID_HELP, OnHelp)
+END_MESSAGE_MAP()
+
+CCompressorApp::CCompressorApp() = default;
+
+// The one application object. The engine's node heap is constant-initialised, so it exists
+// before this object and outlives it.
+CCompressorApp theApp;
+
+BOOL CCompressorApp::InitInstance()
+{
+    AfxEnableControlContainer();
+    Enable3dControls();
+
+    CCompressorDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.DoModal(); // the end code changes nothing
+    m_pMainWnd = nullptr;
+    // No message loop: the program ends with the dialog.
+    return FALSE;
+}

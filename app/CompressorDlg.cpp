@@ -1,0 +1,210 @@
+#include "CompressorDlg.h"
+
+#include "AboutDlg.h"
+#include "hufpack/FileJobs.h"
+#include "mfc/FileDialog.h"
+#include "mfc/WinApp.h"
+#include "resource.h"
+
+#include <QWidget>
+
+namespace {
+
+constexpr const char* kOverwriteNote = "Please note that the destination file will be overwritten";
+constexpr const char* kSameFile = "Please select a different destination file.";
+constexpr const char* kCannotOpen
+    = "The source file cannot be opened / destination file cannot be written";
+
+const char* StatusFor(hufpack::JobResult result)
+{
+    switch (result) {
+    case hufpack::JobResult::CannotOpen:
+        return kCannotOpen;
+    case hufpack::JobResult::NotOurFormat:
+        return "You must only decode a file encoded by this program.";
+    case hufpack::JobResult::TooLarge:
+        return "The source file is too large for this format.";
+    case hufpack::JobResult::SameFile:
+        return kSameFile;
+    default:
+        return "Done!";
+    }
+}
+
+} // namespace
+
+CCompressorDlg::CCompressorDlg(CWnd* parent) : CDialog(IDD_MAIN_DIALOG, parent)
+{
+    m_hIcon = AfxGetApp() ? AfxGetApp()->LoadIcon(IDR_MAINFRAME) : nullptr;
+}
+
+void CCompressorDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Text(pDX, IDC_DECODE_SOURCE, m_decodeSource);
+    DDX_Text(pDX, IDC_DECODE_DEST, m_decodeDest);
+    DDX_Text(pDX, IDC_ENCODE_SOURCE, m_encodeSource);
+    DDX_Text(pDX, IDC_ENCODE_DEST, m_encodeDest);
+    DDX_Text(pDX, IDC_STATUS, m_status);
+}
+
+BEGIN_MESSAGE_MAP(CCompressorDlg, CDialog)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_DECODE_SOURCE_BROWSE, OnBrowseDecodeSource)
+ON_EN_UPDATE(IDC_DECODE_SOURCE, OnUpdateSourcePath)
+ON_EN_UPDATE(IDC_DECODE_DEST, OnUpdateDestPath)
+ON_BN_CLICKED(IDC_DECODE_DEST_BROWSE, OnBrowseDecodeDest)
+ON_BN_CLICKED(IDC_DECODE, OnDecode)
+ON_EN_UPDATE(IDC_ENCODE_SOURCE, OnUpdateSourcePath)
+ON_EN_UPDATE(IDC_ENCODE_DEST, OnUpdateDestPath)
+ON_BN_CLICKED(IDC_ENCODE_SOURCE_BROWSE, OnBrowseEncodeSource)
+ON_BN_CLICKED(IDC_ENCODE_DEST_BROWSE, OnBrowseEncodeDest)
+ON_BN_CLICKED(IDC_ENCODE, OnEncode)
+ON_EN_UPDATE(IDC_STATUS, OnUpdateStatus)
+END_MESSAGE_MAP()
+
+BOOL CCompressorDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    // The About entry goes at the end of the system menu. Command identifiers of the system menu
+    // keep their low four bits free for the platform.
+    static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX);
+    if (CMenu* systemMenu = GetSystemMenu(FALSE)) {
+        CString aboutMenu;
+        aboutMenu.LoadString(IDS_ABOUTBOX);
+        if (!aboutMenu.IsEmpty()) {
+            systemMenu->AppendMenu(MF_SEPARATOR);
+            systemMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
+        }
+    }
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    m_status = "Ready...";
+    UpdateData(FALSE);
+    return TRUE; // the first tab stop, "&Close", takes the focus
+}
+
+void CCompressorDlg::OnSysCommand(UINT id, LPARAM)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        Default();
+    }
+}
+
+void CCompressorDlg::IconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight,
+                                int& x, int& y)
+{
+    x = (clientWidth - iconWidth + 1) / 2;
+    y = (clientHeight - iconHeight + 1) / 2;
+}
+
+void CCompressorDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, dc.GetSafeHdc(), 0);
+    const int cxIcon = GetSystemMetrics(SM_CXICON);
+    const int cyIcon = GetSystemMetrics(SM_CYICON);
+    CRect rect;
+    GetClientRect(&rect);
+    int x = 0;
+    int y = 0;
+    IconOrigin(rect.Width(), rect.Height(), cxIcon, cyIcon, x, y);
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CCompressorDlg::OnQueryDragIcon()
+{
+    return m_hIcon;
+}
+
+CString CCompressorDlg::Browse()
+{
+    CFileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr,
+                        nullptr);
+    chooser.DoModal();
+    return chooser.GetPathName();
+}
+
+void CCompressorDlg::OnBrowseDecodeSource()
+{
+    m_decodeSource = Browse();
+    UpdateData(FALSE);
+}
+
+void CCompressorDlg::OnBrowseDecodeDest()
+{
+    m_decodeDest = Browse();
+    m_status = kOverwriteNote;
+    UpdateData(FALSE);
+}
+
+void CCompressorDlg::OnBrowseEncodeSource()
+{
+    m_encodeSource = Browse();
+    UpdateData(FALSE);
+}
+
+void CCompressorDlg::OnBrowseEncodeDest()
+{
+    m_encodeDest = Browse();
+    m_status = kOverwriteNote;
+    UpdateData(FALSE);
+}
+
+template<typename Job>
+void CCompressorDlg::RunJob(const CString& source, const CString& destination, Job job)
+{
+    if (_mbscmp(source, destination) == 0) {
+        m_status = kSameFile;
+        UpdateData(FALSE);
+        return;
+    }
+    m_status = "Working....";
+    UpdateData(FALSE);
+    // Painted now, so that the status shows during a long job; input still waits for the job.
+    if (QWidget* status = GetDlgItem(IDC_STATUS))
+        status->repaint();
+    const std::string sourcePath = source;
+    const std::string destinationPath = destination;
+    m_status = StatusFor(job(sourcePath, destinationPath));
+    UpdateData(FALSE);
+}
+
+void CCompressorDlg::OnDecode()
+{
+    RunJob(m_decodeSource, m_decodeDest, hufpack::DecodeFile);
+}
+
+void CCompressorDlg::OnEncode()
+{
+    RunJob(m_encodeSource, m_encodeDest, hufpack::EncodeFile);
+}
+
+void CCompressorDlg::OnUpdateDestPath()
+{
+    UpdateData(TRUE);
+    m_status = kOverwriteNote;
+    UpdateData(FALSE);
+}
+
+void CCompressorDlg::OnUpdateSourcePath()
+{
+    UpdateData(TRUE);
+}
+
+void CCompressorDlg::OnUpdateStatus()
+{
+    UpdateData(FALSE);
+}

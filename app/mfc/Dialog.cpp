@@ -1,0 +1,503 @@
+#include "Dialog.h"
+
+#include "Resources.h"
+#include "WinApp.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <map>
+
+namespace {
+
+// The icon's images as Qt pixmaps, made once per icon.
+const QPixmap& IconImage(HICON icon, int size)
+{
+    static std::map<std::pair<HICON, int>, QPixmap> cache;
+    auto& pixmap = cache[{ icon, size }];
+    if (pixmap.isNull() && icon) {
+        for (const char* const* xpm : icon->images) {
+            QPixmap image(xpm);
+            if (image.width() == size || pixmap.isNull())
+                pixmap = image;
+        }
+    }
+    return pixmap;
+}
+
+QIcon ToQIcon(HICON big, HICON small)
+{
+    QIcon icon;
+    if (big)
+        icon.addPixmap(IconImage(big, 32));
+    if (small)
+        icon.addPixmap(IconImage(small, 16));
+    return icon;
+}
+
+constexpr WPARAM MakeCommand(UINT id, UINT code)
+{
+    return static_cast<WPARAM>((code << 16) | (id & 0xFFFF));
+}
+
+} // namespace
+
+// The Qt side of a CDialog: forwards painting, closing, Escape and the system menu to the
+// dialog's messages.
+class DialogWindow : public QDialog
+{
+public:
+    DialogWindow(CDialog* dialog, QWidget* owner, Qt::WindowFlags flags)
+        : QDialog(owner, flags), m_dialog(dialog)
+    {
+    }
+
+    void BasePaint(QPaintEvent* event) { QDialog::paintEvent(event); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        m_dialog->m_paintEvent = event;
+        m_dialog->WindowProc(WM_PAINT, 0, 0);
+        m_dialog->m_paintEvent = nullptr;
+    }
+    // The window manager's close (the close box, Alt+F4) is the system menu's Close.
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->ignore();
+        m_dialog->WindowProc(WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    // Escape.
+    void reject() override { m_dialog->WindowProc(WM_COMMAND, MakeCommand(IDCANCEL, 0), 0); }
+    // A right click on the dialog itself, not on a control, opens the system menu.
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        if (childAt(event->pos()) == nullptr || qobject_cast<QGroupBox*>(childAt(event->pos())))
+            PopUpSystemMenu(event->globalPos());
+    }
+
+public:
+    void PopUpSystemMenu(const QPoint& where)
+    {
+        CMenu* const menu = m_dialog->GetSystemMenu(FALSE);
+        if (!menu)
+            return;
+        for (QAction* action : menu->GetSafeHmenu()->actions()) {
+            if (action->data().toUInt() == SC_RESTORE)
+                action->setEnabled(isMinimized() || isMaximized());
+        }
+        if (QAction* chosen = menu->GetSafeHmenu()->exec(where); chosen && !chosen->isSeparator())
+            m_dialog->WindowProc(WM_SYSCOMMAND, chosen->data().toUInt(), 0);
+    }
+
+private:
+    CDialog* m_dialog;
+};
+
+// ---- CWnd ----
+
+BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
+END_MESSAGE_MAP()
+
+CWnd::CWnd() = default;
+CWnd::~CWnd() = default;
+
+QWidget* CWnd::GetDlgItem(int id) const
+{
+    return m_hWnd ? m_hWnd->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly)
+                  : nullptr;
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return WindowProc(message, wParam, lParam);
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const CurrentMessage outer = m_current;
+    m_current = { message, wParam, lParam };
+    const UINT id = static_cast<UINT>(wParam & 0xFFFF);
+    const UINT code = static_cast<UINT>(wParam >> 16);
+    LRESULT result = 0;
+    if (const AFX_MSGMAP_ENTRY* entry = FindHandler(message, code, id))
+        result = entry->handler(this, wParam, lParam);
+    else
+        result = DefWindowProc(message, wParam, lParam);
+    m_current = outer;
+    return result;
+}
+
+LRESULT CWnd::Default()
+{
+    return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SETICON: {
+        HICON& slot = wParam == ICON_BIG ? m_bigIcon : m_smallIcon;
+        const HICON previous = slot;
+        slot = reinterpret_cast<HICON>(lParam);
+        if (m_hWnd)
+            m_hWnd->setWindowIcon(ToQIcon(m_bigIcon, m_smallIcon));
+        return reinterpret_cast<LRESULT>(previous);
+    }
+    case WM_SYSCOMMAND:
+        if (!m_hWnd)
+            return 0;
+        switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+            m_hWnd->showMinimized();
+            break;
+        case SC_RESTORE:
+            m_hWnd->showNormal();
+            break;
+        case SC_CLOSE:
+            WindowProc(WM_CLOSE, 0, 0);
+            break;
+        default:
+            break; // moving and sizing belong to the window manager
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+HICON CWnd::SetIcon(HICON icon, BOOL bigIcon)
+{
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+}
+
+BOOL CWnd::IsIconic() const
+{
+    return m_hWnd && m_hWnd->isMinimized() ? TRUE : FALSE;
+}
+
+void CWnd::GetClientRect(RECT* rect) const
+{
+    *rect = RECT { 0, 0, m_hWnd ? m_hWnd->width() : 0, m_hWnd ? m_hWnd->height() : 0 };
+}
+
+CMenu* CWnd::GetSystemMenu(BOOL)
+{
+    return m_systemMenu.get();
+}
+
+BOOL CMenu::AppendMenu(UINT flags, UINT id, LPCTSTR text)
+{
+    if (!m_menu)
+        return FALSE;
+    if (flags & MF_SEPARATOR) {
+        m_menu->addSeparator();
+        return TRUE;
+    }
+    QAction* action = m_menu->addAction(QString::fromUtf8(text ? text : ""));
+    action->setData(id);
+    return TRUE;
+}
+
+int GetSystemMetrics(int index)
+{
+    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
+}
+
+CPaintDC::CPaintDC(CWnd* window)
+{
+    if (window->m_hWnd && window->m_paintEvent)
+        m_painter = std::make_unique<QPainter>(window->m_hWnd);
+}
+
+CPaintDC::~CPaintDC() = default;
+
+BOOL CPaintDC::DrawIcon(int x, int y, HICON icon)
+{
+    if (!m_painter || !icon)
+        return FALSE;
+    m_painter->drawPixmap(x, y, IconImage(icon, GetSystemMetrics(SM_CXICON)));
+    return TRUE;
+}
+
+// ---- CDialog ----
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) { }
+
+CDialog::~CDialog()
+{
+    DestroyWindow();
+}
+
+void CDialog::DestroyWindow()
+{
+    m_systemMenu.reset();
+    delete m_hWnd;
+    m_hWnd = nullptr;
+}
+
+RECT CDialog::MapDialogRect(const RECT& units) const
+{
+    const auto mapX = [this](int x) { return (x * m_baseUnitX + 2) / 4; };
+    const auto mapY = [this](int y) { return (y * m_baseUnitY + 4) / 8; };
+    return RECT { mapX(units.left), mapY(units.top), mapX(units.right), mapY(units.bottom) };
+}
+
+BOOL CDialog::CreateWindowFromTemplate(CWnd* owner)
+{
+    const DialogTemplate* const dialog = FindDialogTemplate(m_templateId);
+    if (!dialog || !qApp)
+        return FALSE;
+    DestroyWindow();
+
+    QWidget* const ownerWidget = owner ? owner->GetSafeHwnd() : nullptr;
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+    if (dialog->style & WS_CAPTION)
+        flags |= Qt::WindowTitleHint;
+    if (dialog->style & WS_SYSMENU)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (dialog->style & WS_MINIMIZEBOX)
+        flags |= Qt::WindowMinimizeButtonHint;
+    auto* const window = new DialogWindow(this, ownerWidget, flags);
+    m_hWnd = window;
+    window->setWindowTitle(QString::fromStdString(dialog->caption));
+
+    // Where the template's font is missing, a sans serif of close metrics stands in for it.
+    const QString fontName = QString::fromStdString(dialog->fontName);
+    if (QFont::substitutes(fontName).isEmpty()) {
+        QFont::insertSubstitutions(fontName,
+                                   { QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                     QStringLiteral("Arial"), QStringLiteral("DejaVu Sans") });
+    }
+    QFont font(fontName);
+    font.setPointSize(dialog->fontPoints);
+    font.setStyleHint(QFont::SansSerif);
+    window->setFont(font);
+    const QFontMetrics metrics(window->font());
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseUnitX = (width / 26 + 1) / 2;
+    m_baseUnitY = metrics.height();
+
+    const RECT size = MapDialogRect({ 0, 0, dialog->cx, dialog->cy });
+    window->setFixedSize(size.right, size.bottom);
+
+    QWidget* previousTabStop = nullptr;
+    std::vector<QWidget*> groupBoxes;
+    for (const ControlTemplate& control : dialog->controls) {
+        const RECT place = MapDialogRect(
+            { control.x, control.y, control.x + control.cx, control.y + control.cy });
+        const QString text = QString::fromStdString(control.text);
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(text, window);
+            button->setDefault(control.style & BS_DEFPUSHBUTTON);
+            const UINT id = static_cast<UINT>(control.id);
+            QObject::connect(button, &QPushButton::clicked, window, [this, id] {
+                WindowProc(WM_COMMAND, MakeCommand(id, BN_CLICKED), 0);
+            });
+            widget = button;
+            break;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit(window);
+            edit->setReadOnly(control.style & ES_READONLY);
+            edit->setFrame(control.style & WS_BORDER);
+            if (edit->isReadOnly()) {
+                // Read-only fields look read-only, with the dialog's grey behind the text.
+                QPalette palette = edit->palette();
+                palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+                edit->setPalette(palette);
+            }
+            const UINT id = static_cast<UINT>(control.id);
+            QObject::connect(edit, &QLineEdit::textChanged, window, [this, id] {
+                if (!m_inDataExchange)
+                    WindowProc(WM_COMMAND, MakeCommand(id, EN_UPDATE), 0);
+            });
+            widget = edit;
+            break;
+        }
+        case ControlKind::Static: {
+            auto* label = new QLabel(window);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            // The area wraps only when it has room for more than one line.
+            label->setWordWrap(control.cy >= 16);
+            label->setText(text);
+            widget = label;
+            break;
+        }
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(text, window);
+            groupBoxes.push_back(widget);
+            break;
+        case ControlKind::Icon: {
+            auto* label = new QLabel(window);
+            label->setPixmap(IconImage(FindIcon(control.iconId), 32));
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        }
+        widget->setObjectName(QString::number(control.id));
+        int widthPixels = place.right - place.left;
+        // A one-line label laid out for the template's font may need a few more pixels in the
+        // stand-in font: it gets them rather than losing its last letters.
+        if (control.kind == ControlKind::Static && control.cy < 16)
+            widthPixels = std::max(widthPixels, widget->sizeHint().width());
+        widget->setGeometry(place.left, place.top, widthPixels, place.bottom - place.top);
+        if (control.style & WS_TABSTOP) {
+            widget->setFocusPolicy(Qt::StrongFocus);
+            if (previousTabStop)
+                QWidget::setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        } else if (control.kind == ControlKind::PushButton) {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+    }
+    // Group boxes come last in the template, so that they lie beneath the controls they frame.
+    for (QWidget* box : groupBoxes)
+        box->lower();
+
+    if (dialog->style & WS_SYSMENU) {
+        auto* menu = new QMenu(window);
+        const auto addItem = [menu](const char* text, UINT command) {
+            menu->addAction(QString::fromUtf8(text))->setData(command);
+        };
+        addItem("&Restore", SC_RESTORE);
+        if (dialog->style & WS_MINIMIZEBOX)
+            addItem("Mi&nimize", SC_MINIMIZE);
+        menu->addSeparator();
+        addItem("&Close\tAlt+F4", SC_CLOSE);
+        m_systemMenu = std::make_unique<CMenu>(menu);
+        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), window);
+        QObject::connect(shortcut, &QShortcut::activated, window,
+                         [window] { window->PopUpSystemMenu(window->mapToGlobal(QPoint(0, 0))); });
+    }
+    return TRUE;
+}
+
+BOOL CDialog::Create(UINT templateId, CWnd* parent)
+{
+    m_templateId = templateId;
+    m_parent = parent;
+    if (!CreateWindowFromTemplate(parent ? parent : nullptr))
+        return FALSE;
+    if (OnInitDialog())
+        if (QWidget* first = m_hWnd->nextInFocusChain(); first && first != m_hWnd)
+            first->setFocus(Qt::TabFocusReason);
+    m_hWnd->show();
+    return TRUE;
+}
+
+int CDialog::DoModal()
+{
+    CWnd* owner = m_parent;
+    if (!owner && AfxGetApp() && AfxGetApp()->m_pMainWnd != this)
+        owner = AfxGetApp()->m_pMainWnd;
+    if (!CreateWindowFromTemplate(owner))
+        return -1;
+    auto* const window = static_cast<DialogWindow*>(m_hWnd);
+    window->setModal(true);
+    // The platform centres a dialog whose template is at 0, 0: on its owner, or on the screen.
+    if (!owner) {
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            window->move(screen->availableGeometry().center() - window->rect().center());
+    }
+    if (OnInitDialog()) {
+        // The first tab stop takes the focus.
+        if (QWidget* first = window->nextInFocusChain(); first && first != window)
+            first->setFocus(Qt::TabFocusReason);
+    }
+    const int result = window->exec();
+    DestroyWindow();
+    return result;
+}
+
+void CDialog::EndDialog(int result)
+{
+    if (auto* window = static_cast<QDialog*>(m_hWnd))
+        window->done(result);
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK()
+{
+    UpdateData(TRUE);
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::DoDataExchange(CDataExchange*) { }
+
+BOOL CDialog::UpdateData(BOOL saveAndValidate)
+{
+    const bool outer = m_inDataExchange;
+    m_inDataExchange = true;
+    CDataExchange exchange(this, saveAndValidate);
+    DoDataExchange(&exchange);
+    m_inDataExchange = outer;
+    return TRUE;
+}
+
+LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT:
+        if (auto* window = static_cast<DialogWindow*>(m_hWnd); window && m_paintEvent)
+            window->BasePaint(m_paintEvent);
+        return 0;
+    case WM_CLOSE:
+        // A dialog closes as Cancel does.
+        return WindowProc(WM_COMMAND, MakeCommand(IDCANCEL, BN_CLICKED), 0);
+    case WM_ICONERASEBKGND:
+        if (auto* painter = reinterpret_cast<QPainter*>(wParam); painter && m_hWnd)
+            painter->fillRect(m_hWnd->rect(), m_hWnd->palette().color(QPalette::Window));
+        return 1;
+    default:
+        return CWnd::DefWindowProc(message, wParam, lParam);
+    }
+}
+
+void DDX_Text(CDataExchange* pDX, int id, CString& value)
+{
+    auto* const edit = qobject_cast<QLineEdit*>(pDX->m_pDlgWnd->GetDlgItem(id));
+    if (!edit)
+        return;
+    if (pDX->m_bSaveAndValidate) {
+        value = edit->text().toStdString();
+    } else {
+        const QString text = QString::fromStdString(value);
+        if (edit->text() != text)
+            edit->setText(text);
+    }
+}

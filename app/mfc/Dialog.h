@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Wnd.h"
+
+#include <string>
+#include <vector>
+
+class CDialog;
+
+// One data exchange: the direction and the dialog whose controls take part.
+class CDataExchange
+{
+public:
+    CDataExchange(CDialog* dialog, BOOL saveAndValidate)
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog)
+    {
+    }
+    BOOL m_bSaveAndValidate; // TRUE: controls to fields (pull); FALSE: fields to controls
+    CDialog* m_pDlgWnd;
+};
+
+// Binds the edit control `id` to a string field. A pull copies the control's whole text into
+// the field; a push replaces the control's text with the field's, and leaves the control alone
+// when they are already equal (so the caret and selection of a field being typed in stay).
+void DDX_Text(CDataExchange* pDX, int id, CString& value);
+
+// A dialog box built from a template in dialog units: modal through DoModal, or modeless
+// through Create. Controls tell the dialog of clicks (BN_CLICKED) and text changes (EN_UPDATE)
+// through WM_COMMAND; while UpdateData runs, those notifications are dropped.
+class CDialog : public CWnd
+{
+public:
+    explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+    ~CDialog() override;
+
+    // Creates the window, runs a modal loop (the owner disabled) until the dialog ends, destroys
+    // the window, and returns the end code; -1 when the window cannot be created.
+    virtual int DoModal();
+    // Creates the window and shows it without a modal loop.
+    BOOL Create(UINT templateId, CWnd* parent = nullptr);
+    void EndDialog(int result);
+    // TRUE: pull every bound control into its field; FALSE: push every field into its control.
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+
+    // Converts a rectangle in dialog units to pixels for this dialog's font, as the platform
+    // does: horizontal units are a quarter of the average character width, vertical ones an
+    // eighth of the character height.
+    [[nodiscard]] RECT MapDialogRect(const RECT& units) const;
+
+protected:
+    virtual BOOL OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+    virtual void DoDataExchange(CDataExchange* pDX);
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    DECLARE_MESSAGE_MAP()
+
+private:
+    BOOL CreateWindowFromTemplate(CWnd* owner);
+    void DestroyWindow();
+
+    UINT m_templateId;
+    CWnd* m_parent;
+    int m_baseUnitX = 6;
+    int m_baseUnitY = 13;
+    bool m_inDataExchange = false;
+
+    friend class DialogWindow;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Dialog.h"
+
+#include <string>
+
+inline constexpr DWORD OFN_HIDEREADONLY = 0x4;
+inline constexpr DWORD OFN_OVERWRITEPROMPT = 0x2;
+
+// The file chooser: Qt's own widget-based file dialog, modal over its owner (the parent, or
+// else the application's main window). An open-style chooser on which the chosen name need not
+// exist; the read-only check box is never shown, and the overwrite prompt belongs to save-style
+// choosers only.
+class CFileDialog
+{
+public:
+    CFileDialog(BOOL openFileDialog, LPCTSTR defaultExtension = nullptr, LPCTSTR fileName = nullptr,
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, LPCTSTR filter = nullptr,
+                CWnd* parent = nullptr);
+
+    // IDOK or IDCANCEL.
+    int DoModal();
+    // The full path of the chosen file; empty when nothing was chosen.
+    [[nodiscard]] CString GetPathName() const { return m_pathName; }
+
+private:
+    BOOL m_open;
+    DWORD m_flags;
+    CWnd* m_parent;
+    CString m_pathName;
+};

@@ -1,0 +1,65 @@
+#include "WinApp.h"
+
+#include "Resources.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+CWinApp* g_app = nullptr;
+
+} // namespace
+
+BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
+ON_COMMAND(ID_HELP, OnHelp)
+END_MESSAGE_MAP()
+
+CWinApp::CWinApp(LPCTSTR appName) : m_pszAppName(appName)
+{
+    g_app = this;
+}
+
+CWinApp::~CWinApp()
+{
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+HICON CWinApp::LoadIcon(UINT id) const
+{
+    return FindIcon(id);
+}
+
+CWinApp* AfxGetApp()
+{
+    return g_app;
+}
+
+void AfxEnableControlContainer() { }
+
+int AfxWinMain(int argc, char** argv)
+{
+    const char* const platform = std::getenv("QT_QPA_PLATFORM");
+    const char* const display = std::getenv("DISPLAY");
+    const char* const wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!(platform && *platform) && !(display && *display) && !(wayland && *wayland)) {
+        const std::string name = argc > 0 ? std::filesystem::path(argv[0]).filename().string()
+                                          : std::string("this program");
+        std::fprintf(stderr,
+                     "%s: no display to open its window on; without one, run it as "
+                     "xvfb-run %s\n",
+                     name.c_str(), name.c_str());
+        return 1;
+    }
+    QApplication application(argc, argv);
+    AfxRegisterResources();
+    CWinApp* const app = AfxGetApp();
+    if (!app)
+        return 1;
+    if (!app->InitInstance())
+        return app->ExitInstance();
+    return QApplication::exec();
+}

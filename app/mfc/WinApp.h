@@ -1,0 +1,38 @@
+#pragma once
+
+#include "CmdTarget.h"
+
+class CWnd;
+
+// The application object: one per program, built during static initialisation. The framework's
+// entry point (AfxWinMain) creates the Qt application, registers the resources and calls
+// InitInstance; when that returns FALSE the program ends with ExitInstance's code.
+class CWinApp : public CCmdTarget
+{
+public:
+    explicit CWinApp(LPCTSTR appName = nullptr);
+    ~CWinApp() override;
+
+    virtual BOOL InitInstance() { return TRUE; }
+    virtual int ExitInstance() { return 0; }
+
+    // Three-dimensional control styling: Qt's style already draws every control so.
+    BOOL Enable3dControls() { return TRUE; }
+    // Icon resource `id` at the standard icon size; null when there is none.
+    [[nodiscard]] HICON LoadIcon(UINT id) const;
+
+    CWnd* m_pMainWnd = nullptr;
+    LPCTSTR m_pszAppName = nullptr;
+
+protected:
+    // The framework's Help command: this program ships no help file, so it shows nothing.
+    void OnHelp() { }
+    DECLARE_MESSAGE_MAP()
+};
+
+// Registers the program's resources; the program defines it, as a resource script would be
+// linked into it.
+void AfxRegisterResources();
+
+// The framework's entry point.
+int AfxWinMain(int argc, char** argv);

@@ -1,0 +1,7 @@
+#include "WinApp.h"
+
+// The process entry point belongs to the framework, as WinMain does on the original platform.
+int main(int argc, char** argv)
+{
+    return AfxWinMain(argc, argv);
+}

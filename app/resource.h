@@ -1,0 +1,22 @@
+#pragma once
+
+// Resource identifiers of the dialog program.
+
+#define IDM_ABOUTBOX 0x0010
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_MAIN_DIALOG 102
+#define IDR_MAINFRAME 128
+
+#define IDC_DECODE_SOURCE 1001
+#define IDC_DECODE_SOURCE_BROWSE 1002
+#define IDC_DECODE_DEST 1003
+#define IDC_DECODE_DEST_BROWSE 1004
+#define IDC_DECODE 1005
+#define IDC_ENCODE_SOURCE 1006
+#define IDC_ENCODE_SOURCE_BROWSE 1007
+#define IDC_ENCODE_DEST 1008
+#define IDC_ENCODE_DEST_BROWSE 1009
+#define IDC_ENCODE 1010
+#define IDC_STATUS 1011
+#define IDC_STATIC (-1)

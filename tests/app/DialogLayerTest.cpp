@@ -1,0 +1,137 @@
+#include "mfc/Dialog.h"
+#include "mfc/Resources.h"
+#include "mfc/WinApp.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+constexpr UINT kTemplate = 900;
+constexpr int kEdit = 901;
+constexpr int kOther = 902;
+constexpr int kButton = 903;
+
+// A dialog that counts what reaches its handlers.
+class CCountingDlg : public CDialog
+{
+public:
+    CCountingDlg() : CDialog(kTemplate) { }
+    CString m_text;
+    CString m_other;
+    int m_updates = 0;
+    int m_clicks = 0;
+
+    void OnUpdateText() { ++m_updates; }
+    void OnClick() { ++m_clicks; }
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override
+    {
+        DDX_Text(pDX, kEdit, m_text);
+        DDX_Text(pDX, kOther, m_other);
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CCountingDlg, CDialog)
+ON_EN_UPDATE(kEdit, OnUpdateText)
+ON_EN_UPDATE(kOther, OnUpdateText)
+ON_BN_CLICKED(kButton, OnClick)
+END_MESSAGE_MAP()
+
+} // namespace
+
+void AfxRegisterResources()
+{
+    RegisterDialogTemplate(
+        { kTemplate,
+          "Test",
+          0,
+          0,
+          200,
+          100,
+          WS_POPUP | WS_CAPTION | WS_SYSMENU,
+          0,
+          "MS Sans Serif",
+          8,
+          {
+              { ControlKind::Edit, kEdit, "", 10, 10, 100, 14, WS_BORDER | WS_TABSTOP },
+              { ControlKind::Edit, kOther, "", 10, 30, 100, 14,
+                WS_BORDER | WS_TABSTOP | ES_READONLY },
+              { ControlKind::PushButton, kButton, "Go", 120, 10, 40, 14, WS_TABSTOP },
+          } });
+}
+
+// The layer's contracts that the dialog relies on.
+class DialogLayerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { AfxRegisterResources(); }
+
+    void userEditsNotifyAndDataExchangeDoesNot()
+    {
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        auto* edit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(kEdit));
+        QVERIFY(edit);
+        edit->setFocus();
+        QTest::keyClicks(edit, QStringLiteral("ab"));
+        QCOMPARE(dlg.m_updates, 2); // one per edit
+        edit->selectAll();
+        edit->cut();
+        QCOMPARE(dlg.m_updates, 3);
+        edit->insert(QStringLiteral("pasted"));
+        QCOMPARE(dlg.m_updates, 4);
+
+        // A push changes both controls and notifies nobody: dropped, not deferred.
+        dlg.m_text = "pushed";
+        dlg.m_other = "read-only";
+        dlg.UpdateData(FALSE);
+        QCoreApplication::processEvents();
+        QCOMPARE(dlg.m_updates, 4);
+        QCOMPARE(edit->text(), QStringLiteral("pushed"));
+        // An equal text is left alone: the caret stays.
+        edit->setCursorPosition(2);
+        dlg.UpdateData(FALSE);
+        QCOMPARE(edit->cursorPosition(), 2);
+        // A pull takes the whole text.
+        edit->setText(QStringLiteral("typed"));
+        dlg.UpdateData(TRUE);
+        QCOMPARE(std::string(dlg.m_text), std::string("typed"));
+    }
+
+    void clicksReachTheMapAndUnmappedMessagesGetDefaults()
+    {
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(kButton)), Qt::LeftButton);
+        QCOMPARE(dlg.m_clicks, 1);
+        QVERIFY(dlg.FindHandler(WM_COMMAND, BN_CLICKED, kButton));
+        QVERIFY2(dlg.FindHandler(WM_COMMAND, BN_CLICKED, IDOK), "IDOK falls to CDialog's map");
+        QVERIFY(!dlg.FindHandler(WM_COMMAND, EN_UPDATE, kButton));
+    }
+
+    void dialogUnitsFollowTheFont()
+    {
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        const QFontMetrics metrics(dlg.GetSafeHwnd()->font());
+        const int averageWidth = (metrics.horizontalAdvance(QStringLiteral(
+                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"))
+                                      / 26
+                                  + 1)
+            / 2;
+        const RECT pixels = dlg.MapDialogRect({ 0, 0, 4, 8 });
+        QCOMPARE(pixels.right, averageWidth);
+        QCOMPARE(pixels.bottom, metrics.height());
+        QCOMPARE(dlg.GetSafeHwnd()->width(), dlg.MapDialogRect({ 0, 0, 200, 100 }).right);
+        QCOMPARE(dlg.GetDlgItem(kButton)->x(), dlg.MapDialogRect({ 120, 0, 0, 0 }).left);
+    }
+};
+
+QTEST_MAIN(DialogLayerTest)
+#include "DialogLayerTest.moc"
