@@ -246,6 +246,34 @@ private slots:
         QVERIFY(!m_dlg->IsIconic());
     }
 
+    void aRightClickOnTheBackgroundOpensTheSystemMenu()
+    {
+        // Choose "Minimize" in the menu that the right click opens.
+        auto* timer = new QTimer(this);
+        timer->setInterval(10);
+        QStringList items;
+        connect(timer, &QTimer::timeout, [timer, &items] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            timer->stop();
+            for (QAction* action : menu->actions()) {
+                items << action->text();
+                if (action->data().toUInt() == SC_MINIMIZE)
+                    menu->setActiveAction(action);
+            }
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        timer->start();
+        QWidget* const window = m_dlg->GetSafeHwnd();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(3, 3),
+                                window->mapToGlobal(QPoint(3, 3)));
+        QApplication::sendEvent(window, &click);
+        QVERIFY2(items.contains(QStringLiteral("&About....")), qPrintable(items.join(u',')));
+        QVERIFY(items.contains(QStringLiteral("Mi&nimize")));
+        QTRY_VERIFY(m_dlg->IsIconic());
+    }
+
     void theSystemMenuMinimizesAndRestores()
     {
         m_dlg->SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
