@@ -1,0 +1,30 @@
+// Decodes arbitrary bytes. The result is 0 or -2, nothing crashes, hangs or leaks, and the output
+// is no longer than the header's total bits allow (every code is at least one bit). The first
+// input byte is a switch: when its low bit is set, the file's checksum is made valid, so that
+// the fuzzer gets past it to the table and the bit stream.
+
+#include "Format.h"
+#include "FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace hufpack;
+    if (size == 0)
+        return 0;
+    const bool fixChecksum = data[0] & 1;
+    fuzz::Bytes file(data + 1, data + size);
+    std::int32_t totalBits = 0;
+    if (file.size() >= kHeaderSize) {
+        totalBits = static_cast<std::int32_t>(LittleEndianAt(std::span(file).subspan(1, 4)));
+        const auto tableSize
+            = static_cast<std::int16_t>(LittleEndianAt(std::span(file).subspan(5, 2)));
+        if (fixChecksum)
+            file[0] = ChecksumFor(tableSize, totalBits);
+    }
+    const fuzz::Coded decoded = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast);
+    fuzz::Check(decoded.result == JobResult::Done || decoded.result == JobResult::NotOurFormat,
+                "decoding gives 0 or -2");
+    fuzz::Check(decoded.bytes.size() <= static_cast<std::size_t>(std::max(totalBits, 0)),
+                "no more bytes out than bits in");
+    return 0;
+}
