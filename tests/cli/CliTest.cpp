@@ -1,5 +1,6 @@
 // The hufpack tool as a user runs it: exit statuses, messages, and what it does to the files.
 
+#include "Format.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -25,6 +27,7 @@ struct CliRun
     int status; // the exit status, or -1 when the tool did not exit normally
     std::string out;
     std::string err;
+    long peakKiB = 0; // the process's maximum resident set
 };
 
 std::string TextOf(const fs::path& path)
@@ -64,9 +67,10 @@ CliRun RunCli(const std::vector<std::string>& args)
         return { -1, {}, {} };
     }
     int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0) { }
+    rusage usage {};
+    while (::wait4(pid, &wstatus, 0, &usage) < 0) { }
     const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    return { status, TextOf(logs / "out"), TextOf(logs / "err") };
+    return { status, TextOf(logs / "out"), TextOf(logs / "err"), usage.ru_maxrss };
 }
 
 const Bytes kPrecious = BytesOf("an old file the tool must not touch");
@@ -190,6 +194,59 @@ TEST(Cli, HelpVersionAndUsageErrors)
         EXPECT_NE(run.err.find("Usage"), std::string::npos) << "the usage goes to standard error";
         EXPECT_EQ(run.out, "") << "no job was run";
         EXPECT_EQ(dir.List(), std::vector<std::string> { "source" }) << "nothing is written";
+    }
+}
+
+// A file of a few bytes may claim billions of bits and the largest counts: the decoder must not
+// allocate for what the file claims, nor work longer than its bits allow.
+TEST(Cli, CraftedClaimsCostNoMemory)
+{
+    const test::ScratchDir dir;
+    const auto file = [](std::int32_t totalBits, const Bytes& table, const Bytes& stream) {
+        Bytes bytes { ChecksumFor(static_cast<std::int16_t>(table.size()), totalBits) };
+        for (int k = 0; k < 4; ++k)
+            bytes.push_back(
+                static_cast<std::uint8_t>(static_cast<std::uint32_t>(totalBits) >> (8 * k)));
+        bytes.push_back(static_cast<std::uint8_t>(table.size()));
+        bytes.push_back(static_cast<std::uint8_t>(table.size() >> 8));
+        bytes.insert(bytes.end(), table.begin(), table.end());
+        bytes.insert(bytes.end(), stream.begin(), stream.end());
+        return bytes;
+    };
+    Bytes everyValueAtMost;
+    Bytes doubling; // a tree 40 levels deep
+    for (int value = 0; value < 256; ++value) {
+        const std::uint32_t count = value < 40 ? (value < 31 ? 1u << value : 0x7FFFFFFFu) : 0;
+        for (const auto& [table, c] :
+             { std::pair { &everyValueAtMost, 0x7FFFFFFFu }, std::pair { &doubling, count } }) {
+            if (c == 0)
+                continue;
+            table->push_back(static_cast<std::uint8_t>(value));
+            for (int k = 0; k < 4; ++k)
+                table->push_back(static_cast<std::uint8_t>(c >> (8 * k)));
+        }
+    }
+    const struct
+    {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
+        // As many bits as a valid checksum allows with a full table, 8 bytes of them present.
+        { "2^31 - 1281 bits claimed, 8 bytes of them present",
+          file(0x7FFFFFFF - 1280, everyValueAtMost, Bytes(8, 0xAB)) },
+        { "a deep tree walked through 4 MiB of one bits",
+          file(32 << 20, doubling, Bytes(4 << 20, 0xFF)) },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteFile(dir / "crafted", c.bytes);
+        const CliRun run = RunCli({ "decode", dir / "crafted", dir / "out" });
+        EXPECT_EQ(run.status, 3) << "a file whose counts and bits disagree is not ours";
+        EXPECT_EQ(run.out.find("Bad checksum"), std::string::npos) << "past the checksum";
+        EXPECT_FALSE(fs::exists(dir / "out")) << "a rejected file leaves no destination";
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_LT(run.peakKiB, 16 * 1024) << "the decoder's memory does not follow the claims";
+#endif
     }
 }
 
