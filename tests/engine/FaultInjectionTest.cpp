@@ -1,0 +1,440 @@
+// Faults that come from outside the program: a file system that fills up during a job, a job
+// killed part-way, a destination path that cannot lead to a file. Whatever happens, the source is
+// only read, the destination keeps its old bytes (or stays absent), and nothing is left behind
+// but, for a killed job, its own temporary file, which the next job neither trips over nor takes.
+
+#include "TestSupport.h"
+#include "hufpack/FileJobs.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace hufpack {
+
+// Failure messages name a result by value and text instead of by its bytes.
+[[maybe_unused]] static void PrintTo(JobResult result, std::ostream* out)
+{
+    *out << static_cast<int>(result) << " (" << ResultMessage(result) << ")";
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using Job = JobResult (*)(const std::string&, const std::string&);
+
+const Bytes kOld = test::BytesOf("the old destination, which a failed job must not touch");
+
+// Runs a job with its "Done." kept off the test's output.
+JobResult RunQuietly(Job job, const std::string& source, const std::string& destination)
+{
+    testing::internal::CaptureStdout();
+    const JobResult result = job(source, destination);
+    testing::internal::GetCapturedStdout();
+    return result;
+}
+
+// Everything under a folder: each entry's kind, permissions and, for a file, bytes. Links are
+// recorded, never followed.
+struct Entry
+{
+    fs::file_type type;
+    mode_t mode;
+    Bytes bytes;
+    bool operator==(const Entry&) const = default;
+};
+using Snapshot = std::map<std::string, Entry>;
+
+Snapshot SnapshotOf(const fs::path& root)
+{
+    Snapshot snapshot;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        struct stat info
+        {
+        };
+        EXPECT_EQ(::lstat(item.path().c_str(), &info), 0) << item.path();
+        Entry entry { item.symlink_status().type(), info.st_mode & 07777, {} };
+        if (entry.type == fs::file_type::regular)
+            entry.bytes = test::ReadFile(item.path());
+        snapshot.emplace(item.path().lexically_relative(root).string(), std::move(entry));
+    }
+    return snapshot;
+}
+
+// Names, sizes and modes for a failure message; the bytes themselves would flood it.
+std::string Describe(const Snapshot& snapshot)
+{
+    std::string text;
+    for (const auto& [name, entry] : snapshot)
+        text += "\n  " + name + " (" + std::to_string(entry.bytes.size()) + " bytes, mode "
+            + std::to_string(entry.mode) + ")";
+    return text.empty() ? " (empty)" : text;
+}
+
+bool IsTemporaryFileOf(const std::string& destinationName, const std::string& name)
+{
+    const std::string prefix = "." + destinationName + ".hufpack-";
+    return name.size() == prefix.size() + 6 && name.starts_with(prefix);
+}
+
+// Random bytes do not compress: their compressed form is a little larger than they are.
+Bytes RandomBytes(std::size_t size, std::uint64_t seed)
+{
+    std::mt19937_64 random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+// A tmpfs of a few pages mounted for the scope, so that a job runs out of space for real.
+// Unmounted however the test ends, before the scratch folder it sits in is removed.
+class SmallDisk
+{
+public:
+    SmallDisk(fs::path at, std::size_t bytes) : m_path(std::move(at))
+    {
+        fs::create_directory(m_path);
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        if (::mount("tmpfs", m_path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
+            m_mounted = true;
+        else
+            m_error = std::strerror(errno);
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted && ::umount2(m_path.c_str(), 0) != 0)
+            ::umount2(m_path.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    [[nodiscard]] bool Mounted() const { return m_mounted; }
+    [[nodiscard]] const std::string& Error() const { return m_error; }
+    [[nodiscard]] std::string operator/(std::string_view name) const { return m_path / name; }
+    [[nodiscard]] std::uint64_t FreeBytes() const
+    {
+        struct statvfs info
+        {
+        };
+        EXPECT_EQ(::statvfs(m_path.c_str(), &info), 0) << m_path;
+        return std::uint64_t { info.f_bavail } * info.f_frsize;
+    }
+
+private:
+    fs::path m_path;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+constexpr std::size_t kDiskBytes = 2 << 20;
+constexpr std::size_t kPage = 4096;
+
+// A scratch folder holding the sources and, as its sub-folder "disk", a 2 MiB tmpfs.
+class FullDisk : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "mounting a small tmpfs needs root";
+        m_disk = std::make_unique<SmallDisk>(m_dir.Path() / "disk", kDiskBytes);
+        if (!m_disk->Mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << m_disk->Error();
+    }
+
+    // Runs a job that cannot fit and checks that it failed and changed nothing anywhere.
+    void ExpectFailureChangingNothing(Job job, const std::string& source, const std::string& dest)
+    {
+        const Snapshot before = SnapshotOf(m_dir.Path());
+        const std::uint64_t freeBefore = m_disk->FreeBytes();
+        EXPECT_EQ(RunQuietly(job, source, dest), JobResult::CannotOpen)
+            << "a write that finds no space fails the job";
+        const Snapshot after = SnapshotOf(m_dir.Path());
+        EXPECT_TRUE(after == before)
+            << "a failed job leaves the source, the destination and both folders as they were, "
+               "with no temporary file; before:"
+            << Describe(before) << "\nafter:" << Describe(after);
+        EXPECT_EQ(m_disk->FreeBytes(), freeBefore) << "the space the job took is given back";
+    }
+
+    test::ScratchDir m_dir;
+    std::unique_ptr<SmallDisk> m_disk; // declared last, so unmounted first
+};
+
+TEST_F(FullDisk, EncodingThatDoesNotFitFailsAndChangesNothing)
+{
+    test::WriteFile(m_dir / "source", RandomBytes(3 << 20, 1));
+    const std::string destination = *m_disk / "packed";
+    for (const mode_t mode : { 0, 0644, 0444 }) { // 0: no destination yet
+        SCOPED_TRACE(mode == 0 ? "no destination" : "destination of mode " + std::to_string(mode));
+        if (mode != 0) {
+            test::WriteFile(destination, kOld);
+            ASSERT_EQ(::chmod(destination.c_str(), mode), 0);
+        }
+        ExpectFailureChangingNothing(EncodeFile, m_dir / "source", destination);
+        fs::remove(destination);
+    }
+}
+
+TEST_F(FullDisk, DecodingThatDoesNotFitFailsAndChangesNothing)
+{
+    const Bytes original = RandomBytes(3 << 20, 2);
+    test::WriteFile(m_dir / "source", original);
+    ASSERT_EQ(RunQuietly(EncodeFile, m_dir / "source", m_dir / "packed"), JobResult::Done);
+    const std::string destination = *m_disk / "restored";
+    for (const bool existing : { false, true }) {
+        SCOPED_TRACE(existing ? "existing destination" : "no destination");
+        if (existing)
+            test::WriteFile(destination, kOld);
+        ExpectFailureChangingNothing(DecodeFile, m_dir / "packed", destination);
+    }
+    // The same job into a folder with room restores the file: only the space was missing.
+    ASSERT_EQ(RunQuietly(DecodeFile, m_dir / "packed", m_dir / "restored"), JobResult::Done);
+    EXPECT_TRUE(test::ReadFile(m_dir / "restored") == original) << "decoding restores the source";
+}
+
+TEST_F(FullDisk, OnePageShortFailsAtTheLastWriteAndAnExactFitSucceeds)
+{
+    test::WriteFile(m_dir / "source", RandomBytes(1 << 20, 3));
+    ASSERT_EQ(RunQuietly(EncodeFile, m_dir / "source", m_dir / "expected"), JobResult::Done);
+    const Bytes expected = test::ReadFile(m_dir / "expected");
+    const std::size_t pages = (expected.size() + kPage - 1) / kPage;
+    const std::uint64_t free = m_disk->FreeBytes();
+    ASSERT_GT(free, pages * kPage) << "the disk holds the compressed file";
+
+    // Everything fits but the last page, so the job fails only when it finishes the file.
+    const std::string filler = *m_disk / "filler";
+    test::WriteFile(filler, Bytes(free - (pages - 1) * kPage, 'f'));
+    ASSERT_EQ(m_disk->FreeBytes(), (pages - 1) * kPage) << "the filler leaves one page too few";
+    ExpectFailureChangingNothing(EncodeFile, m_dir / "source", *m_disk / "packed");
+
+    fs::resize_file(filler, fs::file_size(filler) - kPage);
+    ASSERT_EQ(m_disk->FreeBytes(), pages * kPage) << "now the compressed file just fits";
+    EXPECT_EQ(RunQuietly(EncodeFile, m_dir / "source", *m_disk / "packed"), JobResult::Done)
+        << "a job that fits succeeds, so the failure above came from the missing page alone";
+    EXPECT_TRUE(test::ReadFile(*m_disk / "packed") == expected)
+        << "the destination holds the whole compressed file";
+}
+
+// Starts the tool with its standard output and error going to files; 0 when it cannot.
+pid_t StartTool(const std::vector<std::string>& args, const test::ScratchDir& logs)
+{
+    const char* tool = std::getenv("HUFPACK_CLI");
+    if (!tool) {
+        ADD_FAILURE() << "HUFPACK_CLI does not name the hufpack tool";
+        return 0;
+    }
+    std::vector<std::string> words { tool };
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (logs / "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (logs / "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << "cannot run " << tool;
+    return spawned == 0 ? pid : 0;
+}
+
+int WaitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    return status;
+}
+
+std::string TextOf(const std::string& path)
+{
+    const Bytes bytes = test::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST_F(FullDisk, TheToolExitsWith1AndSaysWhy)
+{
+    test::WriteFile(m_dir / "source", RandomBytes(3 << 20, 4));
+    test::WriteFile(*m_disk / "packed", kOld);
+    const Snapshot before = SnapshotOf(m_dir.Path());
+    const test::ScratchDir logs;
+    const pid_t pid = StartTool({ "encode", m_dir / "source", *m_disk / "packed", "-f" }, logs);
+    ASSERT_NE(pid, 0);
+    const int status = WaitFor(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1)
+        << "a destination that cannot be written exits 1; wait status " << status;
+    EXPECT_NE(TextOf(logs / "err").find(ResultMessage(JobResult::CannotOpen)), std::string::npos)
+        << "the failure is explained on standard error, got: " << TextOf(logs / "err");
+    const Snapshot after = SnapshotOf(m_dir.Path());
+    EXPECT_TRUE(after == before) << "the tool's failed job changes nothing; before:"
+                                 << Describe(before) << "\nafter:" << Describe(after);
+}
+
+TEST(DestinationPath, ANameThatCannotLeadToAFileIsRefusedAndNothingIsMade)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", test::TextLikeBytes(5000, 5));
+    ASSERT_EQ(RunQuietly(EncodeFile, dir / "source", dir / "packed"), JobResult::Done);
+    test::WriteFile(dir / "file", kOld);
+    fs::create_symlink("absent/target", dir / "link-into-nowhere");
+    const Snapshot before = SnapshotOf(dir.Path());
+    for (const Job job : { EncodeFile, DecodeFile }) {
+        const std::string source = dir / (job == EncodeFile ? "source" : "packed");
+        for (const char* destination : { "file/out", "file/sub/out", "link-into-nowhere" }) {
+            SCOPED_TRACE(std::string(job == EncodeFile ? "encode to " : "decode to ")
+                         + destination);
+            EXPECT_EQ(RunQuietly(job, source, dir / destination), JobResult::CannotOpen)
+                << "a folder that is a file, or a link into a missing folder, names no "
+                   "destination that can be written";
+            const Snapshot after = SnapshotOf(dir.Path());
+            EXPECT_TRUE(after == before)
+                << "a refused job creates and changes nothing; after:" << Describe(after);
+        }
+    }
+}
+
+// Polls the folder until the destination's temporary file appears (holding bytes, when
+// `withBytes`), or until the process ends.
+void AwaitTemporaryFile(const fs::path& folder, const std::string& name, pid_t pid, bool withBytes)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        siginfo_t info {};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+            && info.si_pid == pid)
+            return; // ended, not yet reaped: its id is still ours to signal
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            if (IsTemporaryFileOf(name, entry.path().filename().string())
+                && (!withBytes || entry.file_size(error) > 0))
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ADD_FAILURE() << "the job neither made its temporary file nor ended within a minute";
+}
+
+// Kills `hufpack COMMAND SOURCE DEST -f` while it writes DEST, whose old bytes must survive.
+// `whole` is what the finished job writes.
+void KillMidJob(const char* command, Job job, const fs::path& sourceFile, const Bytes& whole)
+{
+    test::ScratchDir dir;
+    const test::ScratchDir logs;
+    fs::copy_file(sourceFile, dir / "source");
+    test::WriteFile(dir / "dest", kOld);
+    const Snapshot before = SnapshotOf(dir.Path());
+    std::string leftover;
+    // First try to kill it once its temporary file holds bytes, which is mid-write; a machine
+    // fast enough to finish first gets tries killed as soon as the file exists.
+    for (const bool withBytes : { true, true, false, false }) {
+        const pid_t pid = StartTool({ command, dir / "source", dir / "dest", "-f" }, logs);
+        ASSERT_NE(pid, 0);
+        AwaitTemporaryFile(dir.Path(), "dest", pid, withBytes);
+        ::kill(pid, SIGKILL);
+        WaitFor(pid);
+        const Snapshot after = SnapshotOf(dir.Path());
+        Snapshot extra;
+        for (const auto& [name, entry] : after) {
+            if (!before.contains(name))
+                extra.emplace(name, entry);
+        }
+        if (after.at("dest").bytes != kOld) {
+            // It renamed its file into place before the signal came: a finished job.
+            EXPECT_TRUE(after.at("dest").bytes == whole)
+                << "the destination holds either its old bytes or the whole new file";
+            EXPECT_TRUE(extra.empty())
+                << "a finished job leaves nothing behind:" << Describe(extra);
+            test::WriteFile(dir / "dest", kOld);
+            continue;
+        }
+        ASSERT_EQ(extra.size(), 1u)
+            << "a killed job leaves its temporary file and nothing else:" << Describe(extra);
+        leftover = extra.begin()->first;
+        EXPECT_TRUE(IsTemporaryFileOf("dest", leftover)) << "left behind: " << leftover;
+        Snapshot rest = after;
+        rest.erase(leftover);
+        EXPECT_TRUE(rest == before) << "a killed job keeps the old destination and the source "
+                                       "byte for byte; after:"
+                                    << Describe(after);
+        break;
+    }
+    if (leftover.empty())
+        GTEST_SKIP() << "every job finished before it could be killed";
+
+    // A new job to the same destination is not confused by the leftover, and leaves it be.
+    const Entry stale = SnapshotOf(dir.Path()).at(leftover);
+    ASSERT_EQ(RunQuietly(job, dir / "source", dir / "dest"), JobResult::Done)
+        << "a job after a killed one succeeds";
+    EXPECT_TRUE(test::ReadFile(dir / "dest") == whole) << "the new destination is whole";
+    const Snapshot now = SnapshotOf(dir.Path());
+    EXPECT_TRUE(now.contains(leftover) && now.at(leftover) == stale)
+        << "a job removes only its own temporary file, never another job's";
+    EXPECT_EQ(now.size(), before.size() + 1)
+        << "the source, the destination and the leftover, nothing else:" << Describe(now);
+}
+
+// 64 MiB of text, which takes the tool a good fraction of a second, and its compressed form.
+class KilledJob : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = std::make_unique<test::ScratchDir>();
+        std::ofstream out(*s_dir / "text", std::ios::binary);
+        test::TextGenerator text(6);
+        for (int mib = 0; mib < 64; ++mib) {
+            const Bytes block = text.Next(1 << 20);
+            out.write(reinterpret_cast<const char*>(block.data()), std::ssize(block));
+        }
+        out.close();
+        ASSERT_EQ(RunQuietly(EncodeFile, *s_dir / "text", *s_dir / "packed"), JobResult::Done);
+        ASSERT_EQ(RunQuietly(DecodeFile, *s_dir / "packed", *s_dir / "restored"), JobResult::Done);
+        s_text = test::ReadFile(*s_dir / "text");
+        s_packed = test::ReadFile(*s_dir / "packed");
+        ASSERT_TRUE(test::ReadFile(*s_dir / "restored") == s_text) << "the text round-trips";
+    }
+    static void TearDownTestSuite() { s_dir.reset(); }
+
+    static inline std::unique_ptr<test::ScratchDir> s_dir;
+    static inline Bytes s_text;
+    static inline Bytes s_packed;
+};
+
+TEST_F(KilledJob, EncodeKeepsTheOldDestinationAndTheNextJobSucceeds)
+{
+    // The packed text decodes to the text (checked above), so a destination equal to it does too.
+    KillMidJob("encode", EncodeFile, *s_dir / "text", s_packed);
+}
+
+TEST_F(KilledJob, DecodeKeepsTheOldDestinationAndTheNextJobSucceeds)
+{
+    KillMidJob("decode", DecodeFile, *s_dir / "packed", s_text);
+}
+
+} // namespace
+} // namespace hufpack
