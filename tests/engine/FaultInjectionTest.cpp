@@ -19,8 +19,8 @@
 #include <memory>
 #include <ostream>
 #include <spawn.h>
+#include <sstream>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
@@ -58,23 +58,30 @@ JobResult RunQuietly(Job job, const std::string& source, const std::string& dest
 struct Entry
 {
     fs::file_type type;
-    mode_t mode;
+    fs::perms mode;
     Bytes bytes;
     bool operator==(const Entry&) const = default;
 };
 using Snapshot = std::map<std::string, Entry>;
 
+// The whole file in one read: the folders below hold files of tens of MiB.
+Bytes ReadAll(const fs::path& path)
+{
+    Bytes bytes(fs::file_size(path));
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::ssize(bytes));
+    EXPECT_TRUE(in.good()) << "cannot read " << path;
+    return bytes;
+}
+
 Snapshot SnapshotOf(const fs::path& root)
 {
     Snapshot snapshot;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
-        struct stat info
-        {
-        };
-        EXPECT_EQ(::lstat(item.path().c_str(), &info), 0) << item.path();
-        Entry entry { item.symlink_status().type(), info.st_mode & 07777, {} };
+        const fs::file_status status = item.symlink_status();
+        Entry entry { status.type(), status.permissions(), {} };
         if (entry.type == fs::file_type::regular)
-            entry.bytes = test::ReadFile(item.path());
+            entry.bytes = ReadAll(item.path());
         snapshot.emplace(item.path().lexically_relative(root).string(), std::move(entry));
     }
     return snapshot;
@@ -83,11 +90,11 @@ Snapshot SnapshotOf(const fs::path& root)
 // Names, sizes and modes for a failure message; the bytes themselves would flood it.
 std::string Describe(const Snapshot& snapshot)
 {
-    std::string text;
+    std::ostringstream text;
     for (const auto& [name, entry] : snapshot)
-        text += "\n  " + name + " (" + std::to_string(entry.bytes.size()) + " bytes, mode "
-            + std::to_string(entry.mode) + ")";
-    return text.empty() ? " (empty)" : text;
+        text << "\n  " << name << " (" << entry.bytes.size() << " bytes, mode " << std::oct
+             << static_cast<unsigned>(entry.mode) << std::dec << ")";
+    return snapshot.empty() ? " (empty)" : text.str();
 }
 
 bool IsTemporaryFileOf(const std::string& destinationName, const std::string& name)
@@ -125,8 +132,6 @@ public:
         if (m_mounted && ::umount2(m_path.c_str(), 0) != 0)
             ::umount2(m_path.c_str(), MNT_DETACH);
     }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
 
     [[nodiscard]] bool Mounted() const { return m_mounted; }
     [[nodiscard]] const std::string& Error() const { return m_error; }
@@ -181,43 +186,35 @@ protected:
     std::unique_ptr<SmallDisk> m_disk; // declared last, so unmounted first
 };
 
-TEST_F(FullDisk, EncodingThatDoesNotFitFailsAndChangesNothing)
+TEST_F(FullDisk, AJobThatDoesNotFitFailsAndChangesNothing)
 {
-    test::WriteFile(m_dir / "source", RandomBytes(3 << 20, 1));
-    const std::string destination = *m_disk / "packed";
-    for (const mode_t mode : { 0, 0644, 0444 }) { // 0: no destination yet
-        SCOPED_TRACE(mode == 0 ? "no destination" : "destination of mode " + std::to_string(mode));
-        if (mode != 0) {
-            test::WriteFile(destination, kOld);
-            ASSERT_EQ(::chmod(destination.c_str(), mode), 0);
-        }
-        ExpectFailureChangingNothing(EncodeFile, m_dir / "source", destination);
-        fs::remove(destination);
-    }
-}
-
-TEST_F(FullDisk, DecodingThatDoesNotFitFailsAndChangesNothing)
-{
-    const Bytes original = RandomBytes(3 << 20, 2);
+    const Bytes original = RandomBytes(3 << 20, 1);
     test::WriteFile(m_dir / "source", original);
     ASSERT_EQ(RunQuietly(EncodeFile, m_dir / "source", m_dir / "packed"), JobResult::Done);
-    const std::string destination = *m_disk / "restored";
-    for (const bool existing : { false, true }) {
-        SCOPED_TRACE(existing ? "existing destination" : "no destination");
-        if (existing)
-            test::WriteFile(destination, kOld);
-        ExpectFailureChangingNothing(DecodeFile, m_dir / "packed", destination);
+    const std::string destination = *m_disk / "destination";
+    for (const Job job : { EncodeFile, DecodeFile }) {
+        for (const mode_t mode : { 0, 0644, 0444 }) { // 0: no destination yet
+            SCOPED_TRACE(std::string(job == EncodeFile ? "encode" : "decode") + ", destination "
+                         + (mode == 0 ? "absent" : "of mode " + std::to_string(mode)));
+            if (mode != 0) {
+                test::WriteFile(destination, kOld);
+                fs::permissions(destination, static_cast<fs::perms>(mode));
+            }
+            ExpectFailureChangingNothing(job, m_dir / (job == EncodeFile ? "source" : "packed"),
+                                         destination);
+            fs::remove(destination);
+        }
     }
     // The same job into a folder with room restores the file: only the space was missing.
     ASSERT_EQ(RunQuietly(DecodeFile, m_dir / "packed", m_dir / "restored"), JobResult::Done);
-    EXPECT_TRUE(test::ReadFile(m_dir / "restored") == original) << "decoding restores the source";
+    EXPECT_TRUE(ReadAll(m_dir / "restored") == original) << "decoding restores the source";
 }
 
 TEST_F(FullDisk, OnePageShortFailsAtTheLastWriteAndAnExactFitSucceeds)
 {
     test::WriteFile(m_dir / "source", RandomBytes(1 << 20, 3));
     ASSERT_EQ(RunQuietly(EncodeFile, m_dir / "source", m_dir / "expected"), JobResult::Done);
-    const Bytes expected = test::ReadFile(m_dir / "expected");
+    const Bytes expected = ReadAll(m_dir / "expected");
     const std::size_t pages = (expected.size() + kPage - 1) / kPage;
     const std::uint64_t free = m_disk->FreeBytes();
     ASSERT_GT(free, pages * kPage) << "the disk holds the compressed file";
@@ -232,12 +229,12 @@ TEST_F(FullDisk, OnePageShortFailsAtTheLastWriteAndAnExactFitSucceeds)
     ASSERT_EQ(m_disk->FreeBytes(), pages * kPage) << "now the compressed file just fits";
     EXPECT_EQ(RunQuietly(EncodeFile, m_dir / "source", *m_disk / "packed"), JobResult::Done)
         << "a job that fits succeeds, so the failure above came from the missing page alone";
-    EXPECT_TRUE(test::ReadFile(*m_disk / "packed") == expected)
+    EXPECT_TRUE(ReadAll(*m_disk / "packed") == expected)
         << "the destination holds the whole compressed file";
 }
 
-// Starts the tool with its standard output and error going to files; 0 when it cannot.
-pid_t StartTool(const std::vector<std::string>& args, const test::ScratchDir& logs)
+// Starts the tool with its standard error going to `errors`; 0 when it cannot.
+pid_t StartTool(const std::vector<std::string>& args, const std::string& errors)
 {
     const char* tool = std::getenv("HUFPACK_CLI");
     if (!tool) {
@@ -253,10 +250,8 @@ pid_t StartTool(const std::vector<std::string>& args, const test::ScratchDir& lo
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (logs / "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (logs / "err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT, 0600);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -271,25 +266,22 @@ int WaitFor(pid_t pid)
     return status;
 }
 
-std::string TextOf(const std::string& path)
-{
-    const Bytes bytes = test::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 TEST_F(FullDisk, TheToolExitsWith1AndSaysWhy)
 {
     test::WriteFile(m_dir / "source", RandomBytes(3 << 20, 4));
     test::WriteFile(*m_disk / "packed", kOld);
     const Snapshot before = SnapshotOf(m_dir.Path());
     const test::ScratchDir logs;
-    const pid_t pid = StartTool({ "encode", m_dir / "source", *m_disk / "packed", "-f" }, logs);
+    const pid_t pid
+        = StartTool({ "encode", m_dir / "source", *m_disk / "packed", "-f" }, logs / "errors");
     ASSERT_NE(pid, 0);
     const int status = WaitFor(pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1)
         << "a destination that cannot be written exits 1; wait status " << status;
-    EXPECT_NE(TextOf(logs / "err").find(ResultMessage(JobResult::CannotOpen)), std::string::npos)
-        << "the failure is explained on standard error, got: " << TextOf(logs / "err");
+    const Bytes errors = ReadAll(logs / "errors");
+    EXPECT_NE(std::string(errors.begin(), errors.end()).find(ResultMessage(JobResult::CannotOpen)),
+              std::string::npos)
+        << "the failure is explained on standard error";
     const Snapshot after = SnapshotOf(m_dir.Path());
     EXPECT_TRUE(after == before) << "the tool's failed job changes nothing; before:"
                                  << Describe(before) << "\nafter:" << Describe(after);
@@ -352,7 +344,8 @@ void KillMidJob(const char* command, Job job, const fs::path& sourceFile, const 
     // First try to kill it once its temporary file holds bytes, which is mid-write; a machine
     // fast enough to finish first gets tries killed as soon as the file exists.
     for (const bool withBytes : { true, true, false, false }) {
-        const pid_t pid = StartTool({ command, dir / "source", dir / "dest", "-f" }, logs);
+        const pid_t pid
+            = StartTool({ command, dir / "source", dir / "dest", "-f" }, logs / "errors");
         ASSERT_NE(pid, 0);
         AwaitTemporaryFile(dir.Path(), "dest", pid, withBytes);
         ::kill(pid, SIGKILL);
@@ -390,7 +383,7 @@ void KillMidJob(const char* command, Job job, const fs::path& sourceFile, const 
     const Entry stale = SnapshotOf(dir.Path()).at(leftover);
     ASSERT_EQ(RunQuietly(job, dir / "source", dir / "dest"), JobResult::Done)
         << "a job after a killed one succeeds";
-    EXPECT_TRUE(test::ReadFile(dir / "dest") == whole) << "the new destination is whole";
+    EXPECT_TRUE(ReadAll(dir / "dest") == whole) << "the new destination is whole";
     const Snapshot now = SnapshotOf(dir.Path());
     EXPECT_TRUE(now.contains(leftover) && now.at(leftover) == stale)
         << "a job removes only its own temporary file, never another job's";
@@ -414,9 +407,9 @@ protected:
         out.close();
         ASSERT_EQ(RunQuietly(EncodeFile, *s_dir / "text", *s_dir / "packed"), JobResult::Done);
         ASSERT_EQ(RunQuietly(DecodeFile, *s_dir / "packed", *s_dir / "restored"), JobResult::Done);
-        s_text = test::ReadFile(*s_dir / "text");
-        s_packed = test::ReadFile(*s_dir / "packed");
-        ASSERT_TRUE(test::ReadFile(*s_dir / "restored") == s_text) << "the text round-trips";
+        s_text = ReadAll(*s_dir / "text");
+        s_packed = ReadAll(*s_dir / "packed");
+        ASSERT_TRUE(ReadAll(*s_dir / "restored") == s_text) << "the text round-trips";
     }
     static void TearDownTestSuite() { s_dir.reset(); }
 
