@@ -13,8 +13,6 @@
 #include <sys/wait.h>
 #include <vector>
 
-extern char** environ;
-
 namespace hufpack {
 namespace {
 
@@ -39,31 +37,10 @@ std::string TextOf(const fs::path& path)
 // Runs the tool with `args`, its standard output and error going to files of their own.
 CliRun RunCli(const std::vector<std::string>& args)
 {
-    const char* tool = std::getenv("HUFPACK_CLI");
-    if (!tool) {
-        ADD_FAILURE() << "HUFPACK_CLI does not name the hufpack tool";
-        return { -1, {}, {} };
-    }
     const test::ScratchDir logs;
-    std::vector<std::string> words { tool };
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (logs / "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (logs / "err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot run " << tool;
+    const pid_t pid = test::StartTool(args, logs / "out", logs / "err");
+    if (pid < 0) {
+        ADD_FAILURE() << "cannot run the tool that HUFPACK_CLI names";
         return { -1, {}, {} };
     }
     int wstatus = 0;

@@ -26,8 +26,6 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace hufpack {
 
 // Failure messages name a result by value and text instead of by its bytes.
@@ -236,27 +234,9 @@ TEST_F(FullDisk, OnePageShortFailsAtTheLastWriteAndAnExactFitSucceeds)
 // Starts the tool with its standard error going to `errors`; 0 when it cannot.
 pid_t StartTool(const std::vector<std::string>& args, const std::string& errors)
 {
-    const char* tool = std::getenv("HUFPACK_CLI");
-    if (!tool) {
-        ADD_FAILURE() << "HUFPACK_CLI does not name the hufpack tool";
-        return 0;
-    }
-    std::vector<std::string> words { tool };
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << "cannot run " << tool;
-    return spawned == 0 ? pid : 0;
+    const pid_t pid = test::StartTool(args, "/dev/null", errors);
+    EXPECT_GT(pid, 0) << "the tool that HUFPACK_CLI names can be started";
+    return pid > 0 ? pid : 0;
 }
 
 int WaitFor(pid_t pid)

@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
 #include <stdexcept>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace hufpack::test {
 
@@ -186,6 +191,31 @@ Bytes FibonacciBytes(int distinctValues)
         b = next;
     }
     return bytes;
+}
+
+int StartTool(const std::vector<std::string>& args, const std::string& outPath,
+              const std::string& errPath)
+{
+    const char* tool = std::getenv("HUFPACK_CLI");
+    if (!tool)
+        return -1;
+    std::vector<std::string> words { tool };
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
 }
 
 } // namespace hufpack::test

@@ -59,4 +59,10 @@ Bytes TextLikeBytes(std::size_t size, std::uint64_t seed);
 // Counts in a Fibonacci sequence, which give the deepest trees.
 Bytes FibonacciBytes(int distinctValues);
 
+// Starts the hufpack tool named by the HUFPACK_CLI environment variable with `args`, standard
+// input from /dev/null and standard output and error written to the files named; -1 when it
+// cannot be started.
+int StartTool(const std::vector<std::string>& args, const std::string& outPath,
+              const std::string& errPath);
+
 } // namespace hufpack::test
