@@ -6,7 +6,10 @@ BEGIN_MESSAGE_MAP(CCompressorApp, CWinApp)
 ON_COMMAND(ID_HELP, OnHelp)
 END_MESSAGE_MAP()
 
-CCompressorApp::CCompressorApp() = default;
+CCompressorApp::CCompressorApp()
+{
+    SetAppID(HUFPACK_APP_ID);
+}
 
 // The one application object. The engine's node heap is constant-initialised, so it exists
 // before this object and outlives it.

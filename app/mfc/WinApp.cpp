@@ -33,6 +33,13 @@ HICON CWinApp::LoadIcon(UINT id) const
     return FindIcon(id);
 }
 
+BOOL CWinApp::InitApplication()
+{
+    if (m_pszAppID && *m_pszAppID)
+        QGuiApplication::setDesktopFileName(QString::fromUtf8(m_pszAppID));
+    return TRUE;
+}
+
 CWinApp* AfxGetApp()
 {
     return g_app;
@@ -59,7 +66,7 @@ int AfxWinMain(int argc, char** argv)
     CWinApp* const app = AfxGetApp();
     if (!app)
         return 1;
-    if (!app->InitInstance())
+    if (!app->InitApplication() || !app->InitInstance())
         return app->ExitInstance();
     return QApplication::exec();
 }

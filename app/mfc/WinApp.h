@@ -6,13 +6,16 @@ class CWnd;
 
 // The application object: one per program, built during static initialisation. The framework's
 // entry point (AfxWinMain) creates the Qt application, registers the resources and calls
-// InitInstance; when that returns FALSE the program ends with ExitInstance's code.
+// InitApplication, then InitInstance; when either returns FALSE the program ends with
+// ExitInstance's code.
 class CWinApp : public CCmdTarget
 {
 public:
     explicit CWinApp(LPCTSTR appName = nullptr);
     ~CWinApp() override;
 
+    // Once per program, before InitInstance: hands the application id to the platform.
+    virtual BOOL InitApplication();
     virtual BOOL InitInstance() { return TRUE; }
     virtual int ExitInstance() { return 0; }
 
@@ -20,9 +23,14 @@ public:
     BOOL Enable3dControls() { return TRUE; }
     // Icon resource `id` at the standard icon size; null when there is none.
     [[nodiscard]] HICON LoadIcon(UINT id) const;
+    // The application's identity to the desktop: the name of its desktop entry without
+    // ".desktop", which is also its icon's name. Wayland compositors find the window's icon
+    // and menu entry through it.
+    void SetAppID(LPCTSTR appId) { m_pszAppID = appId; }
 
     CWnd* m_pMainWnd = nullptr;
     LPCTSTR m_pszAppName = nullptr;
+    LPCTSTR m_pszAppID = nullptr;
 
 protected:
     // The framework's Help command: this program ships no help file, so it shows nothing.
