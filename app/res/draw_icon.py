@@ -1,6 +1,15 @@
 #!/usr/bin/env python3
 """Draws Hufpack's icon, a code tree on a blue tile, at 32 x 32 and 16 x 16 in the 16 colours of
-the classic VGA palette, and prints both as XPM arrays for app/Icons.cpp."""
+the classic VGA palette, and prints both as XPM arrays for app/Resources.cpp.
+
+With --install DIR it also writes the icons that are installed for desktop menus: the same two
+images as PNG files and a scalable SVG drawing of the 32 x 32 design, under
+DIR/<size>/apps/<app id>.<ext>."""
+
+import argparse
+import os
+import struct
+import zlib
 
 PALETTE = {  # the 16 VGA colours, by XPM character
     " ": "None", ".": "#000000", "r": "#800000", "g": "#008000", "y": "#808000",
@@ -87,6 +96,83 @@ def xpm(name, img):
     return "\n".join(lines)
 
 
-print(xpm("kIcon32", draw32()))
-print()
-print(xpm("kIcon16", draw16()))
+def png(img):
+    """The image as an 8-bit RGBA PNG file; transparent pixels are transparent black."""
+    raw = bytearray()
+    for row in img:
+        raw.append(0)  # filter type None
+        for c in row:
+            colour = PALETTE[c]
+            if colour == "None":
+                raw += bytes(4)
+            else:
+                raw += bytes.fromhex(colour[1:]) + b"\xff"
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", len(img[0]), len(img), 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+            + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def svg():
+    """The 32 x 32 design as vector shapes, for sizes above 32 pixels."""
+    root = (15.5, 6.5)
+    inner = [(8.5, 14.5), (23.5, 14.5)]
+    leaves = [(4.5, 23.5), (12.5, 23.5), (19.5, 23.5), (27.5, 23.5)]
+    colours = ["#FFFF00", "#00FF00", "#FF0000", "#00FFFF"]
+    parts = [
+        '<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 32 32">',
+        '  <defs>',
+        '    <linearGradient id="tile" x1="0" y1="0" x2="0" y2="1">',
+        '      <stop offset="0" stop-color="#0000FF"/>',
+        '      <stop offset="0.5" stop-color="#0000FF"/>',
+        '      <stop offset="0.5" stop-color="#000080"/>',
+        '      <stop offset="1" stop-color="#000080"/>',
+        '    </linearGradient>',
+        '  </defs>',
+        '  <rect x="0.5" y="0.5" width="31" height="31" rx="2.5" fill="url(#tile)"'
+        ' stroke="#000080"/>',
+        '  <path d="M3 1.5H29" stroke="#00FFFF" stroke-linecap="round"/>',
+        '  <g stroke="#FFFFFF" stroke-width="1.2" stroke-linecap="round">',
+    ]
+    for child in inner:
+        parts.append(f'    <path d="M{root[0]} {root[1]}L{child[0]} {child[1]}"/>')
+    for i, leaf in enumerate(leaves):
+        parent = inner[i // 2]
+        parts.append(f'    <path d="M{parent[0]} {parent[1]}L{leaf[0]} {leaf[1]}"/>')
+    parts.append('  </g>')
+    for x, y in [root] + inner:
+        parts.append(f'  <rect x="{x - 2}" y="{y - 2}" width="4" height="4" fill="#FFFFFF"'
+                     ' stroke="#C0C0C0"/>')
+    for (x, y), colour in zip(leaves, colours):
+        parts.append(f'  <rect x="{x - 3}" y="{y - 1}" width="5" height="5" fill="{colour}"'
+                     ' stroke="#000000"/>')
+    parts.append('</svg>')
+    return "\n".join(parts) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--install", metavar="DIR",
+                        help="write the desktop icons under DIR instead of printing XPM")
+    parser.add_argument("--app-id", default="org.hufpack.hufpack")
+    args = parser.parse_args()
+    if not args.install:
+        print(xpm("kIcon32", draw32()))
+        print()
+        print(xpm("kIcon16", draw16()))
+        return
+    files = {"16x16": png(draw16()), "32x32": png(draw32()), "scalable": svg().encode()}
+    for size, data in files.items():
+        folder = os.path.join(args.install, size, "apps")
+        os.makedirs(folder, exist_ok=True)
+        ext = "svg" if size == "scalable" else "png"
+        with open(os.path.join(folder, f"{args.app_id}.{ext}"), "wb") as out:
+            out.write(data)
+
+
+if __name__ == "__main__":
+    main()

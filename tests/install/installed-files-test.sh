@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder, as a packager does (DESTDIR, prefix /usr), and checks
+# what lands there: exactly the expected files with the right modes, a desktop entry and
+# AppStream data that the freedesktop validators pass without a single remark, icons that the
+# entry's Icon= name finds, and manual pages that man renders without warnings and that document
+# every option and exit status of the tool.
+#
+#   installed-files-test.sh BUILD-DIR
+set -euo pipefail
+build=$1
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
+root="$stage/usr"
+app_id=org.hufpack.hufpack
+
+# The one list of what an installed Hufpack is; the package test checks the .deb against it too.
+expected=$(dirname "$0")/expected-files.txt
+actual=$(cd "$stage" && find . -mindepth 1 \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort)
+if ! diff -u "$expected" <(echo "$actual"); then
+    fail "the installed files differ from $expected (- expected, + installed)"
+fi
+
+while read -r path; do
+    mode=$(stat -c %a "$stage/$path" 2>/dev/null) || continue
+    case $path in
+    usr/bin/*) want=755 ;;
+    *) want=644 ;;
+    esac
+    [[ $mode == "$want" ]] || fail "$path has mode $mode, not $want"
+done <"$expected"
+
+# The validators print every error, warning, hint and pedantic remark; none may appear.
+desktop="$root/share/applications/$app_id.desktop"
+if ! out=$(desktop-file-validate "$desktop" 2>&1) || [[ -n $out ]]; then
+    fail "desktop-file-validate: $out"
+fi
+metainfo="$root/share/metainfo/$app_id.metainfo.xml"
+for check in "validate --no-net --pedantic $metainfo" "validate-tree --no-net --pedantic $stage"; do
+    # shellcheck disable=SC2086
+    if ! out=$(appstreamcli $check 2>&1) || grep -qE '^ *[EWIP]: ' <<<"$out" \
+        || ! grep -q 'Validation was successful\.$' <<<"$out"; then
+        fail "appstreamcli $check: $out"
+    fi
+done
+
+# The menu finds the icon by the entry's Icon= name in the hicolor theme, at every size.
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+[[ $icon == "$app_id" ]] || fail "the desktop entry's icon is '$icon', not $app_id"
+for file in 16x16/apps/$icon.png 32x32/apps/$icon.png scalable/apps/$icon.svg; do
+    [[ -s $root/share/icons/hicolor/$file ]] || fail "icon $file is missing"
+done
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" \
+    || fail "the AppStream data does not launch $app_id.desktop"
+
+# Manual pages: rendered as lintian does, groff's warnings on standard error.
+for page in hufpack hufpack-gui; do
+    file="$root/share/man/man1/$page.1.gz"
+    if ! warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+        man --warnings -E UTF-8 -l -Tutf8 -Z "$file" 2>&1 >/dev/null) || [[ -n $warnings ]]; then
+        fail "man $page: $warnings"
+    fi
+done
+manual=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/share/man/man1/hufpack.1.gz" 2>/dev/null \
+    | col -b)
+help=$("$root/bin/hufpack" --help)
+for option in $(grep -oE -- '(^| )--?[a-zA-Z-]+' <<<"$help" | tr -d ' ' | sort -u); do
+    grep -qF -- "$option" <<<"$manual" || fail "hufpack's manual page lacks the option $option"
+done
+for command in encode decode; do
+    grep -qE "^ +$command " <<<"$manual" || fail "hufpack's manual page lacks the command $command"
+done
+statuses=$(grep -oE '[0-9] [A-Za-z]' <<<"$(sed -n '/^Exit status/,$p' <<<"$help")" \
+    | cut -c1 | sort -u | tr -d '\n')
+[[ $statuses == 012345 ]] || fail "hufpack --help lists exit statuses '$statuses'"
+for status in $(grep -o . <<<"$statuses"); do
+    sed -n '/^EXIT STATUS/,/^EXAMPLES/p' <<<"$manual" | grep -qE "^ +$status( |$)" \
+        || fail "hufpack's manual page lacks exit status $status"
+done
+version=$("$root/bin/hufpack" --version | awk '{print $2}')
+head -n 1 <<<"$manual" | grep -q . || fail "hufpack's manual page is empty"
+tail -n 1 <<<"$manual" | grep -qF "hufpack $version" \
+    || fail "hufpack's manual page is not for version $version"
+
+((failures == 0)) || exit 1
+echo "installed files, validators and manual pages: all good"
