@@ -50,11 +50,16 @@ def box(img, x, y, w, h, fill, rim):
             img[yy][xx] = rim if border else fill
 
 
+# The 32 x 32 tree: root, inner nodes and leaves, by pixel. The SVG drawing uses the same layout.
+ROOT32 = (15, 6)
+INNER32 = [(8, 14), (23, 14)]
+LEAVES32 = [(4, 23), (12, 23), (19, 23), (27, 23)]
+LEAF_COLOURS = ["Y", "G", "R", "C"]
+
+
 def draw32():
     img = tile(32)
-    root = (15, 6)
-    inner = [(8, 14), (23, 14)]
-    leaves = [(4, 23), (12, 23), (19, 23), (27, 23)]
+    root, inner, leaves = ROOT32, INNER32, LEAVES32
     for child in inner:
         line(img, root[0], root[1], child[0], child[1], "W")
     for i, leaf in enumerate(leaves):
@@ -63,8 +68,7 @@ def draw32():
     box(img, root[0] - 2, root[1] - 2, 5, 5, "W", "s")
     for x, y in inner:
         box(img, x - 2, y - 2, 5, 5, "W", "s")
-    colours = ["Y", "G", "R", "C"]
-    for (x, y), colour in zip(leaves, colours):
+    for (x, y), colour in zip(leaves, LEAF_COLOURS):
         box(img, x - 3, y - 1, 6, 6, colour, ".")
     return img
 
@@ -80,8 +84,7 @@ def draw16():
         parent = inner[i // 2]
         line(img, parent[0], parent[1], leaf[0], leaf[1], "W")
     box(img, root[0] - 1, root[1] - 1, 3, 3, "W", "W")
-    colours = ["Y", "G", "R", "C"]
-    for (x, y), colour in zip(leaves, colours):
+    for (x, y), colour in zip(leaves, LEAF_COLOURS):
         box(img, x - 1, y - 1, 3, 3, colour, colour)
     return img
 
@@ -119,10 +122,13 @@ def png(img):
 
 def svg():
     """The 32 x 32 design as vector shapes, for sizes above 32 pixels."""
-    root = (15.5, 6.5)
-    inner = [(8.5, 14.5), (23.5, 14.5)]
-    leaves = [(4.5, 23.5), (12.5, 23.5), (19.5, 23.5), (27.5, 23.5)]
-    colours = ["#FFFF00", "#00FF00", "#FF0000", "#00FFFF"]
+    def centre(point):  # a pixel's centre in the drawing's coordinates
+        return (point[0] + 0.5, point[1] + 0.5)
+
+    root = centre(ROOT32)
+    inner = [centre(p) for p in INNER32]
+    leaves = [centre(p) for p in LEAVES32]
+    colours = [PALETTE[c] for c in LEAF_COLOURS]
     parts = [
         '<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 32 32">',
         '  <defs>',
