@@ -50,6 +50,15 @@ def box(img, x, y, w, h, fill, rim):
             img[yy][xx] = rim if border else fill
 
 
+def edges(img, root, inner, leaves):
+    """White lines from the root to both inner nodes, and from each to its two leaves."""
+    for child in inner:
+        line(img, root[0], root[1], child[0], child[1], "W")
+    for i, leaf in enumerate(leaves):
+        parent = inner[i // 2]
+        line(img, parent[0], parent[1], leaf[0], leaf[1], "W")
+
+
 # The 32 x 32 tree: root, inner nodes and leaves, by pixel. The SVG drawing uses the same layout.
 ROOT32 = (15, 6)
 INNER32 = [(8, 14), (23, 14)]
@@ -60,11 +69,7 @@ LEAF_COLOURS = ["Y", "G", "R", "C"]
 def draw32():
     img = tile(32)
     root, inner, leaves = ROOT32, INNER32, LEAVES32
-    for child in inner:
-        line(img, root[0], root[1], child[0], child[1], "W")
-    for i, leaf in enumerate(leaves):
-        parent = inner[i // 2]
-        line(img, parent[0], parent[1], leaf[0], leaf[1], "W")
+    edges(img, root, inner, leaves)
     box(img, root[0] - 2, root[1] - 2, 5, 5, "W", "s")
     for x, y in inner:
         box(img, x - 2, y - 2, 5, 5, "W", "s")
@@ -78,11 +83,7 @@ def draw16():
     root = (7, 3)
     inner = [(4, 7), (11, 7)]
     leaves = [(2, 12), (6, 12), (9, 12), (13, 12)]
-    for child in inner:
-        line(img, root[0], root[1], child[0], child[1], "W")
-    for i, leaf in enumerate(leaves):
-        parent = inner[i // 2]
-        line(img, parent[0], parent[1], leaf[0], leaf[1], "W")
+    edges(img, root, inner, leaves)
     box(img, root[0] - 1, root[1] - 1, 3, 3, "W", "W")
     for (x, y), colour in zip(leaves, LEAF_COLOURS):
         box(img, x - 1, y - 1, 3, 3, colour, colour)
