@@ -2,10 +2,11 @@
 
 #include "hufpack/FileJobs.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -20,8 +21,8 @@ enum ExitStatus : int {
     kExitSameFile = 5,
 };
 
-constexpr const char* kUsage = "Usage: hufpack encode SOURCE DEST [-f]\n"
-                               "       hufpack decode SOURCE DEST [-f]\n";
+constexpr const char* kUsage = "Usage: hufpack encode SOURCE DEST [-f] [--sync]\n"
+                               "       hufpack decode SOURCE DEST [-f] [--sync]\n";
 
 constexpr const char* kHelp
     = "Compresses one file into another with static Huffman coding over byte values, or\n"
@@ -33,11 +34,13 @@ constexpr const char* kHelp
       "\n"
       "Options:\n"
       "  -f, --force          replace DEST when it exists\n"
+      "      --sync           sync DEST to the disk before finishing, even when it is new\n"
       "  -h, --help           show this help and exit\n"
       "  -V, --version        show the version and exit\n"
       "\n"
       "DEST is written completely or not at all: on any failure an existing DEST keeps its\n"
-      "bytes. Each finished job prints \"Done.\" on standard output.\n"
+      "bytes. A DEST that replaces a file is synced to the disk first. Each finished job\n"
+      "prints \"Done.\" on standard output.\n"
       "\n"
       "Exit status: 0 done; 1 SOURCE cannot be opened, DEST cannot be written or already\n"
       "exists; 2 wrong usage; 3 SOURCE is not a file this program wrote; 4 SOURCE is too large\n"
@@ -67,33 +70,30 @@ int ExitStatusFor(hufpack::JobResult result)
     return kExitCannotOpen;
 }
 
-bool Exists(const std::string& path)
+// One line per failure, naming the file and the reason, as other tools do.
+void ReportFailure(const hufpack::JobOutcome& outcome, const std::string& source,
+                   const std::string& destination)
 {
-    struct stat info
-    {
-    };
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-// Two names of one file are the job's to refuse, with its own message.
-bool SameFile(const std::string& a, const std::string& b)
-{
-    struct stat first
-    {
-    };
-    struct stat second
-    {
-    };
-    return a == b
-        || (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0
-            && first.st_dev == second.st_dev && first.st_ino == second.st_ino);
+    const std::string& path = outcome.file == hufpack::JobFile::Destination ? destination : source;
+    const std::string reason
+        = outcome.error == EEXIST && outcome.file == hufpack::JobFile::Destination
+        ? "already exists; use -f to replace it"
+        : hufpack::DescribeFailure(outcome);
+    if (outcome.file == hufpack::JobFile::None)
+        std::fprintf(stderr, "hufpack: %s\n", reason.c_str());
+    else
+        std::fprintf(stderr, "hufpack: %s: %s\n", path.c_str(), reason.c_str());
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // A closed standard output must not turn a finished job into a failure: "Done." is written
+    // last, and a write that fails is simply lost.
+    std::signal(SIGPIPE, SIG_IGN);
     bool force = false;
+    bool sync = false;
     bool optionsEnded = false;
     std::vector<std::string> operands;
     for (int i = 1; i < argc; ++i) {
@@ -112,6 +112,8 @@ int main(int argc, char** argv)
             return kExitDone;
         } else if (arg == "-f" || arg == "--force") {
             force = true;
+        } else if (arg == "--sync") {
+            sync = true;
         } else {
             return UsageError("unknown option '" + std::string(arg) + "'");
         }
@@ -126,15 +128,13 @@ int main(int argc, char** argv)
     const std::string& source = operands[1];
     const std::string& destination = operands[2];
 
-    if (!force && Exists(destination) && !SameFile(source, destination)) {
-        std::fprintf(stderr, "hufpack: %s already exists; use -f to replace it\n",
-                     destination.c_str());
-        return kExitCannotOpen;
-    }
-    const hufpack::JobResult result = command == "encode"
-        ? hufpack::EncodeFile(source, destination)
-        : hufpack::DecodeFile(source, destination);
-    if (result != hufpack::JobResult::Done)
-        std::fprintf(stderr, "hufpack: %s\n", hufpack::ResultMessage(result));
-    return ExitStatusFor(result);
+    hufpack::JobOptions options;
+    options.replace = force;
+    options.sync = sync;
+    const hufpack::JobOutcome outcome = hufpack::RunFileJob(
+        command == "encode" ? hufpack::JobKind::Encode : hufpack::JobKind::Decode, source,
+        destination, options);
+    if (outcome.result != hufpack::JobResult::Done)
+        ReportFailure(outcome, source, destination);
+    return ExitStatusFor(outcome.result);
 }

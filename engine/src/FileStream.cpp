@@ -30,10 +30,18 @@ void FileStream::Attach(int fd, bool writing)
     m_writing = writing;
     m_eof = false;
     m_failed = fd < 0;
+    m_error = 0;
     if (!m_buffer)
         m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
     m_pos = m_buffer.get();
     m_end = writing ? m_buffer.get() + kBufferSize : m_buffer.get();
+}
+
+void FileStream::Fail(int error)
+{
+    if (!m_failed)
+        m_error = error;
+    m_failed = true;
 }
 
 bool FileStream::Refill()
@@ -52,7 +60,7 @@ bool FileStream::Refill()
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            m_failed = true;
+            Fail(errno);
         m_eof = true;
         return false;
     }
@@ -96,7 +104,7 @@ std::size_t FileStream::ReadDirect(std::uint8_t* destination, std::size_t count)
             continue;
         if (got <= 0) {
             if (got < 0)
-                m_failed = true;
+                Fail(errno);
             m_eof = true;
             break;
         }
@@ -112,7 +120,8 @@ bool FileStream::WriteAll(const std::uint8_t* data, std::size_t count)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
-            m_failed = true;
+            // A write that takes nothing without an error cannot make progress either.
+            Fail(put < 0 ? errno : EIO);
             break;
         }
         data += put;
@@ -170,7 +179,7 @@ bool FileStream::Seek(std::int64_t offset)
     else
         m_pos = m_end = m_buffer.get();
     if (::lseek(m_fd, offset, SEEK_SET) < 0) {
-        m_failed = true;
+        Fail(errno);
         return false;
     }
     m_eof = false;
@@ -194,7 +203,7 @@ bool FileStream::Close()
     if (m_writing)
         FlushBuffer();
     if (::close(m_fd) != 0 && m_writing)
-        m_failed = true;
+        Fail(errno);
     m_fd = -1;
     m_pos = m_end = nullptr;
     return !m_failed;

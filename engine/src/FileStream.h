@@ -72,11 +72,15 @@ public:
     // Flushes a writing stream and closes the descriptor; false when anything failed.
     bool Close();
     [[nodiscard]] bool Failed() const { return m_failed; }
+    // The system's error number of the first failed call; 0 when none failed, or when the stream
+    // failed because it was never attached.
+    [[nodiscard]] int Error() const { return m_error; }
     // Records a failure found by someone writing through Descriptor().
     void MarkFailed() { m_failed = true; }
 
 private:
     void Attach(int fd, bool writing);
+    void Fail(int error);
     bool Refill();
     void FlushBuffer();
     bool WriteAll(const std::uint8_t* data, std::size_t count);
@@ -86,6 +90,7 @@ private:
     bool m_writing = false;
     bool m_eof = false;
     bool m_failed = false;
+    int m_error = 0;
     std::unique_ptr<std::uint8_t[]> m_buffer;
     // Reading: [m_pos, m_end) is unread buffered data. Writing: [buffer, m_pos) is pending
     // output and m_end is the buffer's end. Both null until attached, so every access refills

@@ -20,6 +20,8 @@ namespace hufpack {
 
 namespace {
 
+constexpr const char* kSourceChanged = "changed while it was being read";
+
 // Both passes read a part in blocks of this size from its start, so they hash the same blocks.
 constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
 constexpr int kMaxParts = 64;
@@ -58,8 +60,11 @@ bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t
         const ssize_t put = ::pwrite(fd, source, count, offset);
         if (put < 0 && errno == EINTR)
             continue;
-        if (put <= 0)
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
             return false;
+        }
         source += put;
         count -= static_cast<std::size_t>(put);
         offset += put;
@@ -280,14 +285,19 @@ template<typename Work> void PartEncoder::RunParts(Work work)
         m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
     std::atomic<std::size_t> next { 0 };
     const auto takeParts = [&](std::uint8_t* block) {
-        for (std::size_t i = next++; i < m_parts.size(); i = next++)
-            work(m_parts[i], block);
+        for (std::size_t i = next++; i < m_parts.size(); i = next++) {
+            try {
+                work(m_parts[i], block);
+            } catch (const std::bad_alloc&) {
+                FailPart(m_parts[i], JobFile::None, ENOMEM);
+            }
+        }
     };
     std::vector<std::thread> threads;
     for (int worker = 1; worker < workers; ++worker) {
         try {
             threads.emplace_back(takeParts, m_blocks[worker].get());
-        } catch (const std::system_error&) {
+        } catch (const std::exception&) {
             break; // no more threads: the ones there are take every part
         }
     }
@@ -296,28 +306,51 @@ template<typename Work> void PartEncoder::RunParts(Work work)
         thread.join();
 }
 
+void PartEncoder::FailPart(Part& part, JobFile file, int error, const char* reason)
+{
+    if (!part.failed)
+        part.failure = { JobResult::CannotOpen, file, error, reason };
+    part.failed = true;
+}
+
+bool PartEncoder::FailJob(JobFile file, int error, const char* reason)
+{
+    m_failure = { JobResult::CannotOpen, file, error, reason };
+    return false;
+}
+
 bool PartEncoder::Scan()
 {
     RunParts([this](Part& part, std::uint8_t* block) { ScanPart(part, block); });
     for (const Part& part : m_parts) {
-        if (part.failed)
+        if (part.failed) {
+            m_failure = part.failure;
             return false;
+        }
     }
-    return SourceEndsAtSize();
+    return SourceEndsAtSize() || FailJob(JobFile::Source, 0, kSourceChanged);
 }
 
 // Reads the part block by block into `buffer` and hands each block to `use`, which returns
-// false to stop. False when a read failed, the source ended early, or `use` stopped.
-template<typename Use>
-bool PartEncoder::ReadPart(const Part& part, std::uint8_t* buffer, Use use) const
+// false to stop. False when a read failed, the source ended early (the part then fails), or
+// `use` stopped (and said why).
+template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buffer, Use use) const
 {
     for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
         const auto want
             = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        if (ReadAt(m_sourceFd, buffer, want, offset) != static_cast<std::int64_t>(want))
+        const std::int64_t got = ReadAt(m_sourceFd, buffer, want, offset);
+        if (got != static_cast<std::int64_t>(want)) {
+            if (got < 0)
+                FailPart(part, JobFile::Source, errno);
+            else
+                FailPart(part, JobFile::Source, 0, kSourceChanged);
             return false;
+        }
         if (!use(want))
             return false;
+        if (m_progress)
+            m_progress->Add(static_cast<std::int64_t>(want));
     }
     return true;
 }
@@ -328,7 +361,7 @@ void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
     // it is read.
     ByteCounter::Tables tables {};
     PartHash hash;
-    part.failed = !ReadPart(part, buffer, [&](std::size_t size) {
+    ReadPart(part, buffer, [&](std::size_t size) {
         CountAndHash(buffer, size, tables, hash);
         return true;
     });
@@ -363,12 +396,16 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
                                       [value](const Part& part) { return part.counts[value] > 0; });
         if (!used)
             continue;
-        if (!code || code->Length() < 1)
+        if (!code || code->Length() < 1) {
+            FailJob(JobFile::Source, 0, kSourceChanged);
             return JobResult::CannotOpen;
+        }
         // No source this format can hold has a code longer than 44 bits (it needs counts adding
         // up to Fibonacci(length + 2)); anything longer would not pack.
-        if (code->Length() > kMaxPackedBits)
+        if (code->Length() > kMaxPackedBits) {
+            m_failure = { JobResult::TooLarge, JobFile::Source, 0, nullptr };
             return JobResult::TooLarge;
+        }
         std::uint64_t bits = 0;
         for (int i = 1; i <= code->Length(); ++i)
             bits = (bits << 1) | static_cast<std::uint64_t>((*code)[i] != 0);
@@ -393,19 +430,25 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
     std::map<std::int64_t, std::uint8_t> shared;
     bool changed = false;
     for (const Part& part : m_parts) {
-        if (part.failed)
+        if (part.failed) {
+            m_failure = part.failure;
             return JobResult::CannotOpen;
+        }
         changed |= part.codedHash != part.hash;
         for (const Part::SharedByte& byte : part.sharedBytes) {
             if (byte.offset >= 0)
                 shared[byte.offset] |= byte.bits;
         }
     }
-    if (changed || !SourceEndsAtSize())
+    if (changed || !SourceEndsAtSize()) {
+        FailJob(JobFile::Source, 0, kSourceChanged);
         return JobResult::CannotOpen;
+    }
     for (const auto& [offset, bits] : shared) {
-        if (!WriteAt(destinationFd, &bits, 1, offset))
+        if (!WriteAt(destinationFd, &bits, 1, offset)) {
+            FailJob(JobFile::Destination, errno);
             return JobResult::CannotOpen;
+        }
     }
     return JobResult::Done;
 }
@@ -439,15 +482,15 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& co
             holdFirstByte = false;
         }
         const auto bytes = static_cast<std::size_t>(stop - start);
-        if (bytes > 0 && !WriteAt(destinationFd, start, bytes, nextByte))
+        if (bytes > 0 && !WriteAt(destinationFd, start, bytes, nextByte)) {
+            FailPart(part, JobFile::Destination, errno);
             return false;
+        }
         nextByte += static_cast<std::int64_t>(bytes);
         return true;
     });
-    if (!read) {
-        part.failed = true;
+    if (!read)
         return;
-    }
     // A last partial byte is shared with the next part, or is the stream's padded last byte.
     if (pending.count > 0)
         part.sharedBytes[1] = { nextByte, static_cast<std::uint8_t>(pending.bits >> 56) };

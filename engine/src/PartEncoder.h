@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CodeWord.h"
+#include "Progress.h"
 #include "hufpack/JobResult.h"
 
 #include <array>
@@ -39,6 +40,9 @@ public:
     static void AllowExtensions(bool allow) { s_extensions.store(allow); }
     static bool ExtensionsAllowed() { return s_extensions.load(); }
 
+    // Adds the bytes each pass reads to `progress`.
+    void ReportTo(Progress& progress) { m_progress = &progress; }
+
     // The counting pass. False when a read failed or the source is no longer `sourceSize`
     // bytes long.
     [[nodiscard]] bool Scan();
@@ -51,6 +55,8 @@ public:
     // long to pack.
     [[nodiscard]] JobResult Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
                                    std::int64_t streamOffset);
+    // Why Scan or Encode failed: which file, and the system's error number or a reason.
+    [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
 
 private:
     struct Part
@@ -64,6 +70,7 @@ private:
         std::int64_t firstBit = 0;
         std::int64_t bits = 0;
         bool failed = false;
+        JobOutcome failure;
         // A byte that this part shares with its neighbour: its bits are ORed with theirs.
         struct SharedByte
         {
@@ -74,7 +81,9 @@ private:
     };
 
     struct PackedCodes;
-    template<typename Use> bool ReadPart(const Part& part, std::uint8_t* buffer, Use use) const;
+    template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
+    static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
+    bool FailJob(JobFile file, int error, const char* reason = nullptr);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
     void EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes, int destinationFd,
                     std::int64_t streamOffset) const;
@@ -89,6 +98,8 @@ private:
     std::vector<Part> m_parts;
     // One input block per thread, reused by the second pass.
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
+    Progress* m_progress = nullptr;
+    JobOutcome m_failure;
 };
 
 } // namespace hufpack

@@ -148,12 +148,14 @@ void TableDecoder::FlushOutput()
     const std::span<const std::uint8_t> bytes(m_output.get(), m_out);
     ByteCounter::CountBlock(bytes, *m_written);
     m_outStream->Write(bytes.data(), bytes.size());
+    m_progress->Add(static_cast<std::int64_t>(bytes.size()));
     m_out = m_output.get();
 }
 
 void TableDecoder::Run(FileStream& in, FileStream& out, std::int64_t totalBits,
-                       std::array<std::uint64_t, 256>& written)
+                       std::array<std::uint64_t, 256>& written, Progress& progress)
 {
+    m_progress = &progress;
     m_in = &in;
     m_outStream = &out;
     m_written = &written;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileStream.h"
+#include "Progress.h"
 #include "TreeNode.h"
 
 #include <array>
@@ -36,9 +37,9 @@ public:
 
     // Decodes the next `totalBits` bits of `in` into `out` and adds every byte written to
     // `written`. Reads (totalBits + 7) / 8 bytes at most; if the input ends sooner, the missing
-    // bits read as 0.
+    // bits read as 0. Each block written is added to `progress`.
     void Run(FileStream& in, FileStream& out, std::int64_t totalBits,
-             std::array<std::uint64_t, 256>& written);
+             std::array<std::uint64_t, 256>& written, Progress& progress);
 
 private:
     static constexpr std::uint32_t kLongCode = 0x80000000u;
@@ -77,6 +78,7 @@ private:
     std::unique_ptr<std::uint8_t[]> m_output;
     std::uint8_t* m_out = nullptr;
     std::array<std::uint64_t, 256>* m_written = nullptr;
+    Progress* m_progress = nullptr;
 };
 
 } // namespace hufpack

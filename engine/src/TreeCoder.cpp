@@ -14,8 +14,27 @@ namespace hufpack {
 namespace {
 
 constexpr std::int64_t kMaxField = std::numeric_limits<std::int32_t>::max();
+constexpr const char* kTooLarge = "too large for this format";
+constexpr const char* kNotOurs = "not a file this program wrote";
+constexpr const char* kCutShort = "unexpected end of file";
+constexpr const char* kDamaged = "damaged: its bytes do not match its table";
+const Progress::Callback kNoProgress;
 
 } // namespace
+
+JobResult TreeCoder::Fail(JobResult result, JobFile file, int error, const char* reason)
+{
+    m_failure = { result, file, error, reason };
+    return result;
+}
+
+// A read or write that failed on one of the streams, found after the pass.
+JobResult TreeCoder::StreamFailure()
+{
+    if (m_in.Failed())
+        return Fail(JobResult::CannotOpen, JobFile::Source, m_in.Error());
+    return Fail(JobResult::CannotOpen, JobFile::Destination, m_out.Error());
+}
 
 TreeCoder::TreeCoder(FileStream& in, FileStream& out)
     : m_in(in), m_out(out), m_writer(std::make_unique<BitWriter>(out))
@@ -37,28 +56,37 @@ TreeNode* TreeCoder::NewNode(TreeNode* left, TreeNode* right)
 TreeNode* TreeCoder::BuildTree()
 {
     NodeHeap& heap = TheNodeHeap();
-    int leaves = 0;
-    for (int value = 0; value < 256; ++value) {
-        if (m_freq[value] > 0) {
-            heap.Push(NewNode(static_cast<std::uint8_t>(value), m_freq[value]));
-            ++leaves;
+    try {
+        int leaves = 0;
+        for (int value = 0; value < 256; ++value) {
+            if (m_freq[value] > 0) {
+                heap.Push(NewNode(static_cast<std::uint8_t>(value), m_freq[value]));
+                ++leaves;
+            }
         }
-    }
-    if (leaves == 1) {
-        // A lone byte value gets code 0; the dummy leaf beside it (symbol 32, weight 0) takes 1.
-        TreeNode* const dummy = NewNode(TreeNode::kInnerSymbol, 0);
-        TreeNode* const only = heap.Pop();
-        return NewNode(only, dummy);
-    }
-    for (;;) {
-        if (heap.IsEmpty())
-            return nullptr;
-        // The lighter node, popped first, becomes the left child: the 0 side.
-        TreeNode* const first = heap.Pop();
-        if (heap.IsEmpty())
-            return first;
-        TreeNode* const second = heap.Pop();
-        heap.Push(NewNode(first, second));
+        if (leaves == 1) {
+            // A lone byte value gets code 0; the dummy leaf beside it (symbol 32, weight 0)
+            // takes 1.
+            TreeNode* const dummy = NewNode(TreeNode::kInnerSymbol, 0);
+            TreeNode* const only = heap.Pop();
+            return NewNode(only, dummy);
+        }
+        for (;;) {
+            if (heap.IsEmpty())
+                return nullptr;
+            // The lighter node, popped first, becomes the left child: the 0 side.
+            TreeNode* const first = heap.Pop();
+            if (heap.IsEmpty())
+                return first;
+            TreeNode* const second = heap.Pop();
+            heap.Push(NewNode(first, second));
+        }
+    } catch (...) {
+        // A node that could not be made: the heap is shared by every job, and must not hand
+        // the next one this job's nodes.
+        while (!heap.IsEmpty())
+            heap.Pop();
+        throw;
     }
 }
 
@@ -99,20 +127,27 @@ JobResult TreeCoder::Encode()
     // Every byte takes at least one bit, so a longer source cannot be held; no need to read it.
     const std::int64_t size = m_in.Size();
     if (size > kMaxField)
-        return JobResult::TooLarge;
+        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
     PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes);
+    Progress progress(m_progress ? *m_progress : kNoProgress, 2 * size);
+    parts.ReportTo(progress);
     if (!parts.Scan())
-        return JobResult::CannotOpen;
+        return Fail(JobResult::CannotOpen, parts.Failure().file, parts.Failure().error,
+                    parts.Failure().reason);
     std::int64_t streamOffset = 0;
     if (const JobResult result = PrepareCode(parts.Counts(), streamOffset);
         result != JobResult::Done)
         return result;
     if (!m_out.Flush())
-        return JobResult::CannotOpen;
+        return StreamFailure();
     std::array<const CodeWord*, 256> codes {};
     for (int value = 0; value < 256; ++value)
         codes[value] = m_codes[value].get();
-    return parts.Encode(codes, m_out.Descriptor(), streamOffset);
+    const JobResult result = parts.Encode(codes, m_out.Descriptor(), streamOffset);
+    if (result != JobResult::Done)
+        return Fail(result, parts.Failure().file, parts.Failure().error,
+                    result == JobResult::TooLarge ? kTooLarge : parts.Failure().reason);
+    return result;
 }
 
 JobResult TreeCoder::EncodeStepByStep()
@@ -120,7 +155,7 @@ JobResult TreeCoder::EncodeStepByStep()
     m_in.Seek(0);
     ByteCounter counter(m_in);
     if (!counter.CountAll())
-        return JobResult::CannotOpen;
+        return StreamFailure();
     std::int64_t streamOffset = 0;
     if (const JobResult result = PrepareCode(counter.Counts(), streamOffset);
         result != JobResult::Done)
@@ -128,7 +163,7 @@ JobResult TreeCoder::EncodeStepByStep()
     const JobResult result = EncodeBits(counter.Counts());
     m_writer->Finish();
     if (result == JobResult::Done && (m_in.Failed() || m_out.Failed()))
-        return JobResult::CannotOpen;
+        return StreamFailure();
     return result;
 }
 
@@ -138,13 +173,13 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
                                  std::int64_t& streamOffset)
 {
     if (!ByteCounter::NarrowCounts(counts, m_freq))
-        return JobResult::TooLarge;
+        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
     m_root = BuildTree();
-    if (!m_root)
-        return JobResult::CannotOpen; // the source was empty after all
+    if (!m_root) // the source was empty after all
+        return Fail(JobResult::CannotOpen, JobFile::Source, 0, "changed while it was being read");
     AssignCodes(m_root, std::string());
     if (m_exactBits > kMaxField)
-        return JobResult::TooLarge;
+        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
 
     const std::uint16_t tableSize = WriteTable();
     m_out.Seek(0);
@@ -168,7 +203,7 @@ JobResult TreeCoder::EncodeBits(const std::array<std::uint64_t, 256>& firstCount
             m_writer->PutCode(CodeFor(byte));
     }
     if (seen != firstCounts)
-        return JobResult::CannotOpen;
+        return Fail(JobResult::CannotOpen, JobFile::Source, 0, "changed while it was being read");
     return JobResult::Done;
 }
 
@@ -181,7 +216,8 @@ JobResult TreeCoder::Decode()
     if (got == 0 && !m_in.Failed())
         return JobResult::Done; // what an empty source compresses to
     if (got < header.size())
-        return m_in.Failed() ? JobResult::CannotOpen : JobResult::NotOurFormat;
+        return m_in.Failed() ? StreamFailure()
+                             : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
 
     const std::uint8_t checksum = header[0];
     const auto totalBits
@@ -189,20 +225,23 @@ JobResult TreeCoder::Decode()
     const auto tableSize
         = static_cast<std::int16_t>(LittleEndianAt(std::span(header).subspan(5, 2)));
     if (!ChecksumMatches(checksum, tableSize, totalBits)) {
-        std::fputs("Bad checksum.  Invalid format........", stdout);
-        std::fflush(stdout);
-        return JobResult::NotOurFormat;
+        if (m_printMessages) {
+            std::fputs("Bad checksum.  Invalid format........", stdout);
+            std::fflush(stdout);
+        }
+        return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
     }
 
     // Entries are read while their offset is below the table size, so the last one may reach
     // past it into the bit stream; the file must hold every byte of every entry.
     const std::int64_t entries = tableSize > 0 ? (tableSize + kEntrySize - 1) / kEntrySize : 0;
     if (kHeaderSize + entries * kEntrySize > fileSize)
-        return JobResult::NotOurFormat;
+        return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
     for (std::int64_t i = 0; i < entries; ++i) {
         std::array<std::uint8_t, kEntrySize> entry {};
         if (!ReadExact(m_in, entry))
-            return JobResult::NotOurFormat;
+            return m_in.Failed() ? StreamFailure()
+                                 : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
         m_freq[entry[0]] = static_cast<std::int32_t>(LittleEndianAt(std::span(entry).subspan(1)));
     }
 
@@ -210,27 +249,31 @@ JobResult TreeCoder::Decode()
     std::array<std::uint64_t, 256> written {};
     if (totalBits > 0) {
         if (!m_root)
-            return JobResult::NotOurFormat;
+            return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
         const std::int64_t streamBytes = (std::int64_t { totalBits } + 7) / 8;
         if (kHeaderSize + tableSize + streamBytes > fileSize)
-            return JobResult::NotOurFormat;
+            return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
         m_in.Seek(kHeaderSize + tableSize);
         if (m_reference) {
             WalkTree(totalBits, written);
         } else {
+            std::int64_t expected = 0;
+            for (const std::int32_t count : m_freq)
+                expected += count > 0 ? count : 0;
+            Progress progress(m_progress ? *m_progress : kNoProgress, expected);
             TableDecoder decoder(m_root);
-            decoder.Run(m_in, m_out, totalBits, written);
+            decoder.Run(m_in, m_out, totalBits, written, progress);
         }
     }
     if (m_in.Failed() || m_out.Failed())
-        return JobResult::CannotOpen;
+        return StreamFailure();
     // Every byte value must come out exactly as often as the table says: anything else is a
     // damaged file, whatever its checksum.
     for (int value = 0; value < 256; ++value) {
         const std::uint64_t expected
             = m_freq[value] > 0 ? static_cast<std::uint64_t>(m_freq[value]) : 0;
         if (written[value] != expected)
-            return JobResult::NotOurFormat;
+            return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
     }
     return JobResult::Done;
 }

@@ -5,6 +5,7 @@
 #include "CodeWord.h"
 #include "FileStream.h"
 #include "PartEncoder.h"
+#include "Progress.h"
 #include "TreeNode.h"
 #include "hufpack/JobResult.h"
 
@@ -34,6 +35,15 @@ public:
     // standard output) or when the file is truncated or its counts disagree with its bits;
     // CannotOpen when a read or write failed. An empty file restores to nothing.
     JobResult Decode();
+    // Which file a failed pass was about, and why.
+    [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
+
+    // Whether Decode prints its checksum message, and where both passes report their progress.
+    void SetReporting(bool printMessages, const Progress::Callback* progress)
+    {
+        m_printMessages = printMessages;
+        m_progress = progress;
+    }
 
     // Writes the symbol table at offset 7 of the destination and returns its size in bytes.
     std::uint16_t WriteTable();
@@ -67,6 +77,8 @@ private:
     JobResult PrepareCode(const std::array<std::uint64_t, 256>& counts, std::int64_t& streamOffset);
     JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
     void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
+    JobResult Fail(JobResult result, JobFile file, int error, const char* reason = nullptr);
+    JobResult StreamFailure();
 
     std::array<std::unique_ptr<CodeWord>, 256> m_codes;
     // Wraps in 32 bits, as the header stores it.
@@ -84,6 +96,9 @@ private:
     bool m_reference = false;
     int m_maxParts = 0;
     std::int64_t m_minPartBytes = PartEncoder::kMinPartBytes;
+    bool m_printMessages = true;
+    const Progress::Callback* m_progress = nullptr;
+    JobOutcome m_failure;
 };
 
 } // namespace hufpack

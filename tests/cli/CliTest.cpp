@@ -7,10 +7,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace hufpack {
@@ -68,49 +69,131 @@ TEST(Cli, RoundTripOfAMegabyteRestoresEveryByte)
     EXPECT_TRUE(test::ReadFile(dir / "restored") == source) << "decoding restores the source";
 }
 
-TEST(Cli, FailedJobsExitWithTheirStatusAndMessage)
+TEST(Cli, FailedJobsExitWithTheirStatusAndNameTheFileAndTheReason)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "plain", BytesOf("plain text, never compressed"));
+    test::WriteFile(dir / "packed",
+                    test::FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 "
+                                  "00 63 01 00 00 00 64 01 00 00 00 72 02 00 00 "
+                                  "00 6E 8A DC"));
+    test::WriteFile(dir / "cut", test::FromHex("30 17 00 00 00 19 00 61 05"));
+    test::WriteFile(dir / "miscounted",
+                    test::FromHex("30 17 00 00 00 19 00 61 06 00 00 00 62 02 00 "
+                                  "00 00 63 01 00 00 00 64 01 00 00 00 72 02 "
+                                  "00 00 00 6E 8A DC"));
     fs::create_hard_link(dir / "plain", dir / "hard");
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("loop", dir / "loop");
     const struct
     {
         std::vector<std::string> args;
         int status;
-        const char* message;
+        std::string message;
     } cases[] = {
         { { "encode", dir / "absent", dir / "out" },
           1,
-          "The source file cannot be opened / destination file cannot be written" },
+          dir / "absent" + ": No such file or directory" },
         { { "decode", dir / "absent", dir / "out" },
           1,
-          "The source file cannot be opened / destination file cannot be written" },
+          dir / "absent" + ": No such file or directory" },
+        { { "encode", dir / "folder", dir / "out" }, 1, dir / "folder" + ": Is a directory" },
+        { { "encode", dir / "fifo", dir / "out" }, 1, dir / "fifo" + ": not a regular file" },
         { { "encode", dir / "plain", dir / "absent/out" },
           1,
-          "The source file cannot be opened / destination file cannot be written" },
+          dir / "absent/out" + ": No such file or directory" },
+        { { "encode", dir / "plain", dir / "loop", "-f" },
+          1,
+          dir / "loop" + ": Too many levels of symbolic links" },
+        { { "encode", dir / "plain", dir / "packed" },
+          1,
+          dir / "packed" + ": already exists; use -f to replace it" },
+        { { "encode", dir / "plain", dir / "folder", "-f" },
+          1,
+          dir / "folder" + ": Is a directory" },
         { { "decode", dir / "plain", dir / "out" },
           3,
-          "You must only decode a file encoded by this program." },
+          dir / "plain" + ": not a file this program wrote" },
+        { { "decode", dir / "cut", dir / "out" }, 3, dir / "cut" + ": unexpected end of file" },
+        { { "decode", dir / "miscounted", dir / "out" },
+          3,
+          dir / "miscounted" + ": damaged: its bytes do not match its table" },
         { { "encode", dir / "plain", dir / "plain" },
           5,
-          "Please select a different destination file." },
+          dir / "plain" + ": the source and the destination are the same file" },
         { { "decode", dir / "plain", dir / "plain", "-f" },
           5,
-          "Please select a different destination file." },
+          dir / "plain" + ": the source and the destination are the same file" },
         { { "encode", dir / "plain", dir / "hard" },
           5,
-          "Please select a different destination file." },
+          dir / "hard" + ": the source and the destination are the same file" },
     };
     const auto before = dir.List();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
         const CliRun run = RunCli(c.args);
         EXPECT_EQ(run.status, c.status) << "each failure has its own exit status";
-        EXPECT_NE(run.err.find(c.message), std::string::npos)
-            << "the failure is explained on standard error, got: " << run.err;
+        EXPECT_EQ(run.err, "hufpack: " + c.message + "\n")
+            << "one line names the file and says what is wrong with it";
         EXPECT_EQ(dir.List(), before) << "a failed job creates nothing";
         EXPECT_EQ(TextOf(dir / "plain"), "plain text, never compressed") << "source untouched";
     }
+}
+
+TEST(Cli, WhatAnotherUserMayNotDoIsSaidAsPermissionDenied)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to act as another user";
+    test::TestUsers users;
+    std::string why;
+    if (!test::GetTestUsers(users, why))
+        GTEST_SKIP() << why;
+    // A folder anyone may enter but only root may write, with a file only root may read.
+    const test::ScratchDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    test::WriteFile(dir / "private", BytesOf("root's own"));
+    ::chmod((dir / "private").c_str(), 0600);
+    test::WriteFile(dir / "public", BytesOf("anyone's"));
+    ::chmod((dir / "public").c_str(), 0644);
+    const test::ScratchDir logs;
+    ::chmod(logs.Path().c_str(), 0777);
+    for (const auto& [args, message] :
+         { std::pair { std::vector<std::string> { "encode", dir / "private", logs / "out" },
+                       dir / "private" + ": Permission denied" },
+           std::pair { std::vector<std::string> { "encode", dir / "public", dir / "out" },
+                       dir / "out" + ": Permission denied" },
+           std::pair { std::vector<std::string> { "encode", dir / "public", dir / "private", "-f" },
+                       dir / "private" + ": Permission denied" } }) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        test::Launch launch;
+        launch.args = { test::ToolPath() };
+        launch.args.insert(launch.args.end(), args.begin(), args.end());
+        launch.errors = logs / "err";
+        launch.user = &users.m;
+        EXPECT_EQ(test::Wait(test::Start(launch)).status, 1);
+        EXPECT_EQ(TextOf(logs / "err"), "hufpack: " + message + "\n");
+    }
+    EXPECT_EQ(TextOf(dir / "private"), "root's own");
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(Cli, AClosedStandardOutputDoesNotFailAFinishedJob)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[0]); // nobody will read what the tool prints
+    test::Launch launch;
+    launch.args = { test::ToolPath(), "encode", dir / "source", dir / "packed" };
+    launch.outputFd = pipeEnds[1];
+    const pid_t pid = test::Start(launch);
+    ::close(pipeEnds[1]);
+    const test::Finished finished = test::Wait(pid);
+    EXPECT_EQ(finished.signal, 0) << "no SIGPIPE ends the tool";
+    EXPECT_EQ(finished.status, 0) << "the job was done, whatever became of its \"Done.\"";
+    EXPECT_EQ(test::ReadFile(dir / "packed").size(), 35u) << "the destination is written";
 }
 
 TEST(Cli, AnExistingDestinationIsReplacedOnlyWithForce)

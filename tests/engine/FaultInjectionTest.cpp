@@ -1,8 +1,9 @@
-// Faults that come from outside the program: a file system that fills up during a job, a job
-// killed part-way, a destination path that cannot lead to a file. Whatever happens, the source is
-// only read, the destination keeps its old bytes (or stays absent), and nothing is left behind
-// but, for a killed job, its own temporary file, which the next job neither trips over nor takes.
+// Faults that come from outside the program: a file system that fills up during a job, the file
+// size limit, a job killed or interrupted part-way, a destination path that cannot lead to a file.
+// Whatever happens, the source is only read, the destination keeps its old bytes (or stays
+// absent), and nothing is left behind.
 
+#include "Destination.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 
@@ -93,12 +94,6 @@ std::string Describe(const Snapshot& snapshot)
         text << "\n  " << name << " (" << entry.bytes.size() << " bytes, mode " << std::oct
              << static_cast<unsigned>(entry.mode) << std::dec << ")";
     return snapshot.empty() ? " (empty)" : text.str();
-}
-
-bool IsTemporaryFileOf(const std::string& destinationName, const std::string& name)
-{
-    const std::string prefix = "." + destinationName + ".hufpack-";
-    return name.size() == prefix.size() + 6 && name.starts_with(prefix);
 }
 
 // Random bytes do not compress: their compressed form is a little larger than they are.
@@ -259,9 +254,9 @@ TEST_F(FullDisk, TheToolExitsWith1AndSaysWhy)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1)
         << "a destination that cannot be written exits 1; wait status " << status;
     const Bytes errors = ReadAll(logs / "errors");
-    EXPECT_NE(std::string(errors.begin(), errors.end()).find(ResultMessage(JobResult::CannotOpen)),
-              std::string::npos)
-        << "the failure is explained on standard error";
+    EXPECT_EQ(std::string(errors.begin(), errors.end()),
+              "hufpack: " + *m_disk / "packed" + ": No space left on device\n")
+        << "the failure names the file and the reason on standard error";
     const Snapshot after = SnapshotOf(m_dir.Path());
     EXPECT_TRUE(after == before) << "the tool's failed job changes nothing; before:"
                                  << Describe(before) << "\nafter:" << Describe(after);
@@ -290,9 +285,21 @@ TEST(DestinationPath, ANameThatCannotLeadToAFileIsRefusedAndNothingIsMade)
     }
 }
 
-// Polls the folder until the destination's temporary file appears (holding bytes, when
-// `withBytes`), or until the process ends.
-void AwaitTemporaryFile(const fs::path& folder, const std::string& name, pid_t pid, bool withBytes)
+// How many bytes the process has written so far, as the kernel counts them; -1 once it has
+// ended.
+long long BytesWritten(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    for (std::string word; io >> word;) {
+        long long value = 0;
+        if (io >> value && word == "wchar:")
+            return value;
+    }
+    return -1;
+}
+
+// Polls until the process is writing its output, in the middle of its job, or has ended.
+void AwaitWriting(pid_t pid)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -300,75 +307,57 @@ void AwaitTemporaryFile(const fs::path& folder, const std::string& name, pid_t p
         if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
             && info.si_pid == pid)
             return; // ended, not yet reaped: its id is still ours to signal
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(folder, error)) {
-            if (IsTemporaryFileOf(name, entry.path().filename().string())
-                && (!withBytes || entry.file_size(error) > 0))
-                return;
-        }
+        if (BytesWritten(pid) > 0)
+            return;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    ADD_FAILURE() << "the job neither made its temporary file nor ended within a minute";
+    ADD_FAILURE() << "the job neither wrote anything nor ended within a minute";
 }
 
-// Kills `hufpack COMMAND SOURCE DEST -f` while it writes DEST, whose old bytes must survive.
-// `whole` is what the finished job writes.
-void KillMidJob(const char* command, Job job, const fs::path& sourceFile, const Bytes& whole)
+// Stops `hufpack COMMAND SOURCE DEST -f` with `signal` while it writes DEST, whose old bytes
+// must survive with nothing left beside them. `whole` is what the finished job writes.
+void StopMidJob(const char* command, Job job, const fs::path& sourceFile, const Bytes& whole,
+                int signal)
 {
     test::ScratchDir dir;
     const test::ScratchDir logs;
     fs::copy_file(sourceFile, dir / "source");
     test::WriteFile(dir / "dest", kOld);
     const Snapshot before = SnapshotOf(dir.Path());
-    std::string leftover;
-    // First try to kill it once its temporary file holds bytes, which is mid-write; a machine
-    // fast enough to finish first gets tries killed as soon as the file exists.
-    for (const bool withBytes : { true, true, false, false }) {
-        const pid_t pid
-            = StartTool({ command, dir / "source", dir / "dest", "-f" }, logs / "errors");
-        ASSERT_NE(pid, 0);
-        AwaitTemporaryFile(dir.Path(), "dest", pid, withBytes);
-        ::kill(pid, SIGKILL);
-        WaitFor(pid);
+    bool stopped = false;
+    // A machine fast enough to finish first gets more tries.
+    for (int attempt = 0; attempt < 4 && !stopped; ++attempt) {
+        test::Launch launch;
+        launch.args = { test::ToolPath(), command, dir / "source", dir / "dest", "-f" };
+        launch.errors = logs / "errors";
+        const pid_t pid = test::Start(launch);
+        ASSERT_GT(pid, 0) << "the tool that HUFPACK_CLI names can be started";
+        AwaitWriting(pid);
+        ::kill(pid, signal);
+        const test::Finished finished = test::Wait(pid);
         const Snapshot after = SnapshotOf(dir.Path());
-        Snapshot extra;
-        for (const auto& [name, entry] : after) {
-            if (!before.contains(name))
-                extra.emplace(name, entry);
-        }
-        if (after.at("dest").bytes != kOld) {
-            // It renamed its file into place before the signal came: a finished job.
+        if (finished.status == 0) {
+            // It put its file in place before the signal came: a finished job.
             EXPECT_TRUE(after.at("dest").bytes == whole)
                 << "the destination holds either its old bytes or the whole new file";
-            EXPECT_TRUE(extra.empty())
-                << "a finished job leaves nothing behind:" << Describe(extra);
+            EXPECT_EQ(after.size(), before.size()) << "a finished job leaves nothing behind";
             test::WriteFile(dir / "dest", kOld);
             continue;
         }
-        ASSERT_EQ(extra.size(), 1u)
-            << "a killed job leaves its temporary file and nothing else:" << Describe(extra);
-        leftover = extra.begin()->first;
-        EXPECT_TRUE(IsTemporaryFileOf("dest", leftover)) << "left behind: " << leftover;
-        Snapshot rest = after;
-        rest.erase(leftover);
-        EXPECT_TRUE(rest == before) << "a killed job keeps the old destination and the source "
-                                       "byte for byte; after:"
-                                    << Describe(after);
-        break;
+        stopped = true;
+        EXPECT_EQ(finished.signal, signal) << "the process ends as the signal ends it";
+        EXPECT_TRUE(after == before)
+            << "a stopped job leaves the source, the old destination and the folder as they "
+               "were, with no temporary file; before:"
+            << Describe(before) << "\nafter:" << Describe(after);
     }
-    if (leftover.empty())
-        GTEST_SKIP() << "every job finished before it could be killed";
+    if (!stopped)
+        GTEST_SKIP() << "every job finished before it could be stopped";
 
-    // A new job to the same destination is not confused by the leftover, and leaves it be.
-    const Entry stale = SnapshotOf(dir.Path()).at(leftover);
     ASSERT_EQ(RunQuietly(job, dir / "source", dir / "dest"), JobResult::Done)
-        << "a job after a killed one succeeds";
+        << "a job after a stopped one succeeds";
     EXPECT_TRUE(ReadAll(dir / "dest") == whole) << "the new destination is whole";
-    const Snapshot now = SnapshotOf(dir.Path());
-    EXPECT_TRUE(now.contains(leftover) && now.at(leftover) == stale)
-        << "a job removes only its own temporary file, never another job's";
-    EXPECT_EQ(now.size(), before.size() + 1)
-        << "the source, the destination and the leftover, nothing else:" << Describe(now);
+    EXPECT_EQ(SnapshotOf(dir.Path()).size(), before.size()) << "and nothing else is there";
 }
 
 // 64 MiB of text, which takes the tool a good fraction of a second, and its compressed form.
@@ -398,15 +387,91 @@ protected:
     static inline Bytes s_packed;
 };
 
-TEST_F(KilledJob, EncodeKeepsTheOldDestinationAndTheNextJobSucceeds)
+TEST_F(KilledJob, EncodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
 {
     // The packed text decodes to the text (checked above), so a destination equal to it does too.
-    KillMidJob("encode", EncodeFile, *s_dir / "text", s_packed);
+    for (const int signal : { SIGKILL, SIGTERM, SIGINT, SIGHUP }) {
+        SCOPED_TRACE(strsignal(signal));
+        StopMidJob("encode", EncodeFile, *s_dir / "text", s_packed, signal);
+    }
 }
 
-TEST_F(KilledJob, DecodeKeepsTheOldDestinationAndTheNextJobSucceeds)
+TEST_F(KilledJob, DecodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
 {
-    KillMidJob("decode", DecodeFile, *s_dir / "packed", s_text);
+    for (const int signal : { SIGKILL, SIGTERM, SIGINT, SIGHUP }) {
+        SCOPED_TRACE(strsignal(signal));
+        StopMidJob("decode", DecodeFile, *s_dir / "packed", s_text, signal);
+    }
+}
+
+// The tool ignores SIGPIPE: a reader that went away must not cost a job its result.
+TEST_F(KilledJob, SigpipeDoesNotStopTheTool)
+{
+    test::ScratchDir dir;
+    test::Launch launch;
+    launch.args = { test::ToolPath(), "decode", *s_dir / "packed", dir / "dest" };
+    const pid_t pid = test::Start(launch);
+    ASSERT_GT(pid, 0);
+    AwaitWriting(pid);
+    ::kill(pid, SIGPIPE);
+    EXPECT_EQ(test::Wait(pid).status, 0) << "the job goes on to its end";
+    EXPECT_TRUE(ReadAll(dir / "dest") == s_text);
+}
+
+// Where a file system has no unnamed files, the job writes a named one; a signal that ends the
+// process removes it first. The job here stops itself with the signal as soon as it runs.
+TEST(SignalDuringJob, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
+{
+    const Bytes text = test::TextLikeBytes(4 << 20, 9);
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP, SIGPIPE }) {
+        for (const JobKind kind : { JobKind::Encode, JobKind::Decode }) {
+            SCOPED_TRACE(std::string(strsignal(signal))
+                         + (kind == JobKind::Encode ? ", encoding" : ", decoding"));
+            test::ScratchDir dir;
+            test::WriteFile(dir / "text", text);
+            ASSERT_EQ(RunQuietly(EncodeFile, dir / "text", dir / "packed"), JobResult::Done);
+            test::WriteFile(dir / "dest", kOld);
+            const Snapshot before = SnapshotOf(dir.Path());
+            const std::string source = dir / (kind == JobKind::Encode ? "text" : "packed");
+            EXPECT_EXIT(
+                {
+                    Destination::UseNamedFilesOnly(true);
+                    JobOptions options;
+                    options.report = false;
+                    options.progress = [signal](std::int64_t, std::int64_t) { ::raise(signal); };
+                    (void)RunFileJob(kind, source, dir / "dest", options);
+                    std::_Exit(0);
+                },
+                testing::KilledBySignal(signal), "")
+                << "the signal ends the process as it would have";
+            const Snapshot after = SnapshotOf(dir.Path());
+            EXPECT_TRUE(after == before) << "no temporary file is left; after:" << Describe(after);
+        }
+    }
+}
+
+TEST(FileSizeLimit, AWritePastItFailsTheJobAndChangesNothing)
+{
+    test::ScratchDir dir;
+    const test::ScratchDir logs;
+    test::WriteFile(dir / "source", RandomBytes(3 << 20, 7));
+    ASSERT_EQ(RunQuietly(EncodeFile, dir / "source", dir / "packed"), JobResult::Done);
+    test::WriteFile(dir / "dest", kOld);
+    const Snapshot before = SnapshotOf(dir.Path());
+    for (const char* command : { "encode", "decode" }) {
+        SCOPED_TRACE(command);
+        test::Launch launch;
+        const std::string source = dir / (command == std::string("encode") ? "source" : "packed");
+        launch.args = { test::ToolPath(), command, source, dir / "dest", "-f" };
+        launch.errors = logs / "errors";
+        launch.fileSizeLimit = 1 << 20;
+        const test::Finished finished = test::Wait(test::Start(launch));
+        EXPECT_EQ(finished.status, 1) << "the job fails instead of the process being killed";
+        const Bytes errors = ReadAll(logs / "errors");
+        EXPECT_EQ(std::string(errors.begin(), errors.end()),
+                  "hufpack: " + dir / "dest" + ": File too large\n");
+        EXPECT_TRUE(SnapshotOf(dir.Path()) == before) << "nothing changes, nothing is left";
+    }
 }
 
 } // namespace

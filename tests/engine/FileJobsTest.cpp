@@ -3,9 +3,12 @@
 
 #include "hufpack/FileJobs.h"
 
+#include "Destination.h"
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -25,6 +28,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+
+// With HUFPACK_TEST_NAMED_FILES set (ctest runs the suite once so), every job makes a named
+// temporary file, as it does where the file system has no unnamed ones.
+[[maybe_unused]] const bool kNamedFiles = [] {
+    Destination::UseNamedFilesOnly(std::getenv("HUFPACK_TEST_NAMED_FILES") != nullptr);
+    return true;
+}();
 using test::BytesOf;
 using test::FromHex;
 using Job = JobResult (*)(const std::string&, const std::string&);
@@ -342,9 +352,9 @@ TEST(FileJobsFailure, ADestinationThatIsNotAFileIsNotReplaced)
     EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
 }
 
-TEST(FileJobsPermissions, AReplacedDestinationKeepsItsModeAndANewOneFollowsTheUmask)
+TEST(FileJobsPermissions, AReplacedFileKeepsItsModeAndANewOneTakesTheSources)
 {
-    for (const mode_t mode : { 0640, 0600, 0755, 0604 }) {
+    for (const mode_t mode : { 0640, 0600, 0755, 0604, 04755 }) {
         SCOPED_TRACE(mode);
         test::ScratchDir dir;
         test::WriteFile(dir / "source", BytesOf("abracadabra"));
@@ -353,16 +363,57 @@ TEST(FileJobsPermissions, AReplacedDestinationKeepsItsModeAndANewOneFollowsTheUm
         ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / "packed").result, JobResult::Done);
         EXPECT_EQ(ModeOf(dir / "packed"), mode) << "replacing a file keeps its permissions";
     }
+    // Whatever the umask: a copy of a secret is as secret as the source, a copy of a program as
+    // executable, and set-id bits never come along.
     for (const mode_t mask : { 022, 077, 002 }) {
-        SCOPED_TRACE(mask);
-        const Umask umask(mask);
+        for (const mode_t mode : { 0600, 0644, 0755, 0640, 04755 }) {
+            SCOPED_TRACE(std::to_string(mode) + " under umask " + std::to_string(mask));
+            const Umask umask(mask);
+            test::ScratchDir dir;
+            test::WriteFile(dir / "source", BytesOf("abracadabra"));
+            ASSERT_EQ(::chmod((dir / "source").c_str(), mode), 0);
+            ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / "packed").result, JobResult::Done);
+            EXPECT_EQ(ModeOf(dir / "packed"), mode & 0777) << "a new file takes the source's mode";
+            ASSERT_EQ(::chmod((dir / "packed").c_str(), mode), 0);
+            ASSERT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result, JobResult::Done);
+            EXPECT_EQ(ModeOf(dir / "restored"), mode & 0777) << "so a round trip restores it";
+        }
+    }
+}
+
+TEST(FileJobsNoClobber, WithoutReplaceWhateverStandsAtTheDestinationStays)
+{
+    using Maker = std::function<void(const std::string&)>;
+    const std::pair<const char*, Maker> cases[] = {
+        { "a file", [](const std::string& at) { test::WriteFile(at, kPrecious); } },
+        { "a dangling link", [](const std::string& at) { fs::create_symlink("nowhere", at); } },
+        { "a link to a file", [](const std::string& at) { fs::create_symlink("other", at); } },
+        { "a folder", [](const std::string& at) { fs::create_directory(at); } },
+    };
+    JobOptions options;
+    options.replace = false;
+    options.report = false;
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
         test::ScratchDir dir;
         test::WriteFile(dir / "source", BytesOf("abracadabra"));
-        ASSERT_EQ(RunJob(EncodeFile, dir / "source", dir / "packed").result, JobResult::Done);
-        ASSERT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result, JobResult::Done);
-        EXPECT_EQ(ModeOf(dir / "packed"), 0666 & ~mask) << "a new file gets 0666 less the umask";
-        EXPECT_EQ(ModeOf(dir / "restored"), 0666 & ~mask) << "a new file gets 0666 less the umask";
+        test::WriteFile(dir / "other", kPrecious);
+        make(dir / "packed");
+        const auto before = Tree(dir.Path());
+        const JobOutcome outcome
+            = RunFileJob(JobKind::Encode, dir / "source", dir / "packed", options);
+        EXPECT_EQ(outcome.result, JobResult::CannotOpen);
+        EXPECT_EQ(outcome.file, JobFile::Destination) << "the destination is the problem";
+        EXPECT_EQ(outcome.error, EEXIST) << "a name stands there";
+        EXPECT_EQ(Tree(dir.Path()), before) << "nothing is made or changed";
+        EXPECT_EQ(test::ReadFile(dir / "other"), kPrecious) << "nothing is written through a link";
     }
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    EXPECT_EQ(RunFileJob(JobKind::Encode, dir / "source", dir / "packed", options).result,
+              JobResult::Done)
+        << "a name that nothing stands at is written";
+    EXPECT_EQ(test::ReadFile(dir / "packed"), kAbra);
 }
 
 TEST(FileJobsLinks, ASymbolicLinkDestinationReplacesItsTargetAndStaysALink)

@@ -1,15 +1,18 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
+#include <grp.h>
+#include <pwd.h>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace hufpack::test {
 
@@ -193,29 +196,147 @@ Bytes FibonacciBytes(int distinctValues)
     return bytes;
 }
 
-int StartTool(const std::vector<std::string>& args, const std::string& outPath,
-              const std::string& errPath)
+namespace {
+
+bool LookUpUser(const char* name, TestUser& user)
 {
-    const char* tool = std::getenv("HUFPACK_CLI");
-    if (!tool)
+    const passwd* entry = ::getpwnam(name);
+    if (!entry)
+        return false;
+    user.name = name;
+    user.uid = entry->pw_uid;
+    user.gid = entry->pw_gid;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (::getgrouplist(name, entry->pw_gid, groups.data(), &count) < 0)
+        return false;
+    groups.resize(static_cast<std::size_t>(count));
+    user.groups = groups;
+    return true;
+}
+
+bool RunQuietly(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+} // namespace
+
+bool GetTestUsers(TestUsers& users, std::string& why)
+{
+    const char* const names[] = { "hufpack-a", "hufpack-b", "hufpack-m" };
+    const bool known = ::getgrnam("hufpack-team") && ::getpwnam(names[0]) && ::getpwnam(names[1])
+        && ::getpwnam(names[2]);
+    if (!known) {
+        if (::geteuid() != 0) {
+            why = "the test users are missing, and only root can add them";
+            return false;
+        }
+        if (!::getgrnam("hufpack-team"))
+            RunQuietly("groupadd --system hufpack-team");
+        for (const char* name : names) {
+            if (::getpwnam(name))
+                continue;
+            const std::string team
+                = std::string(name) == "hufpack-m" ? "" : " --groups hufpack-team";
+            RunQuietly("useradd --system --no-create-home --user-group --shell /usr/sbin/nologin"
+                       + team + " " + name);
+        }
+    }
+    const group* team = ::getgrnam("hufpack-team");
+    if (!team || !LookUpUser(names[0], users.a) || !LookUpUser(names[1], users.b)
+        || !LookUpUser(names[2], users.m)) {
+        why = "cannot add the test users with groupadd and useradd";
+        return false;
+    }
+    users.team = team->gr_gid;
+    return true;
+}
+
+pid_t Start(const Launch& launch)
+{
+    if (launch.args.empty())
         return -1;
-    std::vector<std::string> words { tool };
-    words.insert(words.end(), args.begin(), args.end());
+    // Everything the child needs is made before the fork: it only makes system calls.
+    std::vector<std::string> words = launch.args;
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : -1;
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+
+    struct sigaction defaults
+    {
+    };
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        ::sigaction(signal, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const auto openAs = [](const std::string& path, int flags, int target) {
+        const int fd = ::open(path.c_str(), flags, 0600);
+        if (fd < 0 || ::dup2(fd, target) < 0)
+            ::_exit(126);
+        if (fd != target)
+            ::close(fd);
+    };
+    openAs(launch.input, O_RDONLY, 0);
+    if (launch.outputFd >= 0)
+        ::dup2(launch.outputFd, 1);
+    else
+        openAs(launch.output, O_WRONLY | O_CREAT | O_TRUNC, 1);
+    openAs(launch.errors, O_WRONLY | O_CREAT | O_TRUNC, 2);
+    if (launch.fileSizeLimit >= 0) {
+        const rlimit limit { static_cast<rlim_t>(launch.fileSizeLimit),
+                             static_cast<rlim_t>(launch.fileSizeLimit) };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (!launch.folder.empty() && ::chdir(launch.folder.c_str()) != 0)
+        ::_exit(126);
+    if (launch.user
+        && (::setgroups(launch.user->groups.size(), launch.user->groups.data()) != 0
+            || ::setgid(launch.user->gid) != 0 || ::setuid(launch.user->uid) != 0))
+        ::_exit(126);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+Finished Wait(pid_t pid)
+{
+    int status = 0;
+    rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR)
+            return {};
+    }
+    Finished finished;
+    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    finished.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    finished.peakKiB = usage.ru_maxrss;
+    return finished;
+}
+
+std::string ToolPath()
+{
+    const char* tool = std::getenv("HUFPACK_CLI");
+    return tool ? tool : "";
+}
+
+int StartTool(const std::vector<std::string>& args, const std::string& outPath,
+              const std::string& errPath)
+{
+    const std::string tool = ToolPath();
+    if (tool.empty())
+        return -1;
+    Launch launch;
+    launch.args = { tool };
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.output = outPath;
+    launch.errors = errPath;
+    return Start(launch);
 }
 
 } // namespace hufpack::test

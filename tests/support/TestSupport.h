@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace hufpack::test {
@@ -59,9 +60,56 @@ Bytes TextLikeBytes(std::size_t size, std::uint64_t seed);
 // Counts in a Fibonacci sequence, which give the deepest trees.
 Bytes FibonacciBytes(int distinctValues);
 
-// Starts the hufpack tool named by the HUFPACK_CLI environment variable with `args`, standard
-// input from /dev/null and standard output and error written to the files named; -1 when it
-// cannot be started.
+// Another account on this machine, for tests of what other local users can do.
+struct TestUser
+{
+    std::string name;
+    uid_t uid = 0;
+    gid_t gid = 0; // the user's own group
+    std::vector<gid_t> groups; // every group the user is in, their own first
+};
+
+// Three users, made with useradd when missing (only root can): "hufpack-a" and "hufpack-b",
+// who share the group "hufpack-team", and "hufpack-m", who shares nothing. Empty when they
+// cannot be had; `why` then says why.
+struct TestUsers
+{
+    TestUser a;
+    TestUser b;
+    TestUser m;
+    gid_t team = 0;
+};
+bool GetTestUsers(TestUsers& users, std::string& why);
+
+// How a test starts a program: every signal at its default action and none blocked, whatever
+// the test process itself has, as a user's shell would start it.
+struct Launch
+{
+    std::vector<std::string> args; // args[0] is the program's path
+    std::string input = "/dev/null";
+    std::string output = "/dev/null"; // created or truncated
+    std::string errors = "/dev/null";
+    int outputFd = -1; // when not -1, standard output is this descriptor instead of `output`
+    const TestUser* user = nullptr; // run as this user, with the user's groups
+    long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes
+    std::string folder; // working folder
+};
+// The process's id, or -1 when it cannot be started.
+pid_t Start(const Launch& launch);
+
+struct Finished
+{
+    int status = -1; // the exit status, or -1 when a signal ended it
+    int signal = 0; // the signal that ended it, or 0
+    long peakKiB = 0; // the process's maximum resident set
+};
+Finished Wait(pid_t pid);
+
+// The hufpack tool named by the HUFPACK_CLI environment variable; empty when unset.
+std::string ToolPath();
+
+// Starts the hufpack tool with `args`, standard input from /dev/null and standard output and
+// error written to the files named; -1 when it cannot be started.
 int StartTool(const std::vector<std::string>& args, const std::string& outPath,
               const std::string& errPath);
 

@@ -2,16 +2,45 @@
 
 #include "hufpack/JobResult.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace hufpack {
 
-// Compresses the file at `source` into `destination`. The destination is written through a
-// temporary file beside it and replaced only when the whole job succeeds; on any failure it is
-// left exactly as it was. Jobs share one process-wide node heap: run one at a time.
+// Compresses the file at `source` into `destination`, replacing a destination that exists. The
+// destination is written completely or not at all: on any failure it is left exactly as it was.
+// Jobs share one process-wide node heap: run one at a time.
 [[nodiscard]] JobResult EncodeFile(const std::string& source, const std::string& destination);
 
 // Restores a file that EncodeFile wrote, with the same all-or-nothing rule for the destination.
 [[nodiscard]] JobResult DecodeFile(const std::string& source, const std::string& destination);
+
+enum class JobKind { Encode, Decode };
+
+struct JobOptions
+{
+    // Replace a file that stands at the destination. Without it the job fails (CannotOpen,
+    // EEXIST) when any name stands there, a dangling symbolic link included, at the moment the
+    // new file would take its place; it is checked once more before the work starts.
+    bool replace = true;
+    // Sync the new file and its folder even when it replaces nothing. A file that replaces
+    // another is always synced first, so that a power cut cannot leave neither.
+    bool sync = false;
+    // Print "Done." after a job that opened both files, and the checksum message of a file that
+    // fails it, on standard output.
+    bool report = true;
+    // Called now and then from the job's threads, one call at a time, with how much of the job
+    // is done: `done` of `total` units (bytes of the source read by either pass when encoding,
+    // bytes written when decoding). It must return quickly.
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+};
+
+// Runs one job. The destination path is resolved once by the kernel, so a symbolic link in it is
+// followed only where the kernel follows it for this user; the new file is made unnamed, or
+// under a hidden name, with mode 0600 beside the destination and takes its name only once
+// complete. On failure `file` and `error` or `reason` say which file and why.
+[[nodiscard]] JobOutcome RunFileJob(JobKind kind, const std::string& source,
+                                    const std::string& destination, const JobOptions& options);
 
 } // namespace hufpack

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace hufpack {
 
 // The outcome of one file job. The integer values are what callers map to their messages,
@@ -19,5 +21,23 @@ enum class [[nodiscard]] JobResult : int {
 
 // The text a user is shown for a result ("Done!" for success).
 [[nodiscard]] const char* ResultMessage(JobResult result);
+
+// Which of a job's two files a failure is about.
+enum class JobFile { None, Source, Destination };
+
+// The outcome of a job, with what a person needs to know about a failure.
+struct JobOutcome
+{
+    JobResult result = JobResult::Done;
+    JobFile file = JobFile::None;
+    // The system's error number when a system call refused something; 0 otherwise.
+    int error = 0;
+    // When no system call failed: what was wrong, in a few words. Static text.
+    const char* reason = nullptr;
+};
+
+// The reason of a failed outcome in a few words: the system's text for its error number, or its
+// own reason, or the result's message.
+[[nodiscard]] std::string DescribeFailure(const JobOutcome& outcome);
 
 } // namespace hufpack

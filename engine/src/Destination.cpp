@@ -1,0 +1,385 @@
+#include "Destination.h"
+
+#include "JobSignals.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace hufpack {
+
+namespace {
+
+struct SplitPath
+{
+    std::string folder;
+    std::string name;
+};
+
+// "a/b/c" is the name "c" in the folder "a/b"; a bare name is in the working folder.
+SplitPath Split(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return { ".", path };
+    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
+}
+
+bool NamesAFile(const std::string& name)
+{
+    return !name.empty() && name != "." && name != "..";
+}
+
+bool SameInode(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A hidden name beside the destination, `.NAME.hufpack-XXXXXX`, short enough for any file system.
+std::string TemporaryNameFor(const std::string& name)
+{
+    static constexpr char kLetters[]
+        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937_64 random { std::random_device {}() };
+    constexpr std::size_t kMaxBaseName = 200;
+    std::string temporary = "." + name.substr(0, kMaxBaseName) + ".hufpack-";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int i = 0; i < 6; ++i)
+        temporary += kLetters[pick(random)];
+    return temporary;
+}
+
+// Whether this user belongs to `group` by membership, not merely by privilege.
+bool IsMemberOf(gid_t group)
+{
+    if (group == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == group)
+            return true;
+    }
+    return false;
+}
+
+// The extended attributes that a replacement keeps: the user's own and the access ACL. Others
+// (security labels, trusted attributes) belong to the system and are not copied.
+bool IsCopiedAttribute(const char* name)
+{
+    return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, "system.posix_acl_access") == 0;
+}
+
+} // namespace
+
+Destination::~Destination()
+{
+    RemoveTemporaryName();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_folder >= 0)
+        ::close(m_folder);
+}
+
+bool Destination::Fail(int error, const char* reason)
+{
+    m_error = error;
+    m_reason = reason;
+    return false;
+}
+
+bool Destination::Resolve(const std::string& path)
+{
+    if (path.empty())
+        return Fail(ENOENT);
+    SplitPath split = Split(path);
+    if (!NamesAFile(split.name))
+        return Fail(EISDIR);
+    m_folder = ::open(split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0)
+        return Fail(errno);
+    m_name = std::move(split.name);
+    // The kernel's own reading of the whole path, links followed by its rules for this user: a
+    // link it refuses to follow (EACCES under fs.protected_symlinks) or a loop ends the job here.
+    const int found = ::openat(m_folder, m_name.c_str(), O_PATH | O_CLOEXEC);
+    if (found >= 0) {
+        m_found = ::fstat(found, &m_foundInfo) == 0;
+        ::close(found);
+    } else if (errno != ENOENT) {
+        return Fail(errno);
+    }
+    return !m_replace || FollowFinalLinks();
+}
+
+// A replaced link stays a link: the file it leads to is replaced. The kernel has just followed
+// the whole chain for this user, so each link may be read and its folder opened (again by the
+// kernel); the walk must end on what the kernel found.
+bool Destination::FollowFinalLinks()
+{
+    constexpr int kMaxLinks = 40;
+    for (int hop = 0;; ++hop) {
+        struct stat info
+        {
+        };
+        if (::fstatat(m_folder, m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return Fail(errno);
+            m_exists = false;
+            break;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            m_exists = true;
+            m_existing = info;
+            break;
+        }
+        if (hop == kMaxLinks)
+            return Fail(ELOOP);
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(m_folder, m_name.c_str(), target, sizeof target - 1);
+        if (length <= 0)
+            return Fail(length == 0 ? ENOENT : errno);
+        target[length] = '\0';
+        SplitPath split = Split(target);
+        if (!NamesAFile(split.name))
+            return Fail(EISDIR);
+        const int next = ::openat(m_folder, split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0)
+            return Fail(errno);
+        ::close(m_folder);
+        m_folder = next;
+        m_name = std::move(split.name);
+    }
+    if (m_exists != m_found || (m_found && !SameInode(m_existing, m_foundInfo)))
+        return Fail(0, "changed while it was being opened");
+    return true;
+}
+
+bool Destination::IsFile(const struct stat& source) const
+{
+    return m_found && SameInode(m_foundInfo, source);
+}
+
+bool Destination::NameExists() const
+{
+    struct stat info
+    {
+    };
+    return ::fstatat(m_folder, m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool Destination::MayWrite()
+{
+    if (!m_replace)
+        return !NameExists() || Fail(EEXIST);
+    if (!m_exists)
+        return true;
+    // A folder, a device or a FIFO must not turn into a file.
+    if (S_ISDIR(m_existing.st_mode))
+        return Fail(EISDIR);
+    if (!S_ISREG(m_existing.st_mode))
+        return Fail(0, "not a regular file");
+    // A file this user may not write is not theirs to replace. The kernel answers without the
+    // file being opened; a running program's file is replaced by a rename, never written, so
+    // its "text file busy" does not count.
+    int access = ::faccessat(m_folder, m_name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    if (access != 0 && errno == EINVAL)
+        access = ::faccessat(m_folder, m_name.c_str(), W_OK, AT_EACCESS);
+    if (access != 0 && errno != ETXTBSY)
+        return Fail(errno);
+    return true;
+}
+
+int Destination::Create()
+{
+    if (!s_namedOnly) {
+        m_fd = ::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (m_fd >= 0) {
+            m_unnamed = true;
+            return m_fd;
+        }
+        // Only a file system without unnamed files is a reason to try a named one.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            Fail(errno);
+            return -1;
+        }
+    }
+    return CreateNamed() ? m_fd : -1;
+}
+
+bool Destination::CreateNamed()
+{
+    constexpr int kAttempts = 100;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        // Named and tracked before it exists, so that neither a signal nor a failed allocation
+        // can come between its making and its removal; a name that turns out to be taken is not
+        // ours, and is forgotten at once.
+        m_temporaryName = TemporaryNameFor(m_name);
+        JobSignals::Track(m_folder, m_temporaryName.c_str());
+        m_fd = ::openat(m_folder, m_temporaryName.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        if (m_fd >= 0)
+            return true;
+        const int error = errno;
+        JobSignals::Untrack();
+        m_temporaryName.clear();
+        if (error != EEXIST)
+            return Fail(error);
+    }
+    return Fail(EEXIST);
+}
+
+void Destination::RemoveTemporaryName()
+{
+    if (m_temporaryName.empty())
+        return;
+    ::unlinkat(m_folder, m_temporaryName.c_str(), 0);
+    JobSignals::Untrack();
+    m_temporaryName.clear();
+}
+
+// A replacement of this user's own file keeps that file's permission bits, group (where this
+// user may set it), access ACL and user attributes, so replacing never widens or drops access.
+// Any other new file gets the source's permission bits and this user as its owner, so that a
+// file planted by someone else never hands them what this user writes. The group of a replaced
+// file is kept where this user belongs to it.
+void Destination::ApplyPermissions(const struct stat& source)
+{
+    const bool ownFile = m_exists && m_existing.st_uid == ::geteuid();
+    if (m_exists && (ownFile || IsMemberOf(m_existing.st_gid))
+        && ::fchown(m_fd, static_cast<uid_t>(-1), m_existing.st_gid) != 0) {
+        // Not allowed: the file keeps this user's group.
+    }
+    ::fchmod(m_fd, ownFile ? m_existing.st_mode & 07777 : source.st_mode & 0777);
+    if (ownFile)
+        CopyAccessAndAttributes();
+}
+
+void Destination::CopyAccessAndAttributes()
+{
+    // Opened for reading only, never writing; a FIFO swapped in meanwhile neither blocks the
+    // open nor passes the check after it.
+    const int old = ::openat(m_folder, m_name.c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (old < 0)
+        return;
+    struct stat info
+    {
+    };
+    if (::fstat(old, &info) == 0 && S_ISREG(info.st_mode) && SameInode(info, m_existing)) {
+        std::vector<char> names(4096);
+        ssize_t length = ::flistxattr(old, names.data(), names.size());
+        if (length < 0 && errno == ERANGE) {
+            length = ::flistxattr(old, nullptr, 0);
+            if (length > 0) {
+                names.resize(static_cast<std::size_t>(length));
+                length = ::flistxattr(old, names.data(), names.size());
+            }
+        }
+        std::vector<char> value(65536);
+        for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+            const char* const name = &names[static_cast<std::size_t>(at)];
+            if (!IsCopiedAttribute(name))
+                continue;
+            const ssize_t size = ::fgetxattr(old, name, value.data(), value.size());
+            if (size >= 0)
+                ::fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0);
+        }
+    }
+    ::close(old);
+}
+
+// Gives the unnamed file `name` in the folder. Linking by descriptor needs a capability that a
+// user may lack; the same file through /proc needs none.
+bool Destination::LinkAs(const char* name)
+{
+    if (::linkat(m_fd, "", m_folder, name, AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno != ENOENT && errno != EPERM)
+        return false;
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
+    return ::linkat(AT_FDCWD, self, m_folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool Destination::Commit(const struct stat& source)
+{
+    ApplyPermissions(source);
+    // The data must be on the disk before the rename that drops the old file reaches it, or a
+    // power cut could leave neither; a new file is synced only when asked, as other tools do.
+    if ((m_sync || (m_replace && (m_exists || NameExists()))) && !SyncData())
+        return false;
+    if (!PutInPlace())
+        return false;
+    if (m_synced) {
+        const int folder = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+    }
+    return true;
+}
+
+bool Destination::SyncData()
+{
+    if (!m_synced && ::fdatasync(m_fd) != 0)
+        return Fail(errno);
+    m_synced = true;
+    return true;
+}
+
+// The last step decides: without replace, whatever stands at the name by now wins and the job
+// fails; with replace, the old file is swapped for the new one in one rename.
+bool Destination::PutInPlace()
+{
+    if (m_unnamed) {
+        if (!m_replace || !NameExists()) {
+            if (LinkAs(m_name.c_str()))
+                return true;
+            if (errno != EEXIST || !m_replace)
+                return Fail(errno);
+        }
+        // Replacing: link under a hidden name, then rename that over the old file, the data
+        // synced first (again only if a file came to stand there since the start).
+        if (!SyncData())
+            return false;
+        for (int attempt = 0;; ++attempt) {
+            m_temporaryName = TemporaryNameFor(m_name);
+            JobSignals::Track(m_folder, m_temporaryName.c_str());
+            if (LinkAs(m_temporaryName.c_str()))
+                break;
+            const int error = errno;
+            JobSignals::Untrack();
+            m_temporaryName.clear();
+            if (error != EEXIST || attempt == 100)
+                return Fail(error);
+        }
+    }
+    if (m_replace) {
+        if (::renameat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str()) != 0)
+            return Fail(errno);
+    } else if (::renameat2(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str(),
+                           RENAME_NOREPLACE)
+               != 0) {
+        // A file system without RENAME_NOREPLACE: a hard link fails the same way on a taken name.
+        if (errno != EINVAL && errno != ENOSYS)
+            return Fail(errno);
+        if (::linkat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str(), 0) != 0)
+            return Fail(errno);
+        RemoveTemporaryName();
+    }
+    JobSignals::Untrack();
+    m_temporaryName.clear();
+    return true;
+}
+
+} // namespace hufpack

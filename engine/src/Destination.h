@@ -1,0 +1,86 @@
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+
+namespace hufpack {
+
+// The one place that touches a job's destination path, and the rules for replacing what stands
+// there. The path is resolved once, by the kernel: its folder is opened (every link on the way
+// followed by the kernel's own rules, fs.protected_symlinks included), and a link at the final
+// name is followed only when the kernel follows it for this user. From then on everything works
+// through the folder's descriptor.
+//
+// The new file is made in that folder unnamed (O_TMPFILE) where the file system can, otherwise
+// under a hidden name `.NAME.hufpack-XXXXXX`, always with mode 0600 and owned by whoever runs
+// the job. It takes the destination's name only in Commit, after every byte is written, so a
+// failed or killed job leaves the destination as it was, and nobody else can read or change it
+// while it is being written.
+class Destination
+{
+public:
+    Destination(bool replace, bool sync) : m_replace(replace), m_sync(sync) { }
+    // Removes a new file that was not committed.
+    ~Destination();
+    Destination(const Destination&) = delete;
+    Destination& operator=(const Destination&) = delete;
+
+    // Resolves `path`. False when it leads nowhere a file can be made: a missing folder, a link
+    // the kernel will not follow for this user, a loop of links.
+    [[nodiscard]] bool Resolve(const std::string& path);
+    // Whether the destination, as the kernel resolves it, is the file `source` describes.
+    [[nodiscard]] bool IsFile(const struct stat& source) const;
+    // Whether the job may go on to write a new file. Without replace: no name stands at the
+    // destination. With replace: what stands there, if anything, is a regular file that the
+    // kernel would let this user write (asked without opening it).
+    [[nodiscard]] bool MayWrite();
+    // Makes the new file and returns its descriptor, which this object owns; -1 on failure.
+    [[nodiscard]] int Create();
+    // Gives the complete new file its permissions, syncs it where that is needed, and puts it in
+    // place under the destination's name. `source` is the job's source file.
+    [[nodiscard]] bool Commit(const struct stat& source);
+
+    // Why the last call failed: the system's error number, or 0 with a reason.
+    [[nodiscard]] int Error() const { return m_error; }
+    [[nodiscard]] const char* Reason() const { return m_reason; }
+
+    // Makes named temporary files even where unnamed ones work, so that tests reach that path.
+    static void UseNamedFilesOnly(bool only) { s_namedOnly = only; }
+
+private:
+    bool Fail(int error, const char* reason = nullptr);
+    bool FollowFinalLinks();
+    bool CreateNamed();
+    void ApplyPermissions(const struct stat& source);
+    void CopyAccessAndAttributes();
+    bool LinkAs(const char* name);
+    bool PutInPlace();
+    bool SyncData();
+    bool NameExists() const;
+    void RemoveTemporaryName();
+
+    static inline bool s_namedOnly = false;
+
+    const bool m_replace;
+    const bool m_sync;
+    int m_folder = -1; // O_PATH descriptor of the folder that receives the new file
+    std::string m_name; // the new file's name in it
+    // What the kernel's own resolution of the whole path found, links followed.
+    bool m_found = false;
+    struct stat m_foundInfo
+    {
+    };
+    // Replace only: the file that stands at m_name and is to be replaced.
+    bool m_exists = false;
+    struct stat m_existing
+    {
+    };
+    int m_fd = -1;
+    bool m_unnamed = false;
+    bool m_synced = false;
+    std::string m_temporaryName; // while a named temporary file exists
+    int m_error = 0;
+    const char* m_reason = nullptr;
+};
+
+} // namespace hufpack

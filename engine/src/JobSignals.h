@@ -1,0 +1,28 @@
+#pragma once
+
+namespace hufpack {
+
+// While a job runs, the signals that end a process by default and are sent to stop it (SIGINT,
+// SIGTERM, SIGHUP, SIGPIPE) first remove the job's named temporary file, if it has one, and then
+// end the process as they would have. SIGXFSZ is ignored instead, so that a write past the file
+// size limit fails with EFBIG and the job reports it. A signal that the program ignores or
+// handles itself is left as it is. An unnamed temporary file needs none of this: the kernel
+// frees it with the process, even after SIGKILL.
+//
+// The handlers are process-wide; jobs run one at a time, so there is one slot for one name.
+class JobSignals
+{
+public:
+    JobSignals();
+    ~JobSignals();
+    JobSignals(const JobSignals&) = delete;
+    JobSignals& operator=(const JobSignals&) = delete;
+
+    // The temporary file `name` in the folder open as `folder` exists from now on; a signal
+    // removes it. The name must be shorter than 256 bytes.
+    static void Track(int folder, const char* name);
+    // It is gone or has its final name: a signal leaves it alone.
+    static void Untrack();
+};
+
+} // namespace hufpack

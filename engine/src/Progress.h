@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace hufpack {
+
+// Counts the work of a job as its threads do it and passes the count on to the job's progress
+// callback, one call at a time. A thread that finds another thread reporting does not wait: its
+// work shows in the next report. Costs an atomic add and a try-lock per block.
+class Progress
+{
+public:
+    using Callback = std::function<void(std::int64_t done, std::int64_t total)>;
+
+    Progress() = default;
+    Progress(const Callback& callback, std::int64_t total) : m_callback(&callback), m_total(total)
+    {
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void Add(std::int64_t units)
+    {
+        if (!m_callback || !*m_callback)
+            return;
+        m_done.fetch_add(units, std::memory_order_relaxed);
+        // Read again under the lock, so that reports never go backwards.
+        if (std::unique_lock lock(m_reporting, std::try_to_lock); lock.owns_lock())
+            (*m_callback)(m_done.load(std::memory_order_relaxed), m_total);
+    }
+
+private:
+    const Callback* m_callback = nullptr;
+    std::int64_t m_total = 0;
+    std::atomic<std::int64_t> m_done { 0 };
+    std::mutex m_reporting;
+};
+
+} // namespace hufpack

@@ -1,0 +1,557 @@
+// What another local user can do to a job through the destination: a link planted in a shared
+// folder, a name swapped in while the job runs, a file made in advance to receive someone else's
+// output. And what the machine can do: a running program's file, a power cut (the syncs that
+// guard against it), access lists and attributes on the file replaced. Each case runs the real
+// tool, as real users, on the real file system.
+
+#include "TestSupport.h"
+#include "hufpack/FileJobs.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+namespace hufpack {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::BytesOf;
+
+// "abracadabra" compressed.
+const Bytes kAbra = test::FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 "
+                                  "00 64 01 00 00 00 72 02 00 00 00 6E 8A DC");
+const Bytes kPrecious = BytesOf("a file of its owner's, which no job of anyone else may touch");
+
+struct ToolRun
+{
+    int status = -1; // the exit status, or -1 when a signal ended the tool
+    int signal = 0;
+    std::string out;
+    std::string err;
+};
+
+std::string TextOf(const fs::path& path)
+{
+    const Bytes bytes = test::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the tool with `args` as `user` (root when null), its output collected.
+ToolRun RunTool(const std::vector<std::string>& args, const test::TestUser* user = nullptr,
+                const std::vector<std::string>& before = {})
+{
+    const test::ScratchDir logs;
+    test::Launch launch;
+    launch.args = before;
+    launch.args.push_back(test::ToolPath());
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.output = logs / "out";
+    launch.errors = logs / "err";
+    launch.user = user;
+    const pid_t pid = test::Start(launch);
+    if (pid < 0) {
+        ADD_FAILURE() << "cannot start the tool that HUFPACK_CLI names";
+        return {};
+    }
+    const test::Finished finished = test::Wait(pid);
+    return { finished.status, finished.signal, TextOf(logs / "out"), TextOf(logs / "err") };
+}
+
+// Waits up to `seconds` for the process; nothing when it is still running then.
+std::optional<int> WaitAtMost(pid_t pid, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return std::nullopt;
+}
+
+void Own(const fs::path& path, const test::TestUser& user)
+{
+    ASSERT_EQ(::lchown(path.c_str(), user.uid, user.gid), 0)
+        << path << ": " << std::strerror(errno);
+}
+
+std::vector<std::string> Names(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct stat StatOf(const fs::path& path)
+{
+    struct stat info
+    {
+    };
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+// fs.protected_symlinks set to 1 for the scope, Debian's default, and put back after.
+class ProtectedSymlinks
+{
+public:
+    ProtectedSymlinks()
+    {
+        std::ifstream in(kPath);
+        std::getline(in, m_saved);
+        m_set = Write("1");
+    }
+    ~ProtectedSymlinks()
+    {
+        if (m_set)
+            Write(m_saved);
+    }
+    [[nodiscard]] bool Set() const { return m_set; }
+
+private:
+    static constexpr const char* kPath = "/proc/sys/fs/protected_symlinks";
+    static bool Write(const std::string& value)
+    {
+        std::ofstream out(kPath);
+        out << value << '\n';
+        out.close();
+        std::ifstream in(kPath);
+        std::string now;
+        std::getline(in, now);
+        return out.good() && now == value;
+    }
+
+    std::string m_saved = "0";
+    bool m_set = false;
+};
+
+// Three users and a folder all of them may write in, sticky as /tmp is.
+class OtherUsers : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root, to add users and act as them";
+        std::string why;
+        if (!test::GetTestUsers(m_users, why))
+            GTEST_SKIP() << why;
+        std::string pattern = "/tmp/hufpack-shared-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_shared = pattern;
+        ASSERT_EQ(::chmod(m_shared.c_str(), 01777), 0);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        if (!m_shared.empty())
+            fs::remove_all(m_shared, ignored);
+    }
+    [[nodiscard]] std::string Shared(const std::string& name) const { return m_shared / name; }
+
+    test::TestUsers m_users;
+    fs::path m_shared;
+};
+
+TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
+{
+    const ProtectedSymlinks protection;
+    if (!protection.Set())
+        GTEST_SKIP() << "cannot set fs.protected_symlinks here";
+    // A's own file in A's own folder, and a compressed file anyone may read.
+    const fs::path home = Shared("home-a");
+    fs::create_directory(home);
+    Own(home, m_users.a);
+    ::chmod(home.c_str(), 0700);
+    test::WriteFile(home / "bashrc", kPrecious);
+    Own(home / "bashrc", m_users.a);
+    test::WriteFile(Shared("notes.hp"), kAbra);
+    ::chmod(Shared("notes.hp").c_str(), 0644);
+    // M plants a link to it where A is going to write.
+    const std::string link = Shared("notes.txt");
+    ASSERT_EQ(::symlink((home / "bashrc").c_str(), link.c_str()), 0);
+    Own(link, m_users.m);
+    const auto before = Names(m_shared);
+
+    const test::TestUser* const users[] = { &m_users.a, nullptr };
+    for (const test::TestUser* user : users) {
+        SCOPED_TRACE(user ? "as " + user->name : std::string("as root"));
+        const ToolRun run = RunTool({ "decode", Shared("notes.hp"), link, "-f" }, user);
+        EXPECT_EQ(run.status, 1) << "the kernel refuses that link for this user, so the job does";
+        EXPECT_EQ(run.err, "hufpack: " + link + ": Permission denied\n")
+            << "the message names the link and the reason";
+        EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious) << "the link's target is untouched";
+        EXPECT_TRUE(fs::is_symlink(link)) << "the link is left as it was";
+        EXPECT_EQ(Names(m_shared), before) << "nothing is made in the shared folder";
+    }
+
+    // A link of A's own in the same folder is one the kernel follows for A: its target is
+    // replaced, and the link stays.
+    const std::string mine = Shared("mine");
+    test::WriteFile(home / "target", kPrecious);
+    Own(home / "target", m_users.a);
+    ASSERT_EQ(::symlink((home / "target").c_str(), mine.c_str()), 0);
+    Own(mine, m_users.a);
+    const ToolRun run = RunTool({ "decode", Shared("notes.hp"), mine, "-f" }, &m_users.a);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::ReadFile(home / "target"), BytesOf("abracadabra")) << "the target is replaced";
+    EXPECT_TRUE(fs::is_symlink(mine)) << "the link stays a link";
+}
+
+TEST_F(OtherUsers, AFilePlantedForRootsOutputDoesNotHandItOver)
+{
+    // Root's secret, in a folder nobody else may enter.
+    const test::ScratchDir own;
+    test::WriteFile(own / "key", BytesOf("root's secret, readable by root alone"));
+    ::chmod((own / "key").c_str(), 0600);
+    // M makes the output file in advance, open to everyone.
+    const std::string planted = Shared("secret.out");
+    test::WriteFile(planted, BytesOf("waiting"));
+    Own(planted, m_users.m);
+    ::chmod(planted.c_str(), 0666);
+
+    const ToolRun run = RunTool({ "encode", own / "key", planted, "-f" });
+    ASSERT_EQ(run.status, 0) << run.err;
+    const struct stat info = StatOf(planted);
+    EXPECT_EQ(info.st_uid, 0u) << "the output belongs to whoever wrote it";
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "it gets the source's permissions, not M's file's";
+    const ToolRun theft = RunTool({ "decode", planted, Shared("stolen") }, &m_users.m);
+    EXPECT_EQ(theft.status, 1) << "M cannot read root's output";
+    EXPECT_EQ(theft.err, "hufpack: " + planted + ": Permission denied\n");
+    EXPECT_FALSE(fs::exists(Shared("stolen")));
+}
+
+TEST_F(OtherUsers, ReplacingATeamFileKeepsTheTeamsGroup)
+{
+    // A shared project folder, writable by the team but not sticky or set-group-id, holding a
+    // file of B's that the team may write.
+    const fs::path project = Shared("project");
+    fs::create_directory(project);
+    ASSERT_EQ(::chown(project.c_str(), 0, m_users.team), 0);
+    ::chmod(project.c_str(), 0775);
+    test::WriteFile(project / "report.huf", kPrecious);
+    ASSERT_EQ(::chown((project / "report.huf").c_str(), m_users.b.uid, m_users.team), 0);
+    ::chmod((project / "report.huf").c_str(), 0664);
+    test::WriteFile(project / "report.txt", BytesOf("abracadabra"));
+    Own(project / "report.txt", m_users.a);
+    ::chmod((project / "report.txt").c_str(), 0640);
+
+    const ToolRun run = RunTool(
+        { "encode", (project / "report.txt").string(), (project / "report.huf").string(), "-f" },
+        &m_users.a);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const struct stat info = StatOf(project / "report.huf");
+    EXPECT_EQ(test::ReadFile(project / "report.huf"), kAbra);
+    EXPECT_EQ(info.st_uid, m_users.a.uid) << "the new file is A's";
+    EXPECT_EQ(info.st_gid, m_users.team) << "it keeps the team's group, which A belongs to";
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "with the permissions of A's source";
+}
+
+TEST(NoClobber, ALinkSwappedInBeforeTheLastStepIsNeverFollowed)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    test::WriteFile(dir / "victim", kPrecious);
+    const std::string destination = dir / "packed";
+    std::atomic<bool> stop { false };
+    // Someone who wants the job to write into the victim: a link that comes and goes.
+    std::thread swapper([&] {
+        while (!stop.load()) {
+            ::symlink("victim", destination.c_str());
+            struct stat info
+            {
+            };
+            if (::lstat(destination.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+                ::unlink(destination.c_str());
+        }
+    });
+    int done = 0;
+    int refused = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int run = 0; run < 1000 && std::chrono::steady_clock::now() < deadline; ++run) {
+        const ToolRun result = RunTool({ "encode", dir / "source", destination });
+        if (result.status == 0)
+            ++done;
+        else if (result.err
+                 == "hufpack: " + destination + ": already exists; use -f to replace it\n")
+            ++refused;
+        else
+            ADD_FAILURE() << "exit " << result.status << ": " << result.err;
+        if (test::ReadFile(dir / "victim") != kPrecious)
+            break;
+        struct stat info
+        {
+        };
+        if (::lstat(destination.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            ::unlink(destination.c_str());
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(test::ReadFile(dir / "victim"), kPrecious)
+        << "without -f nothing that stands at the destination is written through or replaced";
+    EXPECT_GT(done + refused, 0);
+}
+
+// Runs an encoding job that plants `plant` at the destination as soon as the job has started.
+JobOutcome RunWhilePlanting(const test::ScratchDir& dir, bool replace,
+                            const std::function<void()>& plant)
+{
+    JobOptions options;
+    options.replace = replace;
+    options.report = false;
+    bool planted = false;
+    options.progress = [&](std::int64_t, std::int64_t) {
+        if (!std::exchange(planted, true))
+            plant();
+    };
+    const JobOutcome outcome = RunFileJob(JobKind::Encode, dir / "source", dir / "packed", options);
+    EXPECT_TRUE(planted) << "the job reported its progress";
+    return outcome;
+}
+
+TEST(NoClobber, ANameThatAppearsDuringTheJobWinsAndIsKept)
+{
+    const test::Bytes text = test::TextLikeBytes(4 << 20, 8);
+    const struct
+    {
+        const char* what;
+        std::function<void(const std::string&)> plant;
+    } cases[] = {
+        { "a file", [](const std::string& at) { test::WriteFile(at, kPrecious); } },
+        { "a dangling link", [](const std::string& at) { ::symlink("nowhere", at.c_str()); } },
+        { "a link to a file", [](const std::string& at) { ::symlink("victim", at.c_str()); } },
+        { "a FIFO", [](const std::string& at) { ::mkfifo(at.c_str(), 0600); } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "source", text);
+        test::WriteFile(dir / "victim", kPrecious);
+        const JobOutcome outcome = RunWhilePlanting(dir, false, [&] { c.plant(dir / "packed"); });
+        EXPECT_EQ(outcome.result, JobResult::CannotOpen) << "the name was taken at the last step";
+        EXPECT_EQ(outcome.file, JobFile::Destination);
+        EXPECT_EQ(outcome.error, EEXIST);
+        EXPECT_EQ(Names(dir.Path()), (std::vector<std::string> { "packed", "source", "victim" }))
+            << "what was planted stays, and the job leaves nothing of its own";
+        EXPECT_EQ(test::ReadFile(dir / "victim"), kPrecious);
+        if (fs::is_regular_file(fs::symlink_status(dir / "packed"))) {
+            EXPECT_EQ(test::ReadFile(dir / "packed"), kPrecious) << "the planted file is kept";
+        }
+    }
+    // With replace, a file that appears is replaced like any other.
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", text);
+    const JobOutcome outcome
+        = RunWhilePlanting(dir, true, [&] { test::WriteFile(dir / "packed", kPrecious); });
+    EXPECT_EQ(outcome.result, JobResult::Done);
+    EXPECT_NE(test::ReadFile(dir / "packed"), kPrecious);
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string> { "packed", "source" }));
+}
+
+TEST(Replace, AFifoSwappedInNeverHangsTheJob)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    test::WriteFile(dir / "packed", kPrecious);
+    const std::string destination = dir / "packed";
+    const std::string fifo = dir / "fifo";
+    const std::string file = dir / "file";
+    std::atomic<bool> stop { false };
+    // The destination is a regular file one moment and a FIFO the next.
+    std::thread swapper([&] {
+        while (!stop.load()) {
+            ::mkfifo(fifo.c_str(), 0666);
+            ::rename(fifo.c_str(), destination.c_str());
+            test::WriteFile(file, kPrecious);
+            ::rename(file.c_str(), destination.c_str());
+        }
+    });
+    int hung = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    for (int run = 0; run < 400 && std::chrono::steady_clock::now() < deadline && hung == 0;
+         ++run) {
+        test::Launch launch;
+        launch.args = { test::ToolPath(), "encode", dir / "source", destination, "-f" };
+        const pid_t pid = test::Start(launch);
+        ASSERT_GT(pid, 0);
+        const std::optional<int> status = WaitAtMost(pid, 10);
+        if (!status) {
+            ++hung;
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        } else {
+            EXPECT_TRUE(WIFEXITED(*status)
+                        && (WEXITSTATUS(*status) == 0 || WEXITSTATUS(*status) == 1))
+                << "the job either replaces the file or refuses the FIFO; status " << *status;
+        }
+    }
+    stop = true;
+    swapper.join();
+    EXPECT_EQ(hung, 0) << "a job never waits on a FIFO at the destination";
+    for (const auto& name : Names(dir.Path()))
+        EXPECT_EQ(name.find(".hufpack-"), std::string::npos) << "left behind: " << name;
+}
+
+TEST(Replace, ARunningProgramsFileIsReplacedWithoutBeingOpened)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    fs::copy_file("/bin/sleep", dir / "program");
+    ::chmod((dir / "program").c_str(), 0755);
+    test::Launch program;
+    program.args = { dir / "program", "60" };
+    const pid_t running = test::Start(program);
+    ASSERT_GT(running, 0);
+    // Until it has started, the file is not yet busy.
+    for (int i = 0; i < 2000
+         && fs::read_symlink("/proc/" + std::to_string(running) + "/exe").filename() != "program";
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    const ToolRun run = RunTool({ "encode", dir / "source", dir / "program", "-f" });
+    EXPECT_EQ(run.status, 0) << "a busy program file is replaced by a rename: " << run.err;
+    EXPECT_EQ(test::ReadFile(dir / "program"), kAbra);
+    EXPECT_EQ(::kill(running, 0), 0) << "the running program goes on";
+    ::kill(running, SIGKILL);
+    test::Wait(running);
+}
+
+TEST(Replace, AFailedJobNeverOpensTheDestination)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "damaged", test::FromHex("30 17 00 00 00 19 00 61"));
+    test::WriteFile(dir / "restored", kPrecious);
+    // A file watcher sees every open of the file and every write to it.
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    ASSERT_GE(::inotify_add_watch(watcher, (dir / "restored").c_str(),
+                                  IN_OPEN | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB),
+              0);
+    const ToolRun run = RunTool({ "decode", dir / "damaged", dir / "restored", "-f" });
+    EXPECT_EQ(run.status, 3) << run.err;
+    alignas(inotify_event) char events[4096];
+    const ssize_t got = ::read(watcher, events, sizeof events);
+    EXPECT_EQ(got, -1) << "the old destination was neither opened nor changed";
+    ::close(watcher);
+    EXPECT_EQ(test::ReadFile(dir / "restored"), kPrecious);
+}
+
+TEST(Replace, TheFileKeepsItsAccessListAndUserAttributes)
+{
+    if (::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl and getfacl (package acl) are missing";
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", BytesOf("abracadabra"));
+    const std::string destination = dir / "packed";
+    test::WriteFile(destination, kPrecious);
+    ::chmod(destination.c_str(), 0640);
+    // A named user may read it; the group entry is narrower than the mask would show.
+    const std::string acl = "setfacl -m u:4242:r--,g::---,m::r-- " + destination;
+    if (::system(acl.c_str()) != 0)
+        GTEST_SKIP() << "this file system takes no access lists";
+    if (::setxattr(destination.c_str(), "user.origin", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system takes no user attributes: " << std::strerror(errno);
+    const auto listing = [&] {
+        const std::string out = dir / "acl.txt";
+        EXPECT_EQ(::system(("getfacl --omit-header --numeric " + destination + " >" + out).c_str()),
+                  0);
+        return TextOf(out);
+    };
+    const std::string aclBefore = listing();
+    const mode_t modeBefore = StatOf(destination).st_mode;
+
+    const ToolRun run = RunTool({ "encode", dir / "source", destination, "-f" });
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::ReadFile(destination), kAbra);
+    EXPECT_EQ(listing(), aclBefore) << "the access list comes over whole";
+    EXPECT_EQ(StatOf(destination).st_mode, modeBefore) << "the permission bits too";
+    char value[16] {};
+    EXPECT_EQ(::getxattr(destination.c_str(), "user.origin", value, sizeof value), 4);
+    EXPECT_STREQ(value, "kept") << "user attributes come over";
+}
+
+// The system calls that matter for a power cut, in the order the tool made them.
+std::vector<std::string> DurabilityCalls(const std::vector<std::string>& args, const fs::path& log)
+{
+    // A sanitizer build's leak check cannot run under a tracer; the trace is what matters here.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
+    const ToolRun run = RunTool(args, nullptr,
+                                { "/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-e",
+                                  "trace=fdatasync,fsync,linkat,renameat,renameat2,rename" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> calls;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string pid;
+        std::string call;
+        words >> pid >> call;
+        const std::string name = call.substr(0, call.find('('));
+        // A rename or link counts when it gives the destination its name; failed calls do not.
+        if (line.find(" = 0") == std::string::npos)
+            continue;
+        if (name == "fdatasync" || name == "fsync" || line.find("\"packed\"") != std::string::npos)
+            calls.push_back(name == "fdatasync" || name == "fsync" ? name : "place");
+    }
+    return calls;
+}
+
+TEST(Durability, ReplacingSyncsTheDataBeforeTheRenameAndTheFolderAfter)
+{
+    if (!fs::exists("/usr/bin/strace"))
+        GTEST_SKIP() << "strace is missing";
+    if (::system("/usr/bin/strace -qq -o /dev/null true 2>/dev/null") != 0)
+        GTEST_SKIP() << "strace cannot trace here";
+    const test::ScratchDir logs;
+    using Calls = std::vector<std::string>;
+    const struct
+    {
+        const char* what;
+        bool existing;
+        bool sync;
+        Calls expected;
+    } cases[] = {
+        { "replacing a file", true, false, { "fdatasync", "place", "fsync" } },
+        { "a new file", false, false, { "place" } },
+        { "a new file with --sync", false, true, { "fdatasync", "place", "fsync" } },
+        { "replacing with --sync", true, true, { "fdatasync", "place", "fsync" } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "source", test::TextLikeBytes(100000, 1));
+        if (c.existing)
+            test::WriteFile(dir / "packed", kPrecious);
+        std::vector<std::string> args { "encode", dir / "source", dir / "packed" };
+        if (c.existing)
+            args.push_back("-f");
+        if (c.sync)
+            args.push_back("--sync");
+        EXPECT_EQ(DurabilityCalls(args, logs / "trace"), c.expected)
+            << "the new data reaches the disk before the name that drops the old file, and the "
+               "folder after it";
+    }
+}
+
+} // namespace
+} // namespace hufpack
