@@ -1,6 +1,7 @@
 #include "Destination.h"
 
 #include "JobSignals.h"
+#include "Paths.h"
 
 #include <cerrno>
 #include <climits>
@@ -15,26 +16,6 @@
 namespace hufpack {
 
 namespace {
-
-struct SplitPath
-{
-    std::string folder;
-    std::string name;
-};
-
-// "a/b/c" is the name "c" in the folder "a/b"; a bare name is in the working folder.
-SplitPath Split(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return { ".", path };
-    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
-}
-
-bool NamesAFile(const std::string& name)
-{
-    return !name.empty() && name != "." && name != "..";
-}
 
 bool SameInode(const struct stat& a, const struct stat& b)
 {
@@ -313,6 +294,13 @@ bool Destination::LinkAs(const char* name)
 bool Destination::Commit(const struct stat& source)
 {
     ApplyPermissions(source);
+    if (m_copyTimes) {
+        const struct timespec times[]
+        {
+            source.st_atim, source.st_mtim
+        };
+        ::futimens(m_fd, times);
+    }
     // The data must be on the disk before the rename that drops the old file reaches it, or a
     // power cut could leave neither; a new file is synced only when asked, as other tools do.
     if ((m_sync || (m_replace && (m_exists || NameExists()))) && !SyncData())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hufpack/FileJobs.h"
+
 #include <string>
 #include <sys/stat.h>
 
@@ -19,7 +21,12 @@ namespace hufpack {
 class Destination
 {
 public:
-    Destination(bool replace, bool sync) : m_replace(replace), m_sync(sync) { }
+    // Follows the options' rules for replacing, syncing and the times of the new file.
+    explicit Destination(const JobOptions& options)
+        : m_replace(options.replace), m_sync(options.sync || options.removeSource),
+          m_copyTimes(options.copyTimes)
+    {
+    }
     // Removes a new file that was not committed.
     ~Destination();
     Destination(const Destination&) = delete;
@@ -36,8 +43,8 @@ public:
     [[nodiscard]] bool MayWrite();
     // Makes the new file and returns its descriptor, which this object owns; -1 on failure.
     [[nodiscard]] int Create();
-    // Gives the complete new file its permissions, syncs it where that is needed, and puts it in
-    // place under the destination's name. `source` is the job's source file.
+    // Gives the complete new file its permissions (and times, if asked), syncs it where that is
+    // needed, and puts it in place under the destination's name. `source` is the job's source.
     [[nodiscard]] bool Commit(const struct stat& source);
 
     // Why the last call failed: the system's error number, or 0 with a reason.
@@ -63,6 +70,7 @@ private:
 
     const bool m_replace;
     const bool m_sync;
+    const bool m_copyTimes;
     int m_folder = -1; // O_PATH descriptor of the folder that receives the new file
     std::string m_name; // the new file's name in it
     // What the kernel's own resolution of the whole path found, links followed.

@@ -3,6 +3,7 @@
 #include "Destination.h"
 #include "FileStream.h"
 #include "JobSignals.h"
+#include "Paths.h"
 #include "TreeCoder.h"
 
 #include <cerrno>
@@ -34,6 +35,8 @@ const char* ResultMessage(JobResult result)
 
 std::string DescribeFailure(const JobOutcome& outcome)
 {
+    if (outcome.error != 0 && outcome.reason)
+        return std::string(outcome.reason) + ": " + std::strerror(outcome.error);
     if (outcome.error != 0)
         return std::strerror(outcome.error);
     if (outcome.reason)
@@ -43,6 +46,8 @@ std::string DescribeFailure(const JobOutcome& outcome)
 
 namespace {
 
+constexpr const char* kSameFile = "the source and the destination are the same file";
+
 JobOutcome Failed(JobResult result, JobFile file, int error, const char* reason = nullptr)
 {
     return { result, file, error, reason };
@@ -50,14 +55,18 @@ JobOutcome Failed(JobResult result, JobFile file, int error, const char* reason 
 
 // Opens a source for reading: a regular file only. A FIFO would block the open and could not be
 // read twice; a directory or a device is not a file to compress. Links are followed by the
-// kernel, by its own rules for this user.
-int OpenSource(const std::string& path, struct stat& info, JobOutcome& outcome)
+// kernel, by its own rules for this user. A source given as a descriptor is read through a
+// descriptor of its own, from the start.
+int OpenSource(const JobSource& source, struct stat& info, JobOutcome& outcome)
 {
-    if (path.empty()) {
-        outcome = Failed(JobResult::CannotOpen, JobFile::Source, ENOENT);
-        return -1;
+    int fd = -1;
+    if (source.fd >= 0) {
+        fd = ::fcntl(source.fd, F_DUPFD_CLOEXEC, 0);
+    } else if (source.path.empty()) {
+        errno = ENOENT;
+    } else {
+        fd = ::open(source.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         outcome = Failed(JobResult::CannotOpen, JobFile::Source, errno);
         return -1;
@@ -76,6 +85,74 @@ int OpenSource(const std::string& path, struct stat& info, JobOutcome& outcome)
     return fd;
 }
 
+bool SameInode(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes the source's name once its new form is safe on the disk, if the name still leads to
+// the file that was read: a name that became another file, or a link, is kept.
+JobOutcome RemoveSource(const std::string& path, const struct stat& read)
+{
+    const SplitPath split = Split(path);
+    const int folder = ::open(split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return Failed(JobResult::CannotOpen, JobFile::Source, errno, "not removed");
+    struct stat now
+    {
+    };
+    JobOutcome outcome;
+    if (::fstatat(folder, split.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        outcome = Failed(JobResult::CannotOpen, JobFile::Source, errno, "not removed");
+    else if (S_ISLNK(now.st_mode))
+        outcome = Failed(JobResult::CannotOpen, JobFile::Source, 0, "not removed: a symbolic link");
+    else if (!SameInode(now, read))
+        outcome = Failed(JobResult::CannotOpen, JobFile::Source, 0,
+                         "not removed: it is no longer the file that was read");
+    else if (::unlinkat(folder, split.name.c_str(), 0) != 0)
+        outcome = Failed(JobResult::CannotOpen, JobFile::Source, errno, "not removed");
+    ::close(folder);
+    return outcome;
+}
+
+// Runs the coder over two open streams: nothing to code for an empty source.
+JobOutcome Code(JobKind kind, FileStream& source, FileStream& output, bool inOrder,
+                const JobOptions& options)
+{
+    if (kind == JobKind::Encode && source.Size() == 0 && source.Peek() == FileStream::kEof) {
+        if (source.Failed())
+            return Failed(JobResult::CannotOpen, JobFile::Source, source.Error());
+        return {};
+    }
+    TreeCoder coder(source, output);
+    coder.SetReporting(options.report, &options.progress);
+    coder.SetOutputInOrder(inOrder);
+    const JobResult result = kind == JobKind::Decode ? coder.Decode() : coder.Encode();
+    return result == JobResult::Done ? JobOutcome {} : coder.Failure();
+}
+
+// A job whose destination is a stream: written in order, no file to make or replace.
+JobOutcome RunIntoStream(JobKind kind, FileStream& source, const struct stat& sourceInfo,
+                         int destinationFd, const JobOptions& options, bool& opened)
+{
+    struct stat destinationInfo
+    {
+    };
+    if (::fstat(destinationFd, &destinationInfo) != 0)
+        return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
+    if (SameInode(destinationInfo, sourceInfo))
+        return Failed(JobResult::SameFile, JobFile::Destination, 0, kSameFile);
+    FileStream output;
+    output.AttachForWriting(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0));
+    if (!output.IsOpen())
+        return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
+    opened = true;
+    const JobOutcome outcome = Code(kind, source, output, true, options);
+    if (!output.Close() && outcome.result == JobResult::Done)
+        return Failed(JobResult::CannotOpen, JobFile::Destination, output.Error());
+    return outcome;
+}
+
 JobOutcome DestinationFailure(const Destination& destination)
 {
     return Failed(JobResult::CannotOpen, JobFile::Destination, destination.Error(),
@@ -84,7 +161,7 @@ JobOutcome DestinationFailure(const Destination& destination)
 
 // One job from its first open to the new file in place. `opened` tells whether it got as far as
 // opening both files.
-JobOutcome RunJob(JobKind kind, const std::string& sourcePath, const std::string& destinationPath,
+JobOutcome RunJob(JobKind kind, const JobSource& sourceFile, const JobDestination& destinationFile,
                   const JobOptions& options, bool& opened)
 {
     JobOutcome outcome;
@@ -92,15 +169,17 @@ JobOutcome RunJob(JobKind kind, const std::string& sourcePath, const std::string
     {
     };
     FileStream source;
-    source.AttachForReading(OpenSource(sourcePath, sourceInfo, outcome));
+    source.AttachForReading(OpenSource(sourceFile, sourceInfo, outcome));
     if (!source.IsOpen())
         return outcome;
+    if (destinationFile.fd >= 0)
+        return RunIntoStream(kind, source, sourceInfo, destinationFile.fd, options, opened);
+
     // Writing the destination would destroy the source before it is read.
-    constexpr const char* kSameFile = "the source and the destination are the same file";
-    if (sourcePath == destinationPath)
+    if (!sourceFile.path.empty() && sourceFile.path == destinationFile.path)
         return Failed(JobResult::SameFile, JobFile::Destination, 0, kSameFile);
-    Destination destination(options.replace, options.sync);
-    if (!destination.Resolve(destinationPath))
+    Destination destination(options);
+    if (!destination.Resolve(destinationFile.path))
         return DestinationFailure(destination);
     if (destination.IsFile(sourceInfo))
         return Failed(JobResult::SameFile, JobFile::Destination, 0, kSameFile);
@@ -115,16 +194,7 @@ JobOutcome RunJob(JobKind kind, const std::string& sourcePath, const std::string
         return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
     opened = true;
 
-    JobResult result = JobResult::Done;
-    if (kind == JobKind::Decode || source.Size() > 0 || source.Peek() != FileStream::kEof) {
-        TreeCoder coder(source, output);
-        coder.SetReporting(options.report, &options.progress);
-        result = kind == JobKind::Decode ? coder.Decode() : coder.Encode();
-        if (result != JobResult::Done)
-            outcome = coder.Failure();
-    } else if (source.Failed()) {
-        outcome = Failed(JobResult::CannotOpen, JobFile::Source, source.Error());
-    }
+    outcome = Code(kind, source, output, false, options);
     if (outcome.result != JobResult::Done)
         return outcome;
     source.Close();
@@ -132,12 +202,14 @@ JobOutcome RunJob(JobKind kind, const std::string& sourcePath, const std::string
         return Failed(JobResult::CannotOpen, JobFile::Destination, output.Error());
     if (!destination.Commit(sourceInfo))
         return DestinationFailure(destination);
+    if (options.removeSource && !sourceFile.path.empty())
+        return RemoveSource(sourceFile.path, sourceInfo);
     return outcome;
 }
 
 } // namespace
 
-JobOutcome RunFileJob(JobKind kind, const std::string& source, const std::string& destination,
+JobOutcome RunFileJob(JobKind kind, const JobSource& source, const JobDestination& destination,
                       const JobOptions& options)
 {
     bool opened = false;
@@ -153,6 +225,28 @@ JobOutcome RunFileJob(JobKind kind, const std::string& source, const std::string
     if (options.report && opened) {
         std::fputs("Done.\n", stdout);
         std::fflush(stdout);
+    }
+    return outcome;
+}
+
+JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary)
+{
+    JobOutcome outcome;
+    struct stat info
+    {
+    };
+    FileStream input;
+    input.AttachForReading(OpenSource(source, info, outcome));
+    if (!input.IsOpen())
+        return outcome;
+    FileStream nowhere;
+    try {
+        TreeCoder coder(input, nowhere);
+        coder.SetReporting(false, nullptr);
+        if (coder.Summarize(summary) != JobResult::Done)
+            return coder.Failure();
+    } catch (const std::bad_alloc&) {
+        return Failed(JobResult::CannotOpen, JobFile::None, ENOMEM);
     }
     return outcome;
 }

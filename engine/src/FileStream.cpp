@@ -31,6 +31,7 @@ void FileStream::Attach(int fd, bool writing)
     m_eof = false;
     m_failed = fd < 0;
     m_error = 0;
+    m_bufferOffset = 0;
     if (!m_buffer)
         m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
     m_pos = m_buffer.get();
@@ -143,6 +144,7 @@ void FileStream::FlushBuffer()
         return;
     }
     WriteAll(m_buffer.get(), m_pos - m_buffer.get());
+    m_bufferOffset += m_pos - m_buffer.get();
     m_pos = m_buffer.get();
 }
 
@@ -151,6 +153,7 @@ void FileStream::Write(const std::uint8_t* source, std::size_t count)
     while (count > 0) {
         if (m_pos == m_buffer.get() && count >= kBufferSize && m_writing && m_fd >= 0) {
             WriteAll(source, count);
+            m_bufferOffset += static_cast<std::int64_t>(count);
             return;
         }
         if (m_pos == m_end)
@@ -174,6 +177,10 @@ bool FileStream::Seek(std::int64_t offset)
 {
     if (m_fd < 0 || offset < 0)
         return false;
+    // A writer that is already there does not seek, so a stream that cannot seek can be written
+    // in order.
+    if (m_writing && offset == m_bufferOffset + (m_pos - m_buffer.get()))
+        return !m_failed;
     if (m_writing)
         FlushBuffer();
     else
@@ -182,6 +189,7 @@ bool FileStream::Seek(std::int64_t offset)
         Fail(errno);
         return false;
     }
+    m_bufferOffset = offset;
     m_eof = false;
     return true;
 }

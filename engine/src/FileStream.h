@@ -65,7 +65,7 @@ public:
     void Write(const std::uint8_t* source, std::size_t count);
     bool Flush();
 
-    // Both directions.
+    // Both directions. A writer asked to seek where it already is stays put.
     bool Seek(std::int64_t offset);
     // Size of the file as the system reports it now; -1 when it cannot tell.
     [[nodiscard]] std::int64_t Size() const;
@@ -97,6 +97,8 @@ private:
     // or flushes first, and an unattached stream reads as empty and fails on write.
     std::uint8_t* m_pos = nullptr;
     std::uint8_t* m_end = nullptr;
+    // Writing: the offset in the file of the buffer's first byte, counted from the attach.
+    std::int64_t m_bufferOffset = 0;
 };
 
 } // namespace hufpack

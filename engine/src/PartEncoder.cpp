@@ -54,6 +54,24 @@ std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::i
     return static_cast<std::int64_t>(done);
 }
 
+// Writes all of `source` at the descriptor's position; false (with errno) on a failure.
+bool WriteAll(int fd, const std::uint8_t* source, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t put = ::write(fd, source, count);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        source += put;
+        count -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
 {
     while (count > 0) {
@@ -386,10 +404,8 @@ std::array<std::uint64_t, 256> PartEncoder::Counts() const
     return counts;
 }
 
-JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
-                              std::int64_t streamOffset)
+JobResult PartEncoder::Pack(const std::array<const CodeWord*, 256>& codes, PackedCodes& packed)
 {
-    PackedCodes packed;
     for (int value = 0; value < 256; ++value) {
         const CodeWord* const code = codes[value];
         const bool used = std::any_of(m_parts.begin(), m_parts.end(),
@@ -413,6 +429,15 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
         packed.lengths[value] = static_cast<std::uint8_t>(code->Length());
         packed.longest = std::max(packed.longest, code->Length());
     }
+    return JobResult::Done;
+}
+
+JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
+                              std::int64_t streamOffset)
+{
+    PackedCodes packed;
+    if (const JobResult result = Pack(codes, packed); result != JobResult::Done)
+        return result;
 
     std::int64_t firstBit = 0;
     for (Part& part : m_parts) {
@@ -449,6 +474,61 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
             FailJob(JobFile::Destination, errno);
             return JobResult::CannotOpen;
         }
+    }
+    return JobResult::Done;
+}
+
+// The coding pass for a destination that takes its bytes in order only, such as a pipe: one
+// thread codes the parts one after another, carrying the bits of a last partial byte over to the
+// next part, and writes each block's whole bytes as they come.
+JobResult PartEncoder::EncodeInOrder(const std::array<const CodeWord*, 256>& codes,
+                                     int destinationFd)
+{
+    PackedCodes packed;
+    if (const JobResult result = Pack(codes, packed); result != JobResult::Done)
+        return result;
+    if (m_blocks.empty())
+        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
+    std::uint8_t* const in = m_blocks[0].get();
+    const std::size_t outCapacity = kBlockBytes * std::max(packed.longest, 8) / 8 + 16;
+    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
+    PendingBits pending;
+    for (Part& part : m_parts) {
+        std::int64_t bits = 0;
+        for (int value = 0; value < 256; ++value)
+            bits += static_cast<std::int64_t>(part.counts[value]) * packed.lengths[value];
+        const CodeBlockFunction codeBlock
+            = CodeBlockFor(static_cast<double>(std::max<std::int64_t>(bits, 1))
+                           / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1)));
+        PartHash hash;
+        const bool read = ReadPart(part, in, [&](std::size_t size) {
+            hash.Add(in, size);
+            const std::uint8_t* const stop = codeBlock(in, in + size, out.get(), packed.bits.data(),
+                                                       packed.lengths.data(), pending);
+            if (!WriteAll(destinationFd, out.get(), static_cast<std::size_t>(stop - out.get()))) {
+                FailPart(part, JobFile::Destination, errno);
+                return false;
+            }
+            return true;
+        });
+        if (!read) {
+            m_failure = part.failure;
+            return JobResult::CannotOpen;
+        }
+        if (hash.Value() != part.hash) {
+            FailJob(JobFile::Source, 0, kSourceChanged);
+            return JobResult::CannotOpen;
+        }
+    }
+    if (!SourceEndsAtSize()) {
+        FailJob(JobFile::Source, 0, kSourceChanged);
+        return JobResult::CannotOpen;
+    }
+    // The stream's last partial byte, padded with 0 bits.
+    const auto last = static_cast<std::uint8_t>(pending.bits >> 56);
+    if (pending.count > 0 && !WriteAll(destinationFd, &last, 1)) {
+        FailJob(JobFile::Destination, errno);
+        return JobResult::CannotOpen;
     }
     return JobResult::Done;
 }

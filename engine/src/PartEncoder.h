@@ -55,6 +55,10 @@ public:
     // long to pack.
     [[nodiscard]] JobResult Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
                                    std::int64_t streamOffset);
+    // The same pass for a destination that takes bytes in order only: writes the bit stream at
+    // the descriptor's position, front to back, on the calling thread.
+    [[nodiscard]] JobResult EncodeInOrder(const std::array<const CodeWord*, 256>& codes,
+                                          int destinationFd);
     // Why Scan or Encode failed: which file, and the system's error number or a reason.
     [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
 
@@ -81,6 +85,7 @@ private:
     };
 
     struct PackedCodes;
+    JobResult Pack(const std::array<const CodeWord*, 256>& codes, PackedCodes& packed);
     template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
     static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
     bool FailJob(JobFile file, int error, const char* reason = nullptr);

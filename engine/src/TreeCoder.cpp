@@ -6,8 +6,11 @@
 #include "PartEncoder.h"
 #include "TableDecoder.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 namespace hufpack {
 
@@ -143,7 +146,8 @@ JobResult TreeCoder::Encode()
     std::array<const CodeWord*, 256> codes {};
     for (int value = 0; value < 256; ++value)
         codes[value] = m_codes[value].get();
-    const JobResult result = parts.Encode(codes, m_out.Descriptor(), streamOffset);
+    const JobResult result = m_inOrder ? parts.EncodeInOrder(codes, m_out.Descriptor())
+                                       : parts.Encode(codes, m_out.Descriptor(), streamOffset);
     if (result != JobResult::Done)
         return Fail(result, parts.Failure().file, parts.Failure().error,
                     result == JobResult::TooLarge ? kTooLarge : parts.Failure().reason);
@@ -181,12 +185,18 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
     if (m_exactBits > kMaxField)
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
 
-    const std::uint16_t tableSize = WriteTable();
+    // The header, the table and the bits in the order a stream takes them; the table's size,
+    // which the header carries, is known from the counts.
+    const auto tableSize = static_cast<std::uint16_t>(
+        kEntrySize
+        * std::count_if(m_freq.begin(), m_freq.end(), [](std::int32_t c) { return c > 0; }));
     m_out.Seek(0);
     m_out.Put(ChecksumFor(static_cast<std::int16_t>(tableSize), m_totalBits));
     PutLittleEndian(m_out, static_cast<std::uint32_t>(m_totalBits), 4);
     PutLittleEndian(m_out, tableSize, 2);
-    streamOffset = kHeaderSize + tableSize;
+    const std::uint16_t written = WriteTable();
+    assert(written == tableSize);
+    streamOffset = kHeaderSize + written;
     m_out.Seek(streamOffset);
     return JobResult::Done;
 }
@@ -207,23 +217,26 @@ JobResult TreeCoder::EncodeBits(const std::array<std::uint64_t, 256>& firstCount
     return JobResult::Done;
 }
 
-JobResult TreeCoder::Decode()
+// Everything that can be checked before the bit stream: the header and its checksum, the table,
+// and that the file holds a tree for its bits and as many bits as it claims. An empty file is
+// what an empty source compresses to: no bits, no table.
+JobResult TreeCoder::ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& tableSize)
 {
+    totalBits = 0;
+    tableSize = 0;
     m_in.Seek(0);
     const std::int64_t fileSize = m_in.Size();
     std::array<std::uint8_t, kHeaderSize> header {};
     const std::size_t got = m_in.Read(header.data(), header.size());
     if (got == 0 && !m_in.Failed())
-        return JobResult::Done; // what an empty source compresses to
+        return JobResult::Done;
     if (got < header.size())
         return m_in.Failed() ? StreamFailure()
                              : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
 
     const std::uint8_t checksum = header[0];
-    const auto totalBits
-        = static_cast<std::int32_t>(LittleEndianAt(std::span(header).subspan(1, 4)));
-    const auto tableSize
-        = static_cast<std::int16_t>(LittleEndianAt(std::span(header).subspan(5, 2)));
+    totalBits = static_cast<std::int32_t>(LittleEndianAt(std::span(header).subspan(1, 4)));
+    tableSize = static_cast<std::int16_t>(LittleEndianAt(std::span(header).subspan(5, 2)));
     if (!ChecksumMatches(checksum, tableSize, totalBits)) {
         if (m_printMessages) {
             std::fputs("Bad checksum.  Invalid format........", stdout);
@@ -246,13 +259,56 @@ JobResult TreeCoder::Decode()
     }
 
     m_root = BuildTree();
-    std::array<std::uint64_t, 256> written {};
     if (totalBits > 0) {
         if (!m_root)
             return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
         const std::int64_t streamBytes = (std::int64_t { totalBits } + 7) / 8;
         if (kHeaderSize + tableSize + streamBytes > fileSize)
             return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
+    }
+    return JobResult::Done;
+}
+
+JobResult TreeCoder::Summarize(FileSummary& summary)
+{
+    std::int32_t totalBits = 0;
+    std::int16_t tableSize = 0;
+    if (const JobResult result = ReadHeaderAndTable(totalBits, tableSize);
+        result != JobResult::Done)
+        return result;
+    summary = {};
+    summary.compressedBytes = m_in.Size();
+    for (const std::int32_t count : m_freq) {
+        if (count > 0) {
+            summary.originalBytes += count;
+            ++summary.entries;
+        }
+    }
+    if (m_root) {
+        std::vector<std::pair<const TreeNode*, int>> pending { { m_root, 0 } };
+        while (!pending.empty()) {
+            const auto [node, depth] = pending.back();
+            pending.pop_back();
+            if (node->IsLeaf()) {
+                summary.longestCode = std::max(summary.longestCode, depth);
+            } else {
+                pending.emplace_back(node->left, depth + 1);
+                pending.emplace_back(node->right, depth + 1);
+            }
+        }
+    }
+    return JobResult::Done;
+}
+
+JobResult TreeCoder::Decode()
+{
+    std::int32_t totalBits = 0;
+    std::int16_t tableSize = 0;
+    if (const JobResult result = ReadHeaderAndTable(totalBits, tableSize);
+        result != JobResult::Done)
+        return result;
+    std::array<std::uint64_t, 256> written {};
+    if (totalBits > 0) {
         m_in.Seek(kHeaderSize + tableSize);
         if (m_reference) {
             WalkTree(totalBits, written);

@@ -7,6 +7,7 @@
 #include "PartEncoder.h"
 #include "Progress.h"
 #include "TreeNode.h"
+#include "hufpack/FileJobs.h"
 #include "hufpack/JobResult.h"
 
 #include <array>
@@ -35,9 +36,15 @@ public:
     // standard output) or when the file is truncated or its counts disagree with its bits;
     // CannotOpen when a read or write failed. An empty file restores to nothing.
     JobResult Decode();
+    // Reads a compressed file's header and table, with every check that needs no decoding, and
+    // says what they hold.
+    JobResult Summarize(FileSummary& summary);
     // Which file a failed pass was about, and why.
     [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
 
+    // Whether the destination takes its bytes in order only (a pipe): the coding pass then
+    // writes it front to back, without seeking.
+    void SetOutputInOrder(bool inOrder) { m_inOrder = inOrder; }
     // Whether Decode prints its checksum message, and where both passes report their progress.
     void SetReporting(bool printMessages, const Progress::Callback* progress)
     {
@@ -77,6 +84,7 @@ private:
     JobResult PrepareCode(const std::array<std::uint64_t, 256>& counts, std::int64_t& streamOffset);
     JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
     void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
+    JobResult ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& tableSize);
     JobResult Fail(JobResult result, JobFile file, int error, const char* reason = nullptr);
     JobResult StreamFailure();
 
@@ -97,6 +105,7 @@ private:
     int m_maxParts = 0;
     std::int64_t m_minPartBytes = PartEncoder::kMinPartBytes;
     bool m_printMessages = true;
+    bool m_inOrder = false;
     const Progress::Callback* m_progress = nullptr;
     JobOutcome m_failure;
 };

@@ -235,14 +235,16 @@ TEST(Cli, HelpVersionAndUsageErrors)
 
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abc"));
+    // The commands take two files and no options of the other form: with no command, or any
+    // other word, the tool compresses files instead (see FilesFormTest).
     const std::vector<std::vector<std::string>> misuses = {
-        {},
         { "--bogus" },
         { "encode", dir / "source", dir / "out", "-x" },
         { "encode" },
         { "encode", dir / "source" },
         { "decode", dir / "source", dir / "out", dir / "more" },
-        { "squash", dir / "source", dir / "out" },
+        { "encode", dir / "source", dir / "out", "-v" },
+        { "decode", dir / "source", "-" },
     };
     for (const auto& args : misuses) {
         std::string line;

@@ -76,7 +76,7 @@ TEST(AllocationFailure, FailsTheJobAndChangesNothing)
     const test::Bytes old = test::BytesOf("the old destination");
 
     for (const JobKind kind : { JobKind::Encode, JobKind::Decode }) {
-        const std::string source = data / (kind == JobKind::Encode ? "text" : "packed");
+        const JobSource source(data / (kind == JobKind::Encode ? "text" : "packed"));
         const test::Bytes& whole = kind == JobKind::Encode ? packed : text;
         int failures = 0;
         for (long allowed = 0;; ++allowed) {
@@ -84,7 +84,7 @@ TEST(AllocationFailure, FailsTheJobAndChangesNothing)
                          + std::to_string(allowed) + " allocations allowed");
             test::ScratchDir dir;
             test::WriteFile(dir / "dest", old);
-            const std::string destination = dir / "dest";
+            const JobDestination destination(dir / "dest");
             const JobOptions options = Quiet();
             JobOutcome outcome;
             {

@@ -184,8 +184,8 @@ TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
     ::chmod(home.c_str(), 0700);
     test::WriteFile(home / "bashrc", kPrecious);
     Own(home / "bashrc", m_users.a);
-    test::WriteFile(Shared("notes.hp"), kAbra);
-    ::chmod(Shared("notes.hp").c_str(), 0644);
+    test::WriteFile(Shared("notes.huf"), kAbra);
+    ::chmod(Shared("notes.huf").c_str(), 0644);
     // M plants a link to it where A is going to write.
     const std::string link = Shared("notes.txt");
     ASSERT_EQ(::symlink((home / "bashrc").c_str(), link.c_str()), 0);
@@ -195,7 +195,7 @@ TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
     const test::TestUser* const users[] = { &m_users.a, nullptr };
     for (const test::TestUser* user : users) {
         SCOPED_TRACE(user ? "as " + user->name : std::string("as root"));
-        const ToolRun run = RunTool({ "decode", Shared("notes.hp"), link, "-f" }, user);
+        const ToolRun run = RunTool({ "decode", Shared("notes.huf"), link, "-f" }, user);
         EXPECT_EQ(run.status, 1) << "the kernel refuses that link for this user, so the job does";
         EXPECT_EQ(run.err, "hufpack: " + link + ": Permission denied\n")
             << "the message names the link and the reason";
@@ -211,7 +211,7 @@ TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
     Own(home / "target", m_users.a);
     ASSERT_EQ(::symlink((home / "target").c_str(), mine.c_str()), 0);
     Own(mine, m_users.a);
-    const ToolRun run = RunTool({ "decode", Shared("notes.hp"), mine, "-f" }, &m_users.a);
+    const ToolRun run = RunTool({ "decode", Shared("notes.huf"), mine, "-f" }, &m_users.a);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(test::ReadFile(home / "target"), BytesOf("abracadabra")) << "the target is replaced";
     EXPECT_TRUE(fs::is_symlink(mine)) << "the link stays a link";
@@ -489,15 +489,19 @@ TEST(Replace, TheFileKeepsItsAccessListAndUserAttributes)
     EXPECT_STREQ(value, "kept") << "user attributes come over";
 }
 
-// The system calls that matter for a power cut, in the order the tool made them.
-std::vector<std::string> DurabilityCalls(const std::vector<std::string>& args, const fs::path& log)
+// The system calls that matter for a power cut, in the order the tool made them: "place" for a
+// rename or link that gives `destination` its name, "remove" for an unlink of `source`.
+std::vector<std::string> DurabilityCalls(const std::vector<std::string>& args, const fs::path& log,
+                                         const std::string& destination = "packed",
+                                         const std::string& source = "source")
 {
     // A sanitizer build's leak check cannot run under a tracer; the trace is what matters here.
     const char* asan = std::getenv("ASAN_OPTIONS");
     ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
     const ToolRun run = RunTool(args, nullptr,
                                 { "/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-e",
-                                  "trace=fdatasync,fsync,linkat,renameat,renameat2,rename" });
+                                  "trace=fdatasync,fsync,linkat,renameat,renameat2,rename,"
+                                  "unlink,unlinkat" });
     EXPECT_EQ(run.status, 0) << run.err;
     std::vector<std::string> calls;
     std::ifstream in(log);
@@ -510,8 +514,12 @@ std::vector<std::string> DurabilityCalls(const std::vector<std::string>& args, c
         // A rename or link counts when it gives the destination its name; failed calls do not.
         if (line.find(" = 0") == std::string::npos)
             continue;
-        if (name == "fdatasync" || name == "fsync" || line.find("\"packed\"") != std::string::npos)
-            calls.push_back(name == "fdatasync" || name == "fsync" ? name : "place");
+        if (name == "fdatasync" || name == "fsync")
+            calls.push_back(name);
+        else if (name.starts_with("unlink") && line.find('"' + source + '"') != std::string::npos)
+            calls.push_back("remove");
+        else if (line.find('"' + destination + '"') != std::string::npos)
+            calls.push_back("place");
     }
     return calls;
 }
@@ -551,6 +559,13 @@ TEST(Durability, ReplacingSyncsTheDataBeforeTheRenameAndTheFolderAfter)
             << "the new data reaches the disk before the name that drops the old file, and the "
                "folder after it";
     }
+    // --rm removes the only other copy: the new file and its name are on the disk first.
+    test::ScratchDir dir;
+    test::WriteFile(dir / "notes", test::TextLikeBytes(100000, 2));
+    EXPECT_EQ(DurabilityCalls({ "--rm", dir / "notes" }, logs / "trace", "notes.huf", "notes"),
+              (Calls { "fdatasync", "place", "fsync", "remove" }))
+        << "the source goes only once its compressed form is safe";
+    EXPECT_FALSE(fs::exists(dir / "notes"));
 }
 
 } // namespace

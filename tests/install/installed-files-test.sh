@@ -84,6 +84,8 @@ for status in $(grep -o . <<<"$statuses"); do
     sed -n '/^EXIT STATUS/,/^EXAMPLES/p' <<<"$manual" | grep -qE "^ +$status( |$)" \
         || fail "hufpack's manual page lacks exit status $status"
 done
+"$(dirname "$0")/completion-test.sh" "$root/share/bash-completion/completions/hufpack" \
+    "$root/bin/hufpack" >/dev/null || fail "the installed bash completion does not work"
 version=$("$root/bin/hufpack" --version | awk '{print $2}')
 head -n 1 <<<"$manual" | grep -q . || fail "hufpack's manual page is empty"
 tail -n 1 <<<"$manual" | grep -qF "hufpack $version" \

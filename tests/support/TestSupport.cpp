@@ -283,12 +283,18 @@ pid_t Start(const Launch& launch)
         if (fd != target)
             ::close(fd);
     };
-    openAs(launch.input, O_RDONLY, 0);
+    if (launch.inputFd >= 0)
+        ::dup2(launch.inputFd, 0);
+    else
+        openAs(launch.input, O_RDONLY, 0);
     if (launch.outputFd >= 0)
         ::dup2(launch.outputFd, 1);
     else
         openAs(launch.output, O_WRONLY | O_CREAT | O_TRUNC, 1);
-    openAs(launch.errors, O_WRONLY | O_CREAT | O_TRUNC, 2);
+    if (launch.errorsFd >= 0)
+        ::dup2(launch.errorsFd, 2);
+    else
+        openAs(launch.errors, O_WRONLY | O_CREAT | O_TRUNC, 2);
     if (launch.fileSizeLimit >= 0) {
         const rlimit limit { static_cast<rlim_t>(launch.fileSizeLimit),
                              static_cast<rlim_t>(launch.fileSizeLimit) };

@@ -87,9 +87,11 @@ struct Launch
 {
     std::vector<std::string> args; // args[0] is the program's path
     std::string input = "/dev/null";
+    int inputFd = -1; // when not -1, standard input is this descriptor instead of `input`
     std::string output = "/dev/null"; // created or truncated
     std::string errors = "/dev/null";
     int outputFd = -1; // when not -1, standard output is this descriptor instead of `output`
+    int errorsFd = -1; // when not -1, standard error is this descriptor instead of `errors`
     const TestUser* user = nullptr; // run as this user, with the user's groups
     long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes
     std::string folder; // working folder

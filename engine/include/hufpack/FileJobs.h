@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace hufpack {
 
@@ -34,13 +35,62 @@ struct JobOptions
     // is done: `done` of `total` units (bytes of the source read by either pass when encoding,
     // bytes written when decoding). It must return quickly.
     std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // Give a new file the source's access and modification times.
+    bool copyTimes = false;
+    // Once the new file is in place and synced, remove the source's name, if it still names the
+    // file that was read: the only copy is never lost.
+    bool removeSource = false;
+};
+
+// Where a job reads: a file named by a path, or a descriptor open on a regular file, which the
+// job reads from its start and leaves open.
+struct JobSource
+{
+    JobSource(std::string sourcePath) : path(std::move(sourcePath)) { }
+    static JobSource Descriptor(int descriptor)
+    {
+        JobSource source { std::string() };
+        source.fd = descriptor;
+        return source;
+    }
+    std::string path;
+    int fd = -1;
+};
+
+// Where a job writes: a file named by a path, written completely or not at all; or a descriptor
+// such as standard output, written in order as the data is made, and left open. A stream cannot
+// be taken back: a job that fails part-way has written part of its output.
+struct JobDestination
+{
+    JobDestination(std::string destinationPath) : path(std::move(destinationPath)) { }
+    static JobDestination Descriptor(int descriptor)
+    {
+        JobDestination destination { std::string() };
+        destination.fd = descriptor;
+        return destination;
+    }
+    std::string path;
+    int fd = -1;
 };
 
 // Runs one job. The destination path is resolved once by the kernel, so a symbolic link in it is
 // followed only where the kernel follows it for this user; the new file is made unnamed, or
 // under a hidden name, with mode 0600 beside the destination and takes its name only once
 // complete. On failure `file` and `error` or `reason` say which file and why.
-[[nodiscard]] JobOutcome RunFileJob(JobKind kind, const std::string& source,
-                                    const std::string& destination, const JobOptions& options);
+[[nodiscard]] JobOutcome RunFileJob(JobKind kind, const JobSource& source,
+                                    const JobDestination& destination, const JobOptions& options);
+
+// What a compressed file's header and table say, read without decoding its bits.
+struct FileSummary
+{
+    std::int64_t compressedBytes = 0;
+    std::int64_t originalBytes = 0; // the sum of the table's counts
+    int entries = 0; // byte values with a count
+    int longestCode = 0; // in bits
+};
+
+// Reads the header and table of a compressed file with every check that can be made without
+// its bits: NotOurFormat for a file that is not one, CannotOpen when it cannot be read.
+[[nodiscard]] JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary);
 
 } // namespace hufpack

@@ -1,0 +1,183 @@
+#include "CommandLine.h"
+
+#include <getopt.h>
+
+namespace {
+
+enum LongOnly : int { kRemove = 256, kSync, kProgress };
+
+constexpr option kOptions[] = {
+    { "compress", no_argument, nullptr, 'z' },
+    { "decompress", no_argument, nullptr, 'd' },
+    { "uncompress", no_argument, nullptr, 'd' },
+    { "stdout", no_argument, nullptr, 'c' },
+    { "to-stdout", no_argument, nullptr, 'c' },
+    { "output", required_argument, nullptr, 'o' },
+    { "force", no_argument, nullptr, 'f' },
+    { "keep", no_argument, nullptr, 'k' },
+    { "rm", no_argument, nullptr, kRemove },
+    { "suffix", required_argument, nullptr, 'S' },
+    { "test", no_argument, nullptr, 't' },
+    { "list", no_argument, nullptr, 'l' },
+    { "verbose", no_argument, nullptr, 'v' },
+    { "quiet", no_argument, nullptr, 'q' },
+    { "progress", no_argument, nullptr, kProgress },
+    { "sync", no_argument, nullptr, kSync },
+    { "help", no_argument, nullptr, 'h' },
+    { "version", no_argument, nullptr, 'V' },
+    { nullptr, 0, nullptr, 0 },
+};
+// The leading ':' has a missing value reported as ':', apart from an unknown option.
+constexpr const char* kShortOptions = ":cdfhklo:qS:tvVz";
+
+// What the option at argv[index] was called, for a message.
+std::string NameOf(char** argv, int index, int shortOption)
+{
+    const std::string word = argv[index] ? argv[index] : "";
+    if (word.rfind("--", 0) == 0)
+        return word.substr(0, word.find('='));
+    return std::string("-") + static_cast<char>(shortOption);
+}
+
+bool Refuse(std::string& problem, std::string text)
+{
+    problem = std::move(text);
+    return false;
+}
+
+// The checks that need every option: combinations that make no sense are refused, never guessed.
+bool CheckCombinations(const CommandLine& line, bool compressAsked, bool otherOptions,
+                       std::string& problem)
+{
+    if (line.help || line.version)
+        return true;
+    if (!line.files.empty() && (line.files[0] == "encode" || line.files[0] == "decode")) {
+        const std::string& command = line.files[0];
+        if (otherOptions)
+            return Refuse(problem, command + " takes no options but -f and --sync");
+        if (line.files.size() != 3)
+            return Refuse(problem, command + " takes a SOURCE and a DEST");
+        if (line.files[1] == "-" || line.files[2] == "-")
+            return Refuse(problem,
+                          command
+                              + " reads and writes files; for standard input and "
+                                "output, use hufpack -c or hufpack -dc");
+        return true;
+    }
+    if (compressAsked && line.action != CommandLine::Action::Compress)
+        return Refuse(problem, "-z does not go with -d, -t or -l");
+    const bool writesFiles = line.action == CommandLine::Action::Compress
+        || line.action == CommandLine::Action::Decompress;
+    if (!line.output.empty()) {
+        if (!writesFiles)
+            return Refuse(problem, "-o does not go with -t or -l");
+        if (line.toStdout)
+            return Refuse(problem, "-o and -c both name the output");
+        if (line.files.size() > 1)
+            return Refuse(problem, "-o names the output of one file, not of several");
+    }
+    if (line.removeSource && (!writesFiles || line.toStdout || line.output == "-"))
+        return Refuse(problem, "--rm needs an output file to keep what it removes");
+    if (line.toStdout && line.action == CommandLine::Action::Compress && line.files.size() > 1)
+        return Refuse(problem,
+                      "several files compressed to standard output would make one file "
+                      "that does not decode");
+    if (line.quiet && line.verbose)
+        return Refuse(problem, "-q and -v ask for opposite things");
+    if (line.suffix.empty() || line.suffix.find('/') != std::string::npos)
+        return Refuse(problem, "the suffix must be a non-empty name without '/'");
+    return true;
+}
+
+} // namespace
+
+bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& problem)
+{
+    // Options may come anywhere, as users type them (`hufpack notes.txt -v`), unless
+    // POSIXLY_CORRECT asks getopt to stop at the first file; "--" ends them.
+    opterr = 0;
+    optind = 0;
+    bool compressAsked = false;
+    bool otherOptions = false; // anything but -f and --sync
+    for (;;) {
+        const int index = optind;
+        const int option = getopt_long(argc, argv, kShortOptions, kOptions, nullptr);
+        if (option == -1)
+            break;
+        otherOptions |= option != 'f' && option != kSync;
+        switch (option) {
+        case 'z':
+            compressAsked = true;
+            break;
+        case 'd':
+            if (line.action == CommandLine::Action::Compress)
+                line.action = CommandLine::Action::Decompress;
+            break;
+        case 't':
+            if (line.action == CommandLine::Action::List)
+                return Refuse(problem, "-t and -l ask for different things");
+            line.action = CommandLine::Action::Test;
+            break;
+        case 'l':
+            if (line.action == CommandLine::Action::Test)
+                return Refuse(problem, "-t and -l ask for different things");
+            line.action = CommandLine::Action::List;
+            break;
+        case 'c':
+            line.toStdout = true;
+            break;
+        case 'o':
+            line.output = optarg;
+            break;
+        case 'f':
+            line.force = true;
+            break;
+        case 'k':
+            break; // the source is kept anyway
+        case kRemove:
+            line.removeSource = true;
+            break;
+        case 'S':
+            line.suffix = optarg;
+            break;
+        case 'v':
+            line.verbose = true;
+            break;
+        case 'q':
+            line.quiet = true;
+            break;
+        case kProgress:
+            line.showProgress = true;
+            break;
+        case kSync:
+            line.sync = true;
+            break;
+        case 'h':
+            line.help = true;
+            break;
+        case 'V':
+            line.version = true;
+            break;
+        case ':':
+            return Refuse(problem, "option '" + NameOf(argv, index, optopt) + "' needs a value");
+        default: {
+            const std::string word = argv[index] ? argv[index] : "";
+            if (word.rfind("--", 0) == 0)
+                return Refuse(problem, "unknown option '" + word.substr(0, word.find('=')) + "'");
+            return Refuse(problem,
+                          "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
+        }
+        }
+    }
+    for (int i = optind; i < argc; ++i)
+        line.files.emplace_back(argv[i]);
+    if (!CheckCombinations(line, compressAsked, otherOptions, problem))
+        return false;
+    line.verbForm = !line.files.empty() && (line.files[0] == "encode" || line.files[0] == "decode");
+    if (line.verbForm) {
+        line.action = line.files[0] == "encode" ? CommandLine::Action::Compress
+                                                : CommandLine::Action::Decompress;
+        line.files.erase(line.files.begin());
+    }
+    return true;
+}

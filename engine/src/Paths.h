@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace hufpack {
+
+// A path as a folder and a name in it: "a/b/c" is the name "c" in the folder "a/b", and a bare
+// name is in the working folder. The kernel resolves the folder; the name is then used with the
+// folder's descriptor, never resolved as a string again.
+struct SplitPath
+{
+    std::string folder;
+    std::string name;
+};
+
+inline SplitPath Split(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return { ".", path };
+    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
+}
+
+// Whether a path's last part can name a file: not empty (a trailing slash), "." or "..".
+inline bool NamesAFile(const std::string& name)
+{
+    return !name.empty() && name != "." && name != "..";
+}
+
+} // namespace hufpack

@@ -1,0 +1,441 @@
+// hufpack the way gzip, xz and zstd are used: FILE becomes FILE.huf and back, pipes, several
+// files, -c, -o, -t, -l, --rm, the times, the refusals and the progress line, each run as a user
+// runs it, on real files, pipes and terminals.
+
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace hufpack {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::BytesOf;
+
+// "abracadabra" compressed: 5 table entries, codes of up to 3 bits.
+const Bytes kAbra = test::FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 "
+                                  "00 64 01 00 00 00 72 02 00 00 00 6E 8A DC");
+const Bytes kPrecious = BytesOf("an older file that must not be touched");
+
+struct ToolRun
+{
+    int status = -1; // the exit status, or -1 when a signal ended the tool
+    int signal = 0;
+    Bytes out;
+    std::string err;
+};
+
+std::string TextOf(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the tool in `folder` with `args`; `input`, when given, comes through a pipe, as from
+// another program.
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder,
+                const std::optional<Bytes>& input = std::nullopt)
+{
+    const test::ScratchDir logs;
+    test::Launch launch;
+    launch.args = { test::ToolPath() };
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.output = logs / "out";
+    launch.errors = logs / "err";
+    launch.folder = folder;
+    int pipeEnds[2] = { -1, -1 };
+    if (input) {
+        EXPECT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+        launch.inputFd = pipeEnds[0];
+    }
+    const pid_t pid = test::Start(launch);
+    if (input) {
+        ::close(pipeEnds[0]);
+        for (std::size_t done = 0; done < input->size();) {
+            const ssize_t put = ::write(pipeEnds[1], input->data() + done, input->size() - done);
+            if (put <= 0)
+                break;
+            done += static_cast<std::size_t>(put);
+        }
+        ::close(pipeEnds[1]);
+    }
+    const test::Finished finished = test::Wait(pid);
+    return { finished.status, finished.signal, test::ReadFile(logs / "out"),
+             TextOf(test::ReadFile(logs / "err")) };
+}
+
+struct stat StatOf(const fs::path& path)
+{
+    struct stat info
+    {
+    };
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+TEST(FilesForm, EachFileBecomesFileDotHufAndBackKeepingTheSource)
+{
+    test::ScratchDir dir;
+    const Bytes text = test::TextLikeBytes(300000, 21);
+    test::WriteFile(dir / "notes.txt", text);
+    const ToolRun encoded = RunTool({ "notes.txt" }, dir.Path());
+    EXPECT_EQ(encoded.status, 0) << encoded.err;
+    EXPECT_TRUE(encoded.out.empty()) << "nothing on standard output but data";
+    EXPECT_EQ(encoded.err, "") << "a quiet success";
+    EXPECT_TRUE(test::ReadFile(dir / "notes.txt") == text) << "the source is kept";
+    fs::rename(dir / "notes.txt", dir / "original.txt");
+    const ToolRun decoded = RunTool({ "-d", "notes.txt.huf" }, dir.Path());
+    EXPECT_EQ(decoded.status, 0) << decoded.err;
+    EXPECT_EQ(decoded.err, "");
+    EXPECT_TRUE(test::ReadFile(dir / "notes.txt") == text) << "-d restores FILE from FILE.huf";
+    EXPECT_TRUE(fs::exists(dir / "notes.txt.huf")) << "the compressed file is kept";
+
+    // Another suffix, and the long options' spellings.
+    const ToolRun other = RunTool({ "--suffix=.hp", "original.txt" }, dir.Path());
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(test::ReadFile(dir / "original.txt.hp"), test::ReadFile(dir / "notes.txt.huf"));
+    fs::remove(dir / "original.txt");
+    EXPECT_EQ(RunTool({ "--decompress", "-S", ".hp", "original.txt.hp" }, dir.Path()).status, 0);
+    EXPECT_TRUE(test::ReadFile(dir / "original.txt") == text);
+}
+
+TEST(FilesForm, PipesAndStandardOutputCarryTheData)
+{
+    test::ScratchDir dir;
+    const Bytes text = test::TextLikeBytes(2 << 20, 22);
+    test::WriteFile(dir / "notes.txt", text);
+    ASSERT_EQ(RunTool({ "notes.txt" }, dir.Path()).status, 0);
+    const Bytes packed = test::ReadFile(dir / "notes.txt.huf");
+
+    const ToolRun fromPipe = RunTool({}, dir.Path(), text);
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+    EXPECT_TRUE(fromPipe.out == packed) << "standard input to standard output, the same bytes";
+    const ToolRun dash = RunTool({ "-" }, dir.Path(), text);
+    EXPECT_TRUE(dash.out == packed) << "- is standard input";
+    const ToolRun back = RunTool({ "-d" }, dir.Path(), packed);
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_TRUE(back.out == text) << "and back";
+    const ToolRun toStdout = RunTool({ "-dc", "notes.txt.huf" }, dir.Path());
+    EXPECT_TRUE(toStdout.out == text) << "-c writes a file's data to standard output";
+    const ToolRun named = RunTool({ "-o", "copy.huf", "-" }, dir.Path(), text);
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(test::ReadFile(dir / "copy.huf") == packed) << "-o names the output";
+    EXPECT_EQ(RunTool({ "-d", "--output=copy", "copy.huf" }, dir.Path()).status, 0);
+    EXPECT_TRUE(test::ReadFile(dir / "copy") == text);
+    EXPECT_EQ(RunTool({ "-c", "notes.txt", "-o", "x" }, dir.Path()).status, 2)
+        << "-c and -o both name the output";
+}
+
+TEST(FilesForm, ADamagedStreamIsFoundAtItsEndAndExits3)
+{
+    test::ScratchDir dir;
+    Bytes damaged = kAbra;
+    damaged[8] = 6; // a's count one too many: the bits decode to fewer a's than the table says
+    test::WriteFile(dir / "damaged.huf", damaged);
+    const ToolRun run = RunTool({ "-dc", "damaged.huf" }, dir.Path());
+    EXPECT_EQ(run.status, 3) << "the checks run on a stream too";
+    EXPECT_EQ(run.err, "hufpack: damaged.huf: damaged: its bytes do not match its table\n");
+    const ToolRun piped = RunTool({ "-d" }, dir.Path(), damaged);
+    EXPECT_EQ(piped.status, 3);
+    EXPECT_EQ(piped.err, "hufpack: (stdin): damaged: its bytes do not match its table\n");
+}
+
+TEST(FilesForm, SeveralFilesGoOnPastAFailureAndExitWithTheFirst)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a", BytesOf("abracadabra"));
+    test::WriteFile(dir / "b", BytesOf("abracadabra"));
+    test::WriteFile(dir / "bad.huf", BytesOf("not compressed"));
+    const ToolRun run = RunTool({ "a", "missing", "b" }, dir.Path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "hufpack: missing: No such file or directory\n");
+    EXPECT_EQ(test::ReadFile(dir / "a.huf"), kAbra);
+    EXPECT_EQ(test::ReadFile(dir / "b.huf"), kAbra) << "the file after the failure is done too";
+    const ToolRun mixed = RunTool({ "-d", "bad.huf", "missing.huf", "a.huf", "-f" }, dir.Path());
+    EXPECT_EQ(mixed.status, 3) << "the first failure's status";
+    EXPECT_EQ(mixed.err,
+              "hufpack: bad.huf: not a file this program wrote\n"
+              "hufpack: missing.huf: No such file or directory\n");
+    EXPECT_FALSE(fs::exists(dir / "bad")) << "a damaged file leaves no output";
+}
+
+TEST(FilesForm, NothingIsReplacedWithoutForce)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a", BytesOf("abracadabra"));
+    test::WriteFile(dir / "a.huf", kPrecious);
+    test::WriteFile(dir / "b.huf", kAbra);
+    test::WriteFile(dir / "b", kPrecious);
+    test::WriteFile(dir / "out", kPrecious);
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* existing;
+    } cases[] = {
+        { { "a" }, "a.huf" },
+        { { "-d", "b.huf" }, "b" },
+        { { "-o", "out", "a" }, "out" },
+        { { "-d", "-o", "out", "b.huf" }, "out" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ToolRun refused = RunTool(c.args, dir.Path());
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err,
+                  "hufpack: " + std::string(c.existing)
+                      + ": already exists; use -f to replace it\n");
+        EXPECT_EQ(test::ReadFile(dir / c.existing), kPrecious) << "the file is unchanged";
+        std::vector<std::string> forced = c.args;
+        forced.push_back("-f");
+        EXPECT_EQ(RunTool(forced, dir.Path()).status, 0) << "-f replaces it";
+        EXPECT_NE(test::ReadFile(dir / c.existing), kPrecious);
+        test::WriteFile(dir / c.existing, kPrecious);
+    }
+}
+
+TEST(FilesForm, RmRemovesTheSourceOnlyAfterSuccess)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a", BytesOf("abracadabra"));
+    test::WriteFile(dir / "kept", BytesOf("abracadabra"));
+    test::WriteFile(dir / "kept.huf", kPrecious);
+    test::WriteFile(dir / "bad.huf", BytesOf("not compressed"));
+    const ToolRun run = RunTool({ "--rm", "a", "kept" }, dir.Path());
+    EXPECT_EQ(run.status, 1) << "kept.huf exists";
+    EXPECT_FALSE(fs::exists(dir / "a")) << "a is in a.huf now";
+    EXPECT_EQ(test::ReadFile(dir / "a.huf"), kAbra);
+    EXPECT_TRUE(fs::exists(dir / "kept")) << "a source whose job failed is kept";
+    EXPECT_EQ(RunTool({ "-d", "--rm", "bad.huf" }, dir.Path()).status, 3);
+    EXPECT_TRUE(fs::exists(dir / "bad.huf")) << "a damaged file is kept";
+    EXPECT_EQ(RunTool({ "-d", "--rm", "a.huf" }, dir.Path()).status, 0);
+    EXPECT_EQ(test::ReadFile(dir / "a"), BytesOf("abracadabra"));
+    EXPECT_FALSE(fs::exists(dir / "a.huf"));
+    // A source named through a link is not removed: the name is not the file that was read.
+    fs::create_symlink("kept", dir / "link");
+    const ToolRun linked = RunTool({ "--rm", "link" }, dir.Path());
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_EQ(linked.err, "hufpack: link: not removed: a symbolic link\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_TRUE(fs::exists(dir / "link.huf")) << "its output is written all the same";
+}
+
+TEST(FilesForm, TheOutputTakesTheSourcesTimes)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a", BytesOf("abracadabra"));
+    const timespec times[] = { { 981173106, 123456789 }, { 981000000, 987654321 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "a").c_str(), times, 0), 0);
+    const auto expectSourceTimes = [&](const char* name) {
+        SCOPED_TRACE(name);
+        const struct stat info = StatOf(dir / name);
+        EXPECT_EQ(info.st_atim.tv_sec, times[0].tv_sec) << "access time";
+        EXPECT_EQ(info.st_atim.tv_nsec, times[0].tv_nsec);
+        EXPECT_EQ(info.st_mtim.tv_sec, times[1].tv_sec) << "modification time";
+        EXPECT_EQ(info.st_mtim.tv_nsec, times[1].tv_nsec);
+    };
+    ASSERT_EQ(RunTool({ "a" }, dir.Path()).status, 0);
+    expectSourceTimes("a.huf");
+    fs::rename(dir / "a", dir / "original");
+    ASSERT_EQ(RunTool({ "-d", "a.huf" }, dir.Path()).status, 0);
+    expectSourceTimes("a"); // as they were before the compressed file was read
+}
+
+TEST(FilesForm, TestChecksEveryFileAndWritesNothing)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "good.huf", kAbra);
+    Bytes damaged = kAbra;
+    damaged.pop_back();
+    test::WriteFile(dir / "cut.huf", damaged);
+    const auto before = dir.List();
+    const ToolRun good = RunTool({ "-t", "good.huf" }, dir.Path());
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(good.err, "");
+    EXPECT_TRUE(good.out.empty());
+    EXPECT_EQ(RunTool({ "-tv", "good.huf" }, dir.Path()).err, "hufpack: good.huf: OK\n");
+    const ToolRun cut = RunTool({ "--test", "good.huf", "cut.huf" }, dir.Path());
+    EXPECT_EQ(cut.status, 3);
+    EXPECT_EQ(cut.err, "hufpack: cut.huf: unexpected end of file\n");
+    EXPECT_EQ(dir.List(), before) << "testing writes nothing";
+    EXPECT_EQ(RunTool({ "-t" }, dir.Path(), kAbra).status, 0) << "standard input can be tested";
+}
+
+TEST(FilesForm, ListShowsTheHeadersFigures)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "abra.huf", kAbra);
+    test::WriteFile(dir / "empty.huf", {});
+    const ToolRun one = RunTool({ "-l", "abra.huf" }, dir.Path());
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(TextOf(one.out),
+              "  compressed uncompressed   ratio entries longest  name\n"
+              "          35           11 -218.2%       5       3  abra.huf\n");
+    const ToolRun two = RunTool({ "--list", "abra.huf", "empty.huf" }, dir.Path());
+    EXPECT_EQ(TextOf(two.out),
+              "  compressed uncompressed   ratio entries longest  name\n"
+              "          35           11 -218.2%       5       3  abra.huf\n"
+              "           0            0    0.0%       0       0  empty.huf\n"
+              "          35           11 -218.2%                  (totals)\n");
+    // 268,435,456 one-bit codes: the listing reads the header and table only, and checks the
+    // length, so it is instant and a file cut short is found without decoding.
+    Bytes large = test::FromHex("05 00 00 00 10 05 00 61 00 00 00 10");
+    large.resize(large.size() + (0x10000000 / 8), 0);
+    test::WriteFile(dir / "large.huf", large);
+    const ToolRun listed = RunTool({ "-l", "large.huf" }, dir.Path());
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(
+        TextOf(listed.out).find("    33554444    268435456   87.5%       1       1  large.huf"),
+        std::string::npos)
+        << TextOf(listed.out);
+    large.resize(large.size() - 1);
+    test::WriteFile(dir / "large.huf", large);
+    const ToolRun cut = RunTool({ "-l", "large.huf" }, dir.Path());
+    EXPECT_EQ(cut.status, 3);
+    EXPECT_EQ(cut.err, "hufpack: large.huf: unexpected end of file\n");
+    Bytes bad = kAbra;
+    bad[0] ^= 1;
+    test::WriteFile(dir / "bad.huf", bad);
+    EXPECT_EQ(RunTool({ "-l", "bad.huf" }, dir.Path()).status, 3);
+}
+
+TEST(FilesForm, RefusesWhatWouldSurpriseAUser)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "notes.txt", BytesOf("abracadabra"));
+    test::WriteFile(dir / "a.huf", kAbra);
+    const auto before = dir.List();
+    const ToolRun suffix = RunTool({ "-d", "notes.txt" }, dir.Path());
+    EXPECT_EQ(suffix.status, 1);
+    EXPECT_EQ(suffix.err, "hufpack: notes.txt: unknown suffix, not .huf; ignored\n");
+    const ToolRun again = RunTool({ "a.huf" }, dir.Path());
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "hufpack: a.huf: already has the .huf suffix; unchanged\n");
+    EXPECT_EQ(dir.List(), before) << "nothing is written";
+
+    // A terminal on standard output never gets compressed data.
+    int master = -1;
+    int terminal = -1;
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    test::Launch launch;
+    launch.args = { test::ToolPath(), "-c", "notes.txt" };
+    launch.folder = dir.Path();
+    launch.outputFd = terminal;
+    const test::ScratchDir logs;
+    launch.errors = logs / "err";
+    const test::Finished refused = test::Wait(test::Start(launch));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(TextOf(test::ReadFile(logs / "err")),
+              "hufpack: (stdout): compressed data not written to a terminal; use -f to force it\n");
+    ::close(master);
+    ::close(terminal);
+}
+
+TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "-v", BytesOf("abracadabra"));
+    test::WriteFile(dir / "a", BytesOf("abracadabra"));
+    EXPECT_EQ(RunTool({ "--", "-v" }, dir.Path()).status, 0) << "-- ends the options";
+    EXPECT_EQ(test::ReadFile(dir / "-v.huf"), kAbra);
+    const ToolRun bundled = RunTool({ "-kv", "a" }, dir.Path());
+    EXPECT_EQ(bundled.status, 0);
+    EXPECT_NE(bundled.err.find("hufpack: a: 11 -> 35 bytes"), std::string::npos) << bundled.err;
+    EXPECT_TRUE(RunTool({ "-dc", "a.huf" }, dir.Path()).out == BytesOf("abracadabra"));
+    EXPECT_EQ(RunTool({ "a.huf", "-dcf" }, dir.Path()).status, 0) << "options after files too";
+
+    const std::vector<std::vector<std::string>> misuses = {
+        { "--bogus" },           { "-x", "a" },          { "-o" },
+        { "-o", "x", "a", "-" }, { "-t", "-l", "a" },    { "-z", "-d", "a" },
+        { "--rm", "-c", "a" },   { "-c", "a", "-v" },    { "-S", "", "a" },
+        { "-q", "-v", "a" },     { "encode", "a", "-" }, { "decode", "a" },
+    };
+    const auto before = dir.List();
+    for (const auto& args : misuses) {
+        std::string line;
+        for (const auto& arg : args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        const ToolRun run = RunTool(args, dir.Path());
+        if (line == "-c a -v ") {
+            EXPECT_EQ(run.status, 0) << "one file to standard output is fine";
+            continue;
+        }
+        EXPECT_EQ(run.status, 2) << "wrong usage exits 2";
+        EXPECT_NE(run.err.find("Try 'hufpack --help'"), std::string::npos) << run.err;
+        EXPECT_EQ(dir.List(), before) << "nothing is written";
+    }
+    const ToolRun help = RunTool({ "--help" }, dir.Path());
+    EXPECT_NE(TextOf(help.out).find("Usage: hufpack [OPTION]... [FILE]..."), std::string::npos);
+    EXPECT_NE(TextOf(help.out).find("hufpack encode SOURCE DEST"), std::string::npos)
+        << "help shows both forms";
+}
+
+// Reads what the tool writes to a terminal until it closes.
+std::string ReadTerminal(int master, pid_t pid)
+{
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        pollfd ready { master, POLLIN, 0 };
+        if (::poll(&ready, 1, 100) > 0) {
+            const ssize_t got = ::read(master, buffer, sizeof buffer);
+            if (got > 0) {
+                text.append(buffer, static_cast<std::size_t>(got));
+                continue;
+            }
+        }
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            break;
+    }
+    return text;
+}
+
+TEST(FilesForm, TheProgressLineShowsOnATerminalAndIsWipedAtTheEnd)
+{
+    test::ScratchDir dir;
+    const Bytes text = test::TextLikeBytes(16 << 20, 23);
+    test::WriteFile(dir / "big", text);
+    const auto runOnTerminal = [&](const std::vector<std::string>& args) {
+        int master = -1;
+        int terminal = -1;
+        EXPECT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        test::Launch launch;
+        launch.args = { test::ToolPath() };
+        launch.args.insert(launch.args.end(), args.begin(), args.end());
+        launch.folder = dir.Path();
+        launch.errorsFd = terminal;
+        const pid_t pid = test::Start(launch);
+        ::close(terminal);
+        const std::string shown = ReadTerminal(master, pid);
+        ::close(master);
+        fs::remove(dir / "big.huf");
+        return shown;
+    };
+    const std::string forced = runOnTerminal({ "--progress", "big" });
+    EXPECT_NE(forced.find("\rbig "), std::string::npos) << "the line names the file: " << forced;
+    EXPECT_NE(forced.find("%  "), std::string::npos) << "with the percent done";
+    EXPECT_NE(forced.find(" MB/s"), std::string::npos) << "and the speed";
+    EXPECT_EQ(forced.find('\n'), std::string::npos) << "one line, redrawn in place";
+    ASSERT_GE(forced.size(), 2u);
+    EXPECT_EQ(forced.back(), '\r') << "wiped at the end";
+    EXPECT_EQ(forced.find_last_not_of(" \r"), forced.rfind("MB/s") + 3)
+        << "the last thing written is blanks over the line";
+    EXPECT_EQ(runOnTerminal({ "big" }), "") << "a job shorter than a second shows nothing";
+    EXPECT_EQ(runOnTerminal({ "-q", "--progress", "big" }), "") << "-q silences it";
+}
+
+} // namespace
+} // namespace hufpack
