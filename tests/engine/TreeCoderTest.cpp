@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 namespace hufpack {
@@ -50,6 +51,38 @@ Coded RunCoder(const Bytes& input, bool encode, Path path = Path::Fast, int part
     return { result, test::ReadFile(destination) };
 }
 
+// Encodes `input` into a pipe, which cannot seek, as a stream destination such as standard
+// output is written: in order only.
+Coded EncodeIntoPipe(const Bytes& input, int parts)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "source", input);
+    int ends[2];
+    EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    Bytes piped;
+    std::thread reader([&] {
+        std::uint8_t buffer[65536];
+        for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+            piped.insert(piped.end(), buffer, buffer + got);
+        ::close(ends[0]);
+    });
+    FileStream in;
+    FileStream out;
+    in.AttachForReading(::open((dir / "source").c_str(), O_RDONLY));
+    out.AttachForWriting(ends[1]);
+    JobResult result;
+    {
+        TreeCoder coder(in, out);
+        coder.SetOutputInOrder(true);
+        if (parts > 0)
+            coder.SetParts(parts, 1);
+        result = coder.Encode();
+    }
+    EXPECT_TRUE(out.Close());
+    reader.join();
+    return { result, piped };
+}
+
 Coded Encode(const Bytes& input, Path path = Path::Fast, int parts = 0)
 {
     return RunCoder(input, true, path, parts);
@@ -74,6 +107,11 @@ void Verify(const Bytes& input)
         const Coded split = Encode(input, Path::Fast, parts);
         ASSERT_EQ(split.result, JobResult::Done);
         ASSERT_EQ(split.bytes, reference.bytes) << "coded in " << parts << " parts, same bytes";
+    }
+    for (const int parts : { 0, 3, 16 }) {
+        const Coded piped = EncodeIntoPipe(input, parts);
+        ASSERT_EQ(piped.result, JobResult::Done);
+        ASSERT_EQ(piped.bytes, reference.bytes) << "written in order, " << parts << " parts";
     }
     PartEncoder::AllowExtensions(false);
     const Coded plain = Encode(input, Path::Fast, 3);
