@@ -21,6 +21,11 @@ BOOL CCompressorApp::InitInstance()
     Enable3dControls();
 
     CCompressorDlg dlg;
+    // A file named on the command line, as a file manager's "Open with" names it.
+    CCommandLineInfo commandLine;
+    ParseCommandLine(commandLine);
+    if (!commandLine.m_strFileName.IsEmpty())
+        dlg.OpenAtStart(commandLine.m_strFileName);
     m_pMainWnd = &dlg;
     dlg.DoModal(); // the end code changes nothing
     m_pMainWnd = nullptr;

@@ -3,10 +3,13 @@
 #include "AboutDlg.h"
 #include "hufpack/FileJobs.h"
 #include "mfc/FileDialog.h"
+#include "mfc/Resources.h"
 #include "mfc/WinApp.h"
 #include "resource.h"
 
 #include <QWidget>
+#include <atomic>
+#include <vector>
 
 namespace {
 
@@ -63,6 +66,7 @@ ON_BN_CLICKED(IDC_ENCODE_SOURCE_BROWSE, OnBrowseEncodeSource)
 ON_BN_CLICKED(IDC_ENCODE_DEST_BROWSE, OnBrowseEncodeDest)
 ON_BN_CLICKED(IDC_ENCODE, OnEncode)
 ON_EN_UPDATE(IDC_STATUS, OnUpdateStatus)
+ON_WM_DROPFILES()
 END_MESSAGE_MAP()
 
 BOOL CCompressorDlg::OnInitDialog()
@@ -83,6 +87,9 @@ BOOL CCompressorDlg::OnInitDialog()
 
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
+
+    // Files dropped from a file manager fill a source or a destination.
+    DragAcceptFiles(TRUE);
 
     m_status = "Ready...";
     UpdateData(FALSE);
@@ -163,8 +170,7 @@ void CCompressorDlg::OnBrowseEncodeDest()
     UpdateData(FALSE);
 }
 
-template<typename Job>
-void CCompressorDlg::RunJob(const CString& source, const CString& destination, Job job)
+void CCompressorDlg::RunJob(const CString& source, const CString& destination, bool encode)
 {
     if (_mbscmp(source, destination) == 0) {
         m_status = kSameFile;
@@ -173,23 +179,100 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, J
     }
     m_status = "Working....";
     UpdateData(FALSE);
-    // Painted now, so that the status shows during a long job; input still waits for the job.
-    if (QWidget* status = GetDlgItem(IDC_STATUS))
-        status->repaint();
     const std::string sourcePath = source;
     const std::string destinationPath = destination;
-    m_status = StatusFor(job(sourcePath, destinationPath));
+    // The job runs on a worker thread, so the window stays painted and answers the window
+    // manager; the dialog takes no input until it is done, so jobs never overlap.
+    std::atomic<std::int64_t> done { 0 };
+    std::atomic<std::int64_t> total { 0 };
+    hufpack::JobOptions options;
+    options.progress = [&done, &total](std::int64_t jobDone, std::int64_t jobTotal) {
+        done = jobDone;
+        total = jobTotal;
+    };
+    hufpack::JobResult result = hufpack::JobResult::Done;
+    RunInBackground(
+        [&] {
+            result
+                = hufpack::RunFileJob(encode ? hufpack::JobKind::Encode : hufpack::JobKind::Decode,
+                                      sourcePath, destinationPath, options)
+                      .result;
+        },
+        [&] {
+            if (total > 0)
+                ShowProgressBehindText(IDC_STATUS, static_cast<double>(done) / total);
+        });
+    ShowProgressBehindText(IDC_STATUS, -1);
+    m_status = StatusFor(result);
     UpdateData(FALSE);
 }
 
 void CCompressorDlg::OnDecode()
 {
-    RunJob(m_decodeSource, m_decodeDest, hufpack::DecodeFile);
+    RunJob(m_decodeSource, m_decodeDest, false);
 }
 
 void CCompressorDlg::OnEncode()
 {
-    RunJob(m_encodeSource, m_encodeDest, hufpack::EncodeFile);
+    RunJob(m_encodeSource, m_encodeDest, true);
+}
+
+void CCompressorDlg::OpenAtStart(const CString& path)
+{
+    constexpr std::string_view kSuffix = ".huf";
+    const bool compressed = path.size() > kSuffix.size() && path.ends_with(kSuffix);
+    (compressed ? m_decodeSource : m_encodeSource) = path;
+}
+
+CString* CCompressorDlg::DropTarget(POINT point, bool& destination)
+{
+    const auto contains = [point](const RECT& rect) {
+        return point.x >= rect.left && point.x < rect.right && point.y >= rect.top
+            && point.y < rect.bottom;
+    };
+    const auto placeOf = [this](int id) {
+        const QWidget* const control = GetDlgItem(id);
+        return control ? RECT { control->x(), control->y(), control->x() + control->width(),
+                                control->y() + control->height() }
+                       : RECT {};
+    };
+    destination = true;
+    if (contains(placeOf(IDC_DECODE_DEST)))
+        return &m_decodeDest;
+    if (contains(placeOf(IDC_ENCODE_DEST)))
+        return &m_encodeDest;
+    // The groups' frames, as the template places them.
+    destination = false;
+    if (const DialogTemplate* const dialog = FindDialogTemplate(IDD_MAIN_DIALOG)) {
+        for (const ControlTemplate& control : dialog->controls) {
+            if (control.kind != ControlKind::GroupBox)
+                continue;
+            const RECT frame = MapDialogRect(
+                { control.x, control.y, control.x + control.cx, control.y + control.cy });
+            if (contains(frame))
+                return control.text == "Decompress" ? &m_decodeSource : &m_encodeSource;
+        }
+    }
+    return nullptr;
+}
+
+void CCompressorDlg::OnDropFiles(HDROP drop)
+{
+    // One file at a time: a drop of several names no one source or destination.
+    if (DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+        std::vector<char> path(DragQueryFile(drop, 0, nullptr, 0) + 1);
+        DragQueryFile(drop, 0, path.data(), static_cast<UINT>(path.size()));
+        POINT point;
+        DragQueryPoint(drop, &point);
+        bool destination = false;
+        if (CString* const field = DropTarget(point, destination)) {
+            *field = path.data();
+            if (destination)
+                m_status = kOverwriteNote;
+            UpdateData(FALSE);
+        }
+    }
+    DragFinish(drop);
 }
 
 void CCompressorDlg::OnUpdateDestPath()

@@ -29,6 +29,11 @@ public:
     void OnUpdateSourcePath();
     void OnUpdateDestPath();
     void OnUpdateStatus();
+    void OnDropFiles(HDROP drop);
+
+    // A file named when the program starts: a compressed file (".huf") is the "Decompress"
+    // group's source, any other file the "Compress" group's. Call it before the window opens.
+    void OpenAtStart(const CString& path);
 
     // Where OnPaint puts the icon while minimized, for a client area of this size: centred, the
     // +1 rounding, integer division truncating toward zero.
@@ -45,6 +50,10 @@ protected:
 private:
     // Runs the file chooser and returns the chosen path, or empty after Cancel.
     CString Browse();
-    // Shows "Working...." at once, runs the job, and shows its outcome.
-    template<typename Job> void RunJob(const CString& source, const CString& destination, Job job);
+    // Shows "Working...." at once, runs the job on a worker thread with its progress behind the
+    // status text, and shows its outcome.
+    void RunJob(const CString& source, const CString& destination, bool encode);
+    // The field that a file dropped at `point` fills, or null: a destination field takes it as
+    // the destination; anywhere else in a group, the group's source takes it.
+    CString* DropTarget(POINT point, bool& destination);
 };

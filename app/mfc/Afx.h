@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using BOOL = int;
 using UINT = unsigned int;
@@ -31,6 +32,7 @@ inline constexpr UINT WM_ICONERASEBKGND = 0x0027;
 inline constexpr UINT WM_SETICON = 0x0080;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_SYSCOMMAND = 0x0112;
+inline constexpr UINT WM_DROPFILES = 0x0233;
 
 // Notification codes carried by WM_COMMAND.
 inline constexpr UINT BN_CLICKED = 0;
@@ -85,6 +87,12 @@ struct RECT
     int bottom = 0;
 };
 
+struct POINT
+{
+    int x = 0;
+    int y = 0;
+};
+
 class CRect : public RECT
 {
 public:
@@ -126,6 +134,23 @@ inline int _mbscmp(const char* first, const char* second)
 {
     return std::strcmp(first, second);
 }
+
+// Files dropped on a window: their paths, and where the drop happened in the window's client
+// area. The window that accepts dropped files (CWnd::DragAcceptFiles) receives WM_DROPFILES with
+// one in wParam and hands it back with DragFinish.
+struct DropFiles
+{
+    std::vector<std::string> files;
+    POINT point;
+};
+using HDROP = DropFiles*;
+// With `index` 0xFFFFFFFF, the number of files; otherwise copies the index-th path, cut to fit
+// `size` bytes with its terminating 0, into `path`, and returns its length (without the 0); with
+// `path` null, only the length.
+UINT DragQueryFile(HDROP drop, UINT index, char* path, UINT size);
+// Where the files were dropped, in the client area of the window that took them.
+BOOL DragQueryPoint(HDROP drop, POINT* point);
+void DragFinish(HDROP drop);
 
 // One-time process set-up for hosted controls and three-dimensional control styling. Qt's
 // widgets need neither: hosted controls do not exist here and every control is drawn by the

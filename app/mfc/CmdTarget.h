@@ -102,3 +102,9 @@ protected:                                                                      
 #define ON_WM_QUERYDRAGICON()                                                                      \
     { WM_QUERYDRAGICON, 0, 0,                                                                      \
       AFX_HANDLER(return reinterpret_cast<LRESULT>(self->OnQueryDragIcon())) },
+#define ON_WM_DROPFILES()                                                                          \
+    {                                                                                              \
+        WM_DROPFILES, 0, 0,                                                                        \
+            AFX_HANDLER(self->OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0)              \
+    }                                                                                              \
+    ,

@@ -7,6 +7,10 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -14,12 +18,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
+#include <QUrl>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -53,7 +61,93 @@ constexpr WPARAM MakeCommand(UINT id, UINT code)
     return static_cast<WPARAM>((code << 16) | (id & 0xFFFF));
 }
 
+// The paths of a drop when every item in it is a local file; empty otherwise.
+std::vector<std::string> LocalFiles(const QMimeData* data)
+{
+    std::vector<std::string> files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    return files;
+}
+
+// While a dialog is busy, drops every input event meant for it, its controls or its shortcuts.
+// Input from the window system already waits in the queue meanwhile; this catches what is sent
+// to a widget directly.
+class InputBlocker : public QObject
+{
+public:
+    explicit InputBlocker(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            for (QObject* object = watched; object; object = object->parent()) {
+                if (object == m_window)
+                    return true;
+            }
+            return false;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* m_window;
+};
+
 } // namespace
+
+UINT DragQueryFile(HDROP drop, UINT index, char* path, UINT size)
+{
+    if (!drop)
+        return 0;
+    if (index == 0xFFFFFFFF)
+        return static_cast<UINT>(drop->files.size());
+    if (index >= drop->files.size())
+        return 0;
+    const std::string& file = drop->files[index];
+    if (!path)
+        return static_cast<UINT>(file.size());
+    if (size == 0)
+        return 0;
+    const std::size_t length = std::min<std::size_t>(file.size(), size - 1);
+    std::memcpy(path, file.data(), length);
+    path[length] = '\0';
+    return static_cast<UINT>(length);
+}
+
+BOOL DragQueryPoint(HDROP drop, POINT* point)
+{
+    if (!drop || !point)
+        return FALSE;
+    *point = drop->point;
+    return TRUE;
+}
+
+void DragFinish(HDROP) { }
 
 // The Qt side of a CDialog: forwards painting, closing, Escape and the system menu to the
 // dialog's messages.
@@ -74,11 +168,37 @@ protected:
         m_dialog->WindowProc(WM_PAINT, 0, 0);
         m_dialog->m_paintEvent = nullptr;
     }
-    // The window manager's close (the close box, Alt+F4) is the system menu's Close.
+    // The window manager's close (the close box, Alt+F4) is the system menu's Close; while the
+    // dialog is busy it waits until the dialog is done.
     void closeEvent(QCloseEvent* event) override
     {
         event->ignore();
+        if (m_dialog->m_busy) {
+            m_dialog->m_closeHeld = true;
+            return;
+        }
         m_dialog->WindowProc(WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    // Files dragged over the window: taken only when they are all local files.
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        if (!LocalFiles(event->mimeData()).empty())
+            event->acceptProposedAction();
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override
+    {
+        if (!LocalFiles(event->mimeData()).empty())
+            event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override
+    {
+        DropFiles drop { LocalFiles(event->mimeData()), {} };
+        if (drop.files.empty())
+            return;
+        const QPoint where = event->position().toPoint();
+        drop.point = { where.x(), where.y() };
+        event->acceptProposedAction();
+        m_dialog->WindowProc(WM_DROPFILES, reinterpret_cast<WPARAM>(&drop), 0);
     }
     // Escape.
     void reject() override { m_dialog->WindowProc(WM_COMMAND, MakeCommand(IDCANCEL, 0), 0); }
@@ -183,6 +303,12 @@ HICON CWnd::SetIcon(HICON icon, BOOL bigIcon)
 {
     return reinterpret_cast<HICON>(
         SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+}
+
+void CWnd::DragAcceptFiles(BOOL accept)
+{
+    if (m_hWnd)
+        m_hWnd->setAcceptDrops(accept);
 }
 
 BOOL CWnd::IsIconic() const
@@ -322,6 +448,8 @@ BOOL CDialog::CreateWindowFromTemplate(CWnd* owner)
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(window);
             edit->setReadOnly(control.style & ES_READONLY);
+            // An edit control takes no drops of its own: dropped files go to the dialog.
+            edit->setAcceptDrops(false);
             edit->setFrame(control.style & WS_BORDER);
             if (edit->isReadOnly()) {
                 // Read-only fields look read-only, with the dialog's grey behind the text.
@@ -432,6 +560,67 @@ int CDialog::DoModal()
     const int result = window->exec();
     DestroyWindow();
     return result;
+}
+
+void CDialog::RunInBackground(const std::function<void()>& work, const std::function<void()>& tick)
+{
+    const InputBlocker blocker(m_hWnd);
+    m_busy = true;
+    QEventLoop loop;
+    QTimer ticks;
+    ticks.setInterval(100);
+    QObject::connect(&ticks, &QTimer::timeout, [&tick] { tick(); });
+    ticks.start();
+    std::thread worker;
+    try {
+        worker = std::thread([&work, &loop] {
+            work();
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        work(); // no thread to be had: the work runs here, as it always did
+    }
+    if (worker.joinable()) {
+        // Painting, timers and the window manager's messages go on; keys and clicks wait.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        worker.join();
+    }
+    ticks.stop();
+    m_busy = false;
+    if (std::exchange(m_closeHeld, false))
+        WindowProc(WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void CDialog::ShowProgressBehindText(int id, double fraction)
+{
+    auto* const edit = qobject_cast<QLineEdit*>(GetDlgItem(id));
+    if (!edit)
+        return;
+    // The control's own background, kept the first time and put back when the bar goes.
+    static constexpr const char* kBackground = "hufpackBackground";
+    if (!edit->property(kBackground).isValid())
+        edit->setProperty(kBackground, edit->palette().brush(QPalette::Base));
+    const QBrush background = edit->property(kBackground).value<QBrush>();
+    QPalette palette = edit->palette();
+    if (fraction < 0) {
+        palette.setBrush(QPalette::Base, background);
+    } else {
+        // The highlight colour, faded towards the background so the text stays readable.
+        const QColor base = background.color();
+        const QColor highlight = edit->palette().color(QPalette::Highlight);
+        const QColor fill((base.red() + highlight.red()) / 2,
+                          (base.green() + highlight.green()) / 2,
+                          (base.blue() + highlight.blue()) / 2);
+        const double end = std::clamp(fraction, 0.0, 1.0);
+        QLinearGradient bar(0, 0, edit->width(), 0);
+        bar.setColorAt(0, fill);
+        bar.setColorAt(end, fill);
+        bar.setColorAt(std::min(end + 1e-6, 1.0), base);
+        bar.setColorAt(1, end >= 1.0 ? fill : base);
+        palette.setBrush(QPalette::Base, bar);
+    }
+    edit->setPalette(palette);
 }
 
 void CDialog::EndDialog(int result)

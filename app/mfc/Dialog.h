@@ -2,6 +2,7 @@
 
 #include "Wnd.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,17 @@ public:
     // eighth of the character height.
     [[nodiscard]] RECT MapDialogRect(const RECT& units) const;
 
+    // Runs `work` on a thread of its own and returns when it has returned. Meanwhile the dialog
+    // stays alive: it is painted and answers the window manager, and `tick` runs on this thread
+    // a few times a second; but no input reaches it (keys and clicks wait, or are dropped when
+    // they come straight to a control), and a close request from the window manager is held and
+    // carried out once the work is done.
+    void RunInBackground(const std::function<void()>& work, const std::function<void()>& tick);
+    [[nodiscard]] bool IsBusy() const { return m_busy; }
+    // Fills the edit control `id` from the left, behind its text, to `fraction` (0 to 1) of its
+    // width, as a progress bar does; a negative fraction takes the bar away.
+    void ShowProgressBehindText(int id, double fraction);
+
 protected:
     virtual BOOL OnInitDialog();
     virtual void OnOK();
@@ -64,6 +76,8 @@ private:
     int m_baseUnitX = 6;
     int m_baseUnitY = 13;
     bool m_inDataExchange = false;
+    bool m_busy = false;
+    bool m_closeHeld = false;
 
     friend class DialogWindow;
 };

@@ -3,6 +3,7 @@
 #include "Resources.h"
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,26 @@ CWinApp::~CWinApp()
 {
     if (g_app == this)
         g_app = nullptr;
+}
+
+void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL)
+{
+    if (!flag && m_strFileName.IsEmpty())
+        m_strFileName = param;
+}
+
+void CWinApp::ParseCommandLine(CCommandLineInfo& info)
+{
+    if (!QCoreApplication::instance())
+        return;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        // Paths are handed on as the file system's bytes.
+        const QByteArray param = QFile::encodeName(arguments[i]);
+        const bool flag = param.size() > 1 && param.startsWith('-');
+        info.ParseParam(flag ? param.constData() + 1 : param.constData(), flag,
+                        i + 1 == arguments.size());
+    }
 }
 
 HICON CWinApp::LoadIcon(UINT id) const

@@ -4,6 +4,17 @@
 
 class CWnd;
 
+// What the program was started with: the first argument that is not an option names a file to
+// open; options (starting with '-') and further arguments are not for this program.
+class CCommandLineInfo
+{
+public:
+    virtual ~CCommandLineInfo() = default;
+    virtual void ParseParam(const char* param, BOOL flag, BOOL last);
+
+    CString m_strFileName;
+};
+
 // The application object: one per program, built during static initialisation. The framework's
 // entry point (AfxWinMain) creates the Qt application, registers the resources and calls
 // InitApplication, then InitInstance; when either returns FALSE the program ends with
@@ -21,6 +32,8 @@ public:
 
     // Three-dimensional control styling: Qt's style already draws every control so.
     BOOL Enable3dControls() { return TRUE; }
+    // Hands every argument of the program (those Qt took for itself removed) to `info`.
+    void ParseCommandLine(CCommandLineInfo& info);
     // Icon resource `id` at the standard icon size; null when there is none.
     [[nodiscard]] HICON LoadIcon(UINT id) const;
     // The application's identity to the desktop: the name of its desktop entry without

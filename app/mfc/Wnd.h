@@ -27,6 +27,9 @@ public:
     // Sets the large (bigIcon) or small icon of the window, as WM_SETICON does.
     HICON SetIcon(HICON icon, BOOL bigIcon);
     [[nodiscard]] BOOL IsIconic() const;
+    // Whether files dropped on the window reach it as WM_DROPFILES. Only local files are taken,
+    // and nothing while the window is busy.
+    void DragAcceptFiles(BOOL accept = TRUE);
     void GetClientRect(RECT* rect) const;
     // The window's system menu (null when the window has none). Appended items reach
     // WM_SYSCOMMAND with their identifiers.

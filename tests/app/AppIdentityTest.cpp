@@ -51,7 +51,9 @@ private slots:
         QSettings entry(DesktopEntry(), QSettings::IniFormat);
         entry.beginGroup(QStringLiteral("Desktop Entry"));
         QCOMPARE(entry.value("Icon").toString(), AppId());
-        QCOMPARE(entry.value("Exec").toString(), QStringLiteral("hufpack-gui"));
+        // A file manager hands the entry one file to open.
+        QCOMPARE(entry.value("Exec").toString(), QStringLiteral("hufpack-gui %f"));
+        QCOMPARE(entry.value("MimeType").toString(), QStringLiteral("application/x-hufpack"));
         QCOMPARE(entry.value("Name").toString(), QStringLiteral("Hufpack"));
         // X11 window managers match a window to its entry by WM_CLASS, which Qt takes from the
         // program's file name.

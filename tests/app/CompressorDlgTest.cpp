@@ -10,9 +10,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
+#include <fstream>
 
 using hufpack::test::Bytes;
 
@@ -26,6 +28,27 @@ TestApp theTestApp;
 QString ScreenshotFolder()
 {
     return QString::fromUtf8(qgetenv("HUFPACK_SCREENSHOTS"));
+}
+
+constexpr const char* kOverwriteNote = "Please note that the destination file will be overwritten";
+
+// A text file of `mebibytes` MiB, large enough that a job on it takes several tenths of a
+// second: one block of text written again and again.
+void WriteLargeText(const std::string& path, int mebibytes)
+{
+    const Bytes block = hufpack::test::TextLikeBytes(1 << 20, 9);
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < mebibytes; ++i)
+        out.write(reinterpret_cast<const char*>(block.data()), std::ssize(block));
+}
+
+// How far the progress bar behind an edit control's text has got: 0 to 1, or -1 for no bar.
+double ProgressShown(const QLineEdit* edit)
+{
+    const QGradient* const bar = edit->palette().brush(QPalette::Base).gradient();
+    if (!bar || bar->stops().size() < 2)
+        return -1;
+    return bar->stops()[1].first;
 }
 
 } // namespace
@@ -336,6 +359,171 @@ private slots:
         }
     }
 
+    void aFileNamedAtStartFillsTheSourceOfItsKind_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("field");
+        QTest::newRow("compressed")
+            << QStringLiteral("/home/user/notes.txt.huf") << int(IDC_DECODE_SOURCE);
+        QTest::newRow("any other")
+            << QStringLiteral("/home/user/notes.txt") << int(IDC_ENCODE_SOURCE);
+        QTest::newRow("missing, shown all the same")
+            << QStringLiteral("/nowhere/missing.huf") << int(IDC_DECODE_SOURCE);
+        QTest::newRow("just the suffix") << QStringLiteral(".huf") << int(IDC_ENCODE_SOURCE);
+    }
+
+    void aFileNamedAtStartFillsTheSourceOfItsKind()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, field);
+        m_dlg = std::make_unique<CCompressorDlg>();
+        m_dlg->OpenAtStart(file.toStdString());
+        QVERIFY(m_dlg->Create(IDD_MAIN_DIALOG));
+        QCOMPARE(Edit(field)->text(), file);
+        for (const int other :
+             { IDC_DECODE_SOURCE, IDC_DECODE_DEST, IDC_ENCODE_SOURCE, IDC_ENCODE_DEST }) {
+            if (other != field)
+                QVERIFY2(Edit(other)->text().isEmpty(), "only the one source is filled");
+        }
+        QCOMPARE(Status(), QStringLiteral("Ready..."));
+    }
+
+    void droppedFilesFillTheFieldTheyLandOn_data()
+    {
+        QTest::addColumn<int>("landsOn"); // a control; 0 for the "Compress" group's background
+        QTest::addColumn<int>("field"); // the field that takes the file; 0 for none
+        QTest::addColumn<bool>("postsTheNote");
+        QTest::newRow("decompression source")
+            << int(IDC_DECODE_SOURCE) << int(IDC_DECODE_SOURCE) << false;
+        QTest::newRow("Decode! fills its group's source")
+            << int(IDC_DECODE) << int(IDC_DECODE_SOURCE) << false;
+        QTest::newRow("decompression destination")
+            << int(IDC_DECODE_DEST) << int(IDC_DECODE_DEST) << true;
+        QTest::newRow("compression source's Browse")
+            << int(IDC_ENCODE_SOURCE_BROWSE) << int(IDC_ENCODE_SOURCE) << false;
+        QTest::newRow("the Compress group's frame") << 0 << int(IDC_ENCODE_SOURCE) << false;
+        QTest::newRow("compression destination")
+            << int(IDC_ENCODE_DEST) << int(IDC_ENCODE_DEST) << true;
+        QTest::newRow("the status line, outside the groups") << int(IDC_STATUS) << 0 << false;
+    }
+
+    void droppedFilesFillTheFieldTheyLandOn()
+    {
+        QFETCH(int, landsOn);
+        QFETCH(int, field);
+        QFETCH(bool, postsTheNote);
+        QWidget* const window = m_dlg->GetSafeHwnd();
+        const QPoint point = landsOn ? m_dlg->GetDlgItem(landsOn)->geometry().center()
+                                     : Edit(IDC_ENCODE_SOURCE)->geometry().topLeft()
+                + QPoint(-4, 20); // below the "Source" label
+        QVERIFY2(!landsOn || window->childAt(point) == m_dlg->GetDlgItem(landsOn),
+                 "the drop lands on that control");
+        m_dlg->m_status = "Done!";
+        m_dlg->UpdateData(FALSE);
+        const QString path = QString::fromStdString(Path("dropped.txt"));
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(path) });
+        QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        QVERIFY2(enter.isAccepted(), "a local file is taken");
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        for (const int id :
+             { IDC_DECODE_SOURCE, IDC_DECODE_DEST, IDC_ENCODE_SOURCE, IDC_ENCODE_DEST }) {
+            QCOMPARE(Edit(id)->text(), id == field ? path : QString());
+        }
+        QCOMPARE(Status(),
+                 postsTheNote ? QString::fromUtf8(kOverwriteNote) : QStringLiteral("Done!"));
+    }
+
+    void dropsOfSeveralOrNonLocalFilesAreIgnored_data()
+    {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("two files")
+            << QList<QUrl> { QUrl::fromLocalFile("/tmp/a"), QUrl::fromLocalFile("/tmp/b") } << true;
+        QTest::newRow("a web address")
+            << QList<QUrl> { QUrl("https://example.org/a.huf") } << false;
+        QTest::newRow("a file and a web address")
+            << QList<QUrl> { QUrl::fromLocalFile("/tmp/a"), QUrl("https://example.org/b") }
+            << false;
+        QTest::newRow("text, not a file") << QList<QUrl> {} << false;
+    }
+
+    void dropsOfSeveralOrNonLocalFilesAreIgnored()
+    {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, taken);
+        QWidget* const window = m_dlg->GetSafeHwnd();
+        const QPoint point = Edit(IDC_ENCODE_DEST)->geometry().center();
+        QMimeData data;
+        if (urls.isEmpty())
+            data.setText(QStringLiteral("/tmp/a"));
+        else
+            data.setUrls(urls);
+        QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+        QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QString());
+        QCOMPARE(Status(), QStringLiteral("Ready..."));
+        // Typed text still goes into a destination field as before.
+        QTest::keyClicks(Edit(IDC_ENCODE_DEST), QStringLiteral("typed"));
+        QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QStringLiteral("typed"));
+    }
+
+    void aLongJobShowsProgressTakesNoInputAndHoldsACloseRequest()
+    {
+        WriteLargeText(Path("large.txt"), 384);
+        Choose(IDC_ENCODE_SOURCE_BROWSE, Path("large.txt"));
+        Edit(IDC_ENCODE_DEST)->setText(QString::fromStdString(Path("large.huf")));
+        Edit(IDC_DECODE_DEST)->setText(QStringLiteral("kept"));
+        QWidget* const window = m_dlg->GetSafeHwnd();
+
+        // What happens while the job runs, seen from a timer, as the window sees it.
+        QList<double> shown;
+        QStringList statuses;
+        bool visibleAfterClose = false;
+        bool tried = false;
+        QTimer watcher;
+        watcher.setInterval(20);
+        connect(&watcher, &QTimer::timeout, [&] {
+            if (!m_dlg->IsBusy())
+                return;
+            statuses << Status();
+            if (const double progress = ProgressShown(Edit(IDC_STATUS));
+                progress >= 0 && (shown.isEmpty() || shown.last() != progress))
+                shown << progress;
+            if (!std::exchange(tried, true)) {
+                // A second job, a typed change and Escape: none of them may be acted on.
+                QTest::mouseClick(Button(IDC_DECODE), Qt::LeftButton);
+                QTest::keyClicks(Edit(IDC_DECODE_DEST), QStringLiteral("zz"));
+                QTest::keyClick(window, Qt::Key_Escape);
+                window->close();
+                visibleAfterClose = window->isVisible();
+            }
+        });
+        watcher.start();
+        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
+        watcher.stop();
+
+        QVERIFY2(tried, "the job ran long enough to be watched");
+        QVERIFY2(statuses.count(QStringLiteral("Working....")) == statuses.size(),
+                 "the status reads Working.... throughout");
+        QVERIFY2(shown.size() >= 2, "the progress bar moved during the job");
+        QVERIFY2(std::is_sorted(shown.begin(), shown.end()), "and only forward");
+        QVERIFY2(visibleAfterClose, "a close request waits for the job");
+        QCOMPARE(Edit(IDC_DECODE_DEST)->text(), QStringLiteral("kept"));
+        QCOMPARE(Status(), QStringLiteral("Done!"));
+        QCOMPARE(ProgressShown(Edit(IDC_STATUS)), -1.0);
+        QVERIFY(hufpack::EncodeFile(Path("large.txt"), Path("engine.huf"))
+                == hufpack::JobResult::Done);
+        QVERIFY(hufpack::test::ReadFile(Path("large.huf"))
+                == hufpack::test::ReadFile(Path("engine.huf")));
+        QTRY_VERIFY2(!window->isVisible(), "the held close request is carried out after the job");
+    }
+
     void screenshots()
     {
         const QString folder = ScreenshotFolder();
@@ -350,6 +538,38 @@ private slots:
         });
         m_dlg->OnSysCommand(0x0010, 0);
         QVERIFY(QFile::exists(folder + QStringLiteral("/about-box.png")));
+
+        // During a long job: "Working...." with the progress behind it.
+        WriteLargeText(Path("photos.tar"), 384);
+        Choose(IDC_ENCODE_SOURCE_BROWSE, Path("photos.tar"));
+        Edit(IDC_ENCODE_DEST)->setText(QString::fromStdString(Path("photos.tar.huf")));
+        QTimer camera;
+        camera.setInterval(20);
+        bool taken = false;
+        connect(&camera, &QTimer::timeout, [&] {
+            if (taken || ProgressShown(Edit(IDC_STATUS)) < 0.4)
+                return;
+            // The paths shown are those a user would see, not the test's scratch folder; the
+            // fields get them for the picture only, their signals held.
+            const QString source = Edit(IDC_ENCODE_SOURCE)->text();
+            const QString destination = Edit(IDC_ENCODE_DEST)->text();
+            for (const auto& [id, shown] :
+                 { std::pair { IDC_ENCODE_SOURCE, QStringLiteral("/home/user/photos.tar") },
+                   std::pair { IDC_ENCODE_DEST, QStringLiteral("/home/user/photos.tar.huf") } }) {
+                const QSignalBlocker hold(Edit(id));
+                Edit(id)->setText(shown);
+            }
+            taken = m_dlg->GetSafeHwnd()->grab().save(folder
+                                                      + QStringLiteral("/main-dialog-working.png"));
+            for (const auto& [id, text] : { std::pair { IDC_ENCODE_SOURCE, source },
+                                            std::pair { IDC_ENCODE_DEST, destination } }) {
+                const QSignalBlocker hold(Edit(id));
+                Edit(id)->setText(text);
+            }
+        });
+        camera.start();
+        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
+        QVERIFY2(taken, "the job was caught half way");
     }
 };
 
@@ -371,6 +591,28 @@ private slots:
         });
         QCOMPARE(dlg.DoModal(), IDOK);
         QCOMPARE(std::string(dlg.m_encodeDest), std::string("typed.huf"));
+    }
+
+    void aCloseDuringAJobEndsTheDialogAfterIt()
+    {
+        hufpack::test::ScratchDir dir;
+        WriteLargeText(dir / "large.txt", 256);
+        CCompressorDlg dlg;
+        dlg.m_encodeSource = dir / "large.txt";
+        dlg.m_encodeDest = dir / "large.huf";
+        bool closedMidJob = false;
+        WhenModalOpens([&dlg, &closedMidJob](QWidget* modal) {
+            QTimer::singleShot(100, modal, [&dlg, &closedMidJob, modal] {
+                closedMidJob = dlg.IsBusy();
+                modal->close();
+            });
+            QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_ENCODE)),
+                              Qt::LeftButton);
+        });
+        QCOMPARE(dlg.DoModal(), IDCANCEL);
+        QVERIFY2(closedMidJob, "the close came while the job ran");
+        QCOMPARE(std::string(dlg.m_status), std::string("Done!"));
+        QVERIFY2(std::filesystem::file_size(dir / "large.huf") > 0, "the job finished first");
     }
 
     void escapeAndCloseEndItWithCancel()

@@ -131,6 +131,32 @@ private slots:
         QCOMPARE(dlg.GetSafeHwnd()->width(), dlg.MapDialogRect({ 0, 0, 200, 100 }).right);
         QCOMPARE(dlg.GetDlgItem(kButton)->x(), dlg.MapDialogRect({ 120, 0, 0, 0 }).left);
     }
+
+    void theCommandLinesFirstFileIsTheOneToOpen()
+    {
+        CCommandLineInfo info;
+        info.ParseParam("platform", TRUE, FALSE);
+        QVERIFY2(info.m_strFileName.IsEmpty(), "an option names no file");
+        info.ParseParam("/home/user/first.huf", FALSE, FALSE);
+        info.ParseParam("/home/user/second.huf", FALSE, TRUE);
+        QCOMPARE(std::string(info.m_strFileName), std::string("/home/user/first.huf"));
+    }
+
+    void aDropHandsOverItsFilesAndPoint()
+    {
+        DropFiles drop { { "/tmp/a file.txt", "/tmp/b" }, { 12, 34 } };
+        const HDROP handle = &drop;
+        QCOMPARE(DragQueryFile(handle, 0xFFFFFFFF, nullptr, 0), 2u);
+        QCOMPARE(DragQueryFile(handle, 0, nullptr, 0), 15u);
+        char path[8];
+        QCOMPARE(DragQueryFile(handle, 0, path, sizeof path), 7u);
+        QVERIFY2(std::string(path) == "/tmp/a ", "cut to fit, and always ended");
+        QCOMPARE(DragQueryFile(handle, 2, path, sizeof path), 0u);
+        POINT point;
+        QVERIFY(DragQueryPoint(handle, &point));
+        QCOMPARE(point.x, 12);
+        QCOMPARE(point.y, 34);
+    }
 };
 
 QTEST_MAIN(DialogLayerTest)

@@ -77,7 +77,8 @@ page=$(man -w hufpack) || fail "man finds no page for hufpack"
 # The installed desktop entry starts the dialog; the window's WM_CLASS is what the entry
 # declares, so that X11 menus and docks tie the window to the entry and its icon.
 desktop=/usr/share/applications/org.hufpack.hufpack.desktop
-exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+# Started from the menu, with no file: the entry's field codes stand for none.
+exec_line=$(sed -n 's/^Exec=//p' "$desktop" | sed 's/ %[fFuU]//g')
 wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
 cat >"$work/session.sh" <<SESSION
 #!/usr/bin/env bash

@@ -51,6 +51,22 @@ for check in "validate --no-net --pedantic $metainfo" "validate-tree --no-net --
     fi
 done
 
+# Files of the type open in the dialog: the entry takes one file (%f) and lists the type, which
+# the MIME package defines by its glob, with the program's icon; the AppStream data names it.
+mime_type=application/x-hufpack
+grep -qx 'Exec=hufpack-gui %f' "$desktop" || fail "the desktop entry does not take a file: $(grep ^Exec= "$desktop")"
+grep -qx "MimeType=$mime_type;" "$desktop" || fail "the desktop entry lists no $mime_type"
+grep -q "<mediatype>$mime_type</mediatype>" "$metainfo" || fail "the AppStream data lacks the media type"
+mime=$(mktemp -d)
+cp -r "$root/share/mime" "$mime/"
+if ! out=$(XDG_DATA_DIRS=$mime update-mime-database "$mime/mime" 2>&1) || [[ -n $out ]]; then
+    fail "update-mime-database: $out"
+fi
+grep -qx "50:$mime_type:\*.huf" "$mime/mime/globs2" || fail "the MIME database has no *.huf glob for $mime_type"
+grep -qx "$mime_type:$app_id" "$mime/mime/icons" || fail "the MIME database gives $mime_type no icon"
+[[ -s $mime/mime/${mime_type}.xml ]] || fail "the MIME database has no entry for $mime_type"
+rm -rf "$mime"
+
 # The menu finds the icon by the entry's Icon= name in the hicolor theme, at every size.
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 [[ $icon == "$app_id" ]] || fail "the desktop entry's icon is '$icon', not $app_id"
