@@ -1,5 +1,6 @@
 #include "Dialog.h"
 
+#include "IconImage.h"
 #include "Resources.h"
 #include "WinApp.h"
 
@@ -30,31 +31,6 @@
 #include <thread>
 
 namespace {
-
-// The icon's images as Qt pixmaps, made once per icon.
-const QPixmap& IconImage(HICON icon, int size)
-{
-    static std::map<std::pair<HICON, int>, QPixmap> cache;
-    auto& pixmap = cache[{ icon, size }];
-    if (pixmap.isNull() && icon) {
-        for (const char* const* xpm : icon->images) {
-            QPixmap image(xpm);
-            if (image.width() == size || pixmap.isNull())
-                pixmap = image;
-        }
-    }
-    return pixmap;
-}
-
-QIcon ToQIcon(HICON big, HICON small)
-{
-    QIcon icon;
-    if (big)
-        icon.addPixmap(IconImage(big, 32));
-    if (small)
-        icon.addPixmap(IconImage(small, 16));
-    return icon;
-}
 
 constexpr WPARAM MakeCommand(UINT id, UINT code)
 {
@@ -119,35 +95,6 @@ private:
 };
 
 } // namespace
-
-UINT DragQueryFile(HDROP drop, UINT index, char* path, UINT size)
-{
-    if (!drop)
-        return 0;
-    if (index == 0xFFFFFFFF)
-        return static_cast<UINT>(drop->files.size());
-    if (index >= drop->files.size())
-        return 0;
-    const std::string& file = drop->files[index];
-    if (!path)
-        return static_cast<UINT>(file.size());
-    if (size == 0)
-        return 0;
-    const std::size_t length = std::min<std::size_t>(file.size(), size - 1);
-    std::memcpy(path, file.data(), length);
-    path[length] = '\0';
-    return static_cast<UINT>(length);
-}
-
-BOOL DragQueryPoint(HDROP drop, POINT* point)
-{
-    if (!drop || !point)
-        return FALSE;
-    *point = drop->point;
-    return TRUE;
-}
-
-void DragFinish(HDROP) { }
 
 // The Qt side of a CDialog: forwards painting, closing, Escape and the system menu to the
 // dialog's messages.
@@ -227,139 +174,6 @@ private:
     CDialog* m_dialog;
 };
 
-// ---- CWnd ----
-
-BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
-END_MESSAGE_MAP()
-
-CWnd::CWnd() = default;
-CWnd::~CWnd() = default;
-
-QWidget* CWnd::GetDlgItem(int id) const
-{
-    return m_hWnd ? m_hWnd->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly)
-                  : nullptr;
-}
-
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return WindowProc(message, wParam, lParam);
-}
-
-LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    const CurrentMessage outer = m_current;
-    m_current = { message, wParam, lParam };
-    const UINT id = static_cast<UINT>(wParam & 0xFFFF);
-    const UINT code = static_cast<UINT>(wParam >> 16);
-    LRESULT result = 0;
-    if (const AFX_MSGMAP_ENTRY* entry = FindHandler(message, code, id))
-        result = entry->handler(this, wParam, lParam);
-    else
-        result = DefWindowProc(message, wParam, lParam);
-    m_current = outer;
-    return result;
-}
-
-LRESULT CWnd::Default()
-{
-    return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
-}
-
-LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_SETICON: {
-        HICON& slot = wParam == ICON_BIG ? m_bigIcon : m_smallIcon;
-        const HICON previous = slot;
-        slot = reinterpret_cast<HICON>(lParam);
-        if (m_hWnd)
-            m_hWnd->setWindowIcon(ToQIcon(m_bigIcon, m_smallIcon));
-        return reinterpret_cast<LRESULT>(previous);
-    }
-    case WM_SYSCOMMAND:
-        if (!m_hWnd)
-            return 0;
-        switch (wParam & 0xFFF0) {
-        case SC_MINIMIZE:
-            m_hWnd->showMinimized();
-            break;
-        case SC_RESTORE:
-            m_hWnd->showNormal();
-            break;
-        case SC_CLOSE:
-            WindowProc(WM_CLOSE, 0, 0);
-            break;
-        default:
-            break; // moving and sizing belong to the window manager
-        }
-        return 0;
-    default:
-        return 0;
-    }
-}
-
-HICON CWnd::SetIcon(HICON icon, BOOL bigIcon)
-{
-    return reinterpret_cast<HICON>(
-        SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
-}
-
-void CWnd::DragAcceptFiles(BOOL accept)
-{
-    if (m_hWnd)
-        m_hWnd->setAcceptDrops(accept);
-}
-
-BOOL CWnd::IsIconic() const
-{
-    return m_hWnd && m_hWnd->isMinimized() ? TRUE : FALSE;
-}
-
-void CWnd::GetClientRect(RECT* rect) const
-{
-    *rect = RECT { 0, 0, m_hWnd ? m_hWnd->width() : 0, m_hWnd ? m_hWnd->height() : 0 };
-}
-
-CMenu* CWnd::GetSystemMenu(BOOL)
-{
-    return m_systemMenu.get();
-}
-
-BOOL CMenu::AppendMenu(UINT flags, UINT id, LPCTSTR text)
-{
-    if (!m_menu)
-        return FALSE;
-    if (flags & MF_SEPARATOR) {
-        m_menu->addSeparator();
-        return TRUE;
-    }
-    QAction* action = m_menu->addAction(QString::fromUtf8(text ? text : ""));
-    action->setData(id);
-    return TRUE;
-}
-
-int GetSystemMetrics(int index)
-{
-    return index == SM_CXICON || index == SM_CYICON ? 32 : 0;
-}
-
-CPaintDC::CPaintDC(CWnd* window)
-{
-    if (window->m_hWnd && window->m_paintEvent)
-        m_painter = std::make_unique<QPainter>(window->m_hWnd);
-}
-
-CPaintDC::~CPaintDC() = default;
-
-BOOL CPaintDC::DrawIcon(int x, int y, HICON icon)
-{
-    if (!m_painter || !icon)
-        return FALSE;
-    m_painter->drawPixmap(x, y, IconImage(icon, GetSystemMetrics(SM_CXICON)));
-    return TRUE;
-}
-
 // ---- CDialog ----
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -394,106 +208,17 @@ BOOL CDialog::CreateWindowFromTemplate(CWnd* owner)
     if (!dialog || !qApp)
         return FALSE;
     DestroyWindow();
-
-    QWidget* const ownerWidget = owner ? owner->GetSafeHwnd() : nullptr;
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
-    if (dialog->style & WS_CAPTION)
-        flags |= Qt::WindowTitleHint;
-    if (dialog->style & WS_SYSMENU)
-        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (dialog->style & WS_MINIMIZEBOX)
-        flags |= Qt::WindowMinimizeButtonHint;
-    auto* const window = new DialogWindow(this, ownerWidget, flags);
-    m_hWnd = window;
-    window->setWindowTitle(QString::fromStdString(dialog->caption));
-
-    // Where the template's font is missing, a sans serif of close metrics stands in for it.
-    const QString fontName = QString::fromStdString(dialog->fontName);
-    if (QFont::substitutes(fontName).isEmpty()) {
-        QFont::insertSubstitutions(fontName,
-                                   { QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                     QStringLiteral("Arial"), QStringLiteral("DejaVu Sans") });
-    }
-    QFont font(fontName);
-    font.setPointSize(dialog->fontPoints);
-    font.setStyleHint(QFont::SansSerif);
-    window->setFont(font);
-    const QFontMetrics metrics(window->font());
-    const int width = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    m_baseUnitX = (width / 26 + 1) / 2;
-    m_baseUnitY = metrics.height();
-
+    CreateFrame(*dialog, owner);
+    UseTemplateFont(*dialog);
     const RECT size = MapDialogRect({ 0, 0, dialog->cx, dialog->cy });
-    window->setFixedSize(size.right, size.bottom);
+    m_hWnd->setFixedSize(size.right, size.bottom);
 
     QWidget* previousTabStop = nullptr;
     std::vector<QWidget*> groupBoxes;
     for (const ControlTemplate& control : dialog->controls) {
-        const RECT place = MapDialogRect(
-            { control.x, control.y, control.x + control.cx, control.y + control.cy });
-        const QString text = QString::fromStdString(control.text);
-        QWidget* widget = nullptr;
-        switch (control.kind) {
-        case ControlKind::PushButton: {
-            auto* button = new QPushButton(text, window);
-            button->setDefault(control.style & BS_DEFPUSHBUTTON);
-            const UINT id = static_cast<UINT>(control.id);
-            QObject::connect(button, &QPushButton::clicked, window, [this, id] {
-                WindowProc(WM_COMMAND, MakeCommand(id, BN_CLICKED), 0);
-            });
-            widget = button;
-            break;
-        }
-        case ControlKind::Edit: {
-            auto* edit = new QLineEdit(window);
-            edit->setReadOnly(control.style & ES_READONLY);
-            // An edit control takes no drops of its own: dropped files go to the dialog.
-            edit->setAcceptDrops(false);
-            edit->setFrame(control.style & WS_BORDER);
-            if (edit->isReadOnly()) {
-                // Read-only fields look read-only, with the dialog's grey behind the text.
-                QPalette palette = edit->palette();
-                palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-                edit->setPalette(palette);
-            }
-            const UINT id = static_cast<UINT>(control.id);
-            QObject::connect(edit, &QLineEdit::textChanged, window, [this, id] {
-                if (!m_inDataExchange)
-                    WindowProc(WM_COMMAND, MakeCommand(id, EN_UPDATE), 0);
-            });
-            widget = edit;
-            break;
-        }
-        case ControlKind::Static: {
-            auto* label = new QLabel(window);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            // The area wraps only when it has room for more than one line.
-            label->setWordWrap(control.cy >= 16);
-            label->setText(text);
-            widget = label;
-            break;
-        }
-        case ControlKind::GroupBox:
-            widget = new QGroupBox(text, window);
+        QWidget* const widget = CreateControl(control);
+        if (control.kind == ControlKind::GroupBox)
             groupBoxes.push_back(widget);
-            break;
-        case ControlKind::Icon: {
-            auto* label = new QLabel(window);
-            label->setPixmap(IconImage(FindIcon(control.iconId), 32));
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            widget = label;
-            break;
-        }
-        }
-        widget->setObjectName(QString::number(control.id));
-        int widthPixels = place.right - place.left;
-        // A one-line label laid out for the template's font may need a few more pixels in the
-        // stand-in font: it gets them rather than losing its last letters.
-        if (control.kind == ControlKind::Static && control.cy < 16)
-            widthPixels = std::max(widthPixels, widget->sizeHint().width());
-        widget->setGeometry(place.left, place.top, widthPixels, place.bottom - place.top);
         if (control.style & WS_TABSTOP) {
             widget->setFocusPolicy(Qt::StrongFocus);
             if (previousTabStop)
@@ -506,23 +231,145 @@ BOOL CDialog::CreateWindowFromTemplate(CWnd* owner)
     // Group boxes come last in the template, so that they lie beneath the controls they frame.
     for (QWidget* box : groupBoxes)
         box->lower();
-
-    if (dialog->style & WS_SYSMENU) {
-        auto* menu = new QMenu(window);
-        const auto addItem = [menu](const char* text, UINT command) {
-            menu->addAction(QString::fromUtf8(text))->setData(command);
-        };
-        addItem("&Restore", SC_RESTORE);
-        if (dialog->style & WS_MINIMIZEBOX)
-            addItem("Mi&nimize", SC_MINIMIZE);
-        menu->addSeparator();
-        addItem("&Close\tAlt+F4", SC_CLOSE);
-        m_systemMenu = std::make_unique<CMenu>(menu);
-        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), window);
-        QObject::connect(shortcut, &QShortcut::activated, window,
-                         [window] { window->PopUpSystemMenu(window->mapToGlobal(QPoint(0, 0))); });
-    }
+    if (dialog->style & WS_SYSMENU)
+        CreateSystemMenu(*dialog);
     return TRUE;
+}
+
+// The window itself, with the frame, caption and buttons the template's styles ask for.
+void CDialog::CreateFrame(const DialogTemplate& dialog, CWnd* owner)
+{
+    QWidget* const ownerWidget = owner ? owner->GetSafeHwnd() : nullptr;
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint;
+    if (dialog.style & WS_CAPTION)
+        flags |= Qt::WindowTitleHint;
+    if (dialog.style & WS_SYSMENU)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (dialog.style & WS_MINIMIZEBOX)
+        flags |= Qt::WindowMinimizeButtonHint;
+    auto* const window = new DialogWindow(this, ownerWidget, flags);
+    m_hWnd = window;
+    window->setWindowTitle(QString::fromStdString(dialog.caption));
+}
+
+// The template's font, and the dialog units it makes: a quarter of the average character width
+// across, an eighth of the character height down.
+void CDialog::UseTemplateFont(const DialogTemplate& dialog)
+{
+    // Where the template's font is missing, a sans serif of close metrics stands in for it.
+    const QString fontName = QString::fromStdString(dialog.fontName);
+    if (QFont::substitutes(fontName).isEmpty()) {
+        QFont::insertSubstitutions(fontName,
+                                   { QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                     QStringLiteral("Arial"), QStringLiteral("DejaVu Sans") });
+    }
+    QFont font(fontName);
+    font.setPointSize(dialog.fontPoints);
+    font.setStyleHint(QFont::SansSerif);
+    m_hWnd->setFont(font);
+    const QFontMetrics metrics(m_hWnd->font());
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseUnitX = (width / 26 + 1) / 2;
+    m_baseUnitY = metrics.height();
+}
+
+// One control of the template, in its place, wired to the dialog's messages.
+QWidget* CDialog::CreateControl(const ControlTemplate& control)
+{
+    QWidget* const window = m_hWnd;
+    const QString text = QString::fromStdString(control.text);
+    const UINT id = static_cast<UINT>(control.id);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(text, window);
+        button->setDefault(control.style & BS_DEFPUSHBUTTON);
+        QObject::connect(button, &QPushButton::clicked, window,
+                         [this, id] { WindowProc(WM_COMMAND, MakeCommand(id, BN_CLICKED), 0); });
+        widget = button;
+        break;
+    }
+    case ControlKind::Edit: {
+        auto* edit = new QLineEdit(window);
+        edit->setReadOnly(control.style & ES_READONLY);
+        // An edit control takes no drops of its own: dropped files go to the dialog.
+        edit->setAcceptDrops(false);
+        edit->setFrame(control.style & WS_BORDER);
+        if (edit->isReadOnly()) {
+            // Read-only fields look read-only, with the dialog's grey behind the text.
+            QPalette palette = edit->palette();
+            palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+            edit->setPalette(palette);
+        }
+        QObject::connect(edit, &QLineEdit::textChanged, window, [this, id] {
+            if (!m_inDataExchange)
+                WindowProc(WM_COMMAND, MakeCommand(id, EN_UPDATE), 0);
+        });
+        widget = edit;
+        break;
+    }
+    case ControlKind::Static: {
+        auto* label = new QLabel(window);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        // The area wraps only when it has room for more than one line.
+        label->setWordWrap(control.cy >= 16);
+        label->setText(text);
+        widget = label;
+        break;
+    }
+    case ControlKind::GroupBox:
+        widget = new QGroupBox(text, window);
+        break;
+    case ControlKind::Icon: {
+        auto* label = new QLabel(window);
+        label->setPixmap(IconImage(FindIcon(control.iconId), 32));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+    }
+    }
+    widget->setObjectName(QString::number(control.id));
+    const RECT place
+        = MapDialogRect({ control.x, control.y, control.x + control.cx, control.y + control.cy });
+    int widthPixels = place.right - place.left;
+    // A one-line label laid out for the template's font may need a few more pixels in the
+    // stand-in font: it gets them rather than losing its last letters.
+    if (control.kind == ControlKind::Static && control.cy < 16)
+        widthPixels = std::max(widthPixels, widget->sizeHint().width());
+    widget->setGeometry(place.left, place.top, widthPixels, place.bottom - place.top);
+    return widget;
+}
+
+// The system menu: Restore, Minimize, Close, and what the program appends; it opens on Alt+Space
+// (and from a right click on the background, see DialogWindow).
+void CDialog::CreateSystemMenu(const DialogTemplate& dialog)
+{
+    auto* const window = static_cast<DialogWindow*>(m_hWnd);
+    auto* menu = new QMenu(window);
+    const auto addItem = [menu](const char* text, UINT command) {
+        menu->addAction(QString::fromUtf8(text))->setData(command);
+    };
+    addItem("&Restore", SC_RESTORE);
+    if (dialog.style & WS_MINIMIZEBOX)
+        addItem("Mi&nimize", SC_MINIMIZE);
+    menu->addSeparator();
+    addItem("&Close\tAlt+F4", SC_CLOSE);
+    m_systemMenu = std::make_unique<CMenu>(menu);
+    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), window);
+    QObject::connect(shortcut, &QShortcut::activated, window,
+                     [window] { window->PopUpSystemMenu(window->mapToGlobal(QPoint(0, 0))); });
+}
+
+// Initialises the dialog; when OnInitDialog asks for it (by returning TRUE), the first tab stop
+// takes the focus, as the platform does.
+void CDialog::InitDialogAndFocus()
+{
+    if (!OnInitDialog())
+        return;
+    if (QWidget* first = m_hWnd->nextInFocusChain(); first && first != m_hWnd)
+        first->setFocus(Qt::TabFocusReason);
 }
 
 BOOL CDialog::Create(UINT templateId, CWnd* parent)
@@ -531,9 +378,7 @@ BOOL CDialog::Create(UINT templateId, CWnd* parent)
     m_parent = parent;
     if (!CreateWindowFromTemplate(parent ? parent : nullptr))
         return FALSE;
-    if (OnInitDialog())
-        if (QWidget* first = m_hWnd->nextInFocusChain(); first && first != m_hWnd)
-            first->setFocus(Qt::TabFocusReason);
+    InitDialogAndFocus();
     m_hWnd->show();
     return TRUE;
 }
@@ -552,11 +397,7 @@ int CDialog::DoModal()
         if (QScreen* screen = QGuiApplication::primaryScreen())
             window->move(screen->availableGeometry().center() - window->rect().center());
     }
-    if (OnInitDialog()) {
-        // The first tab stop takes the focus.
-        if (QWidget* first = window->nextInFocusChain(); first && first != window)
-            first->setFocus(Qt::TabFocusReason);
-    }
+    InitDialogAndFocus();
     const int result = window->exec();
     DestroyWindow();
     return result;

@@ -69,6 +69,11 @@ protected:
 
 private:
     BOOL CreateWindowFromTemplate(CWnd* owner);
+    void CreateFrame(const struct DialogTemplate& dialog, CWnd* owner);
+    void UseTemplateFont(const struct DialogTemplate& dialog);
+    QWidget* CreateControl(const struct ControlTemplate& control);
+    void CreateSystemMenu(const struct DialogTemplate& dialog);
+    void InitDialogAndFocus();
     void DestroyWindow();
 
     UINT m_templateId;
