@@ -30,7 +30,16 @@ QString ScreenshotFolder()
     return QString::fromUtf8(qgetenv("HUFPACK_SCREENSHOTS"));
 }
 
-constexpr const char* kOverwriteNote = "Please note that the destination file will be overwritten";
+// The status line's texts.
+const QString kReady = QStringLiteral("Ready...");
+const QString kOverwriteNote
+    = QStringLiteral("Please note that the destination file will be overwritten");
+const QString kSameFile = QStringLiteral("Please select a different destination file.");
+const QString kWorking = QStringLiteral("Working....");
+const QString kDone = QStringLiteral("Done!");
+const QString kCannotOpen
+    = QStringLiteral("The source file cannot be opened / destination file cannot be written");
+const QString kNotOurs = QStringLiteral("You must only decode a file encoded by this program.");
 
 // A text file of `mebibytes` MiB, large enough that a job on it takes several tenths of a
 // second: one block of text written again and again.
@@ -52,6 +61,10 @@ double ProgressShown(const QLineEdit* edit)
 }
 
 } // namespace
+
+// What a job leaves at its destination.
+enum class Leaves { Nothing, TheEnginesBytes, TheText, TheOldBytes, NoFile, AnEmptyFile };
+Q_DECLARE_METATYPE(Leaves)
 
 // The main dialog and its About box on real Qt widgets, driven as a user drives them.
 class CompressorDlgTest : public QObject
@@ -91,12 +104,12 @@ private slots:
 
     void opensReadyWithTheAboutEntryAndCloseFocused()
     {
-        QCOMPARE(Status(), QStringLiteral("Ready..."));
+        QCOMPARE(Status(), kReady);
         const QList<QAction*> items = m_dlg->GetSystemMenu(FALSE)->GetSafeHmenu()->actions();
         QVERIFY2(items.size() >= 2, "the system menu has its standard items and the About entry");
         QVERIFY(items[items.size() - 2]->isSeparator());
         QCOMPARE(items.last()->text(), QStringLiteral("&About...."));
-        QCOMPARE(items.last()->data().toUInt(), 0x0010u);
+        QCOMPARE(items.last()->data().toUInt(), UINT(IDM_ABOUTBOX));
         QCOMPARE(QApplication::focusWidget(), Button(IDOK));
         QVERIFY2(Button(IDOK)->isDefault(), "\"&Close\" is the default button");
         QVERIFY2(!m_dlg->GetSafeHwnd()->windowIcon().isNull(), "the window has the icon");
@@ -111,8 +124,7 @@ private slots:
         QLineEdit* const dest = Edit(IDC_ENCODE_DEST);
         dest->setFocus();
         QTest::keyClick(dest, Qt::Key_X);
-        QCOMPARE(Status(),
-                 QStringLiteral("Please note that the destination file will be overwritten"));
+        QCOMPARE(Status(), kOverwriteNote);
         QCOMPARE(dest->text(), QStringLiteral("x"));
         QCOMPARE(dest->cursorPosition(), 1);
         QCOMPARE(std::string(m_dlg->m_encodeDest), std::string("x"));
@@ -127,15 +139,13 @@ private slots:
         m_dlg->m_status = "Done!";
         m_dlg->UpdateData(FALSE);
         QTest::keyClick(dest, Qt::Key_Backspace);
-        QCOMPARE(Status(),
-                 QStringLiteral("Please note that the destination file will be overwritten"));
+        QCOMPARE(Status(), kOverwriteNote);
         QCOMPARE(std::string(m_dlg->m_encodeDest), std::string("xyz"));
         m_dlg->m_status = "Done!";
         m_dlg->UpdateData(FALSE);
         dest->selectAll();
         dest->cut();
-        QCOMPARE(Status(),
-                 QStringLiteral("Please note that the destination file will be overwritten"));
+        QCOMPARE(Status(), kOverwriteNote);
         QCOMPARE(std::string(m_dlg->m_encodeDest), std::string());
     }
 
@@ -146,92 +156,112 @@ private slots:
         m_dlg->UpdateData(FALSE);
         Choose(IDC_ENCODE_SOURCE_BROWSE, Path("source.txt"));
         QCOMPARE(Edit(IDC_ENCODE_SOURCE)->text().toStdString(), Path("source.txt"));
-        QCOMPARE(Status(), QStringLiteral("Done!")); // a source Browse leaves the status alone
+        QCOMPARE(Status(), kDone); // a source Browse leaves the status alone
         Choose(IDC_ENCODE_SOURCE_BROWSE, "");
         QCOMPARE(Edit(IDC_ENCODE_SOURCE)->text(), QString()); // Cancel empties the field
-        QCOMPARE(Status(), QStringLiteral("Done!"));
+        QCOMPARE(Status(), kDone);
 
         Choose(IDC_DECODE_DEST_BROWSE, Path("not-there-yet.txt"));
         QCOMPARE(std::string(m_dlg->m_decodeDest), Path("not-there-yet.txt"));
-        QCOMPARE(Status(),
-                 QStringLiteral("Please note that the destination file will be overwritten"));
+        QCOMPARE(Status(), kOverwriteNote);
         m_dlg->m_status = "Done!";
         m_dlg->UpdateData(FALSE);
         Choose(IDC_DECODE_DEST_BROWSE, "");
         QCOMPARE(std::string(m_dlg->m_decodeDest), std::string());
-        QCOMPARE(Status(),
-                 QStringLiteral("Please note that the destination file will be overwritten"));
+        QCOMPARE(Status(), kOverwriteNote);
         QVERIFY2(!std::filesystem::exists(Path("not-there-yet.txt")), "choosing creates nothing");
     }
 
-    void encodeAndDecodeReportEveryOutcome()
-    {
-        // Both fields empty: refused before anything is opened.
-        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Please select a different destination file."));
-        QTest::mouseClick(Button(IDC_DECODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Please select a different destination file."));
+    // What each job's outcome is and leaves behind, one row each. Files in the scratch folder:
+    // notes.txt (text), notes.huf (the engine's compressed form of it), bad.huf (not ours),
+    // old.txt (an old destination), empty (no bytes).
 
+    void everyJobReportsItsOutcome_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<Leaves>("leaves");
+        QTest::newRow("encode, both empty")
+            << QString() << QString() << int(IDC_ENCODE) << kSameFile << Leaves::Nothing;
+        QTest::newRow("decode, both empty")
+            << QString() << QString() << int(IDC_DECODE) << kSameFile << Leaves::Nothing;
+        QTest::newRow("a source and no destination")
+            << "notes.txt" << QString() << int(IDC_ENCODE) << kCannotOpen << Leaves::Nothing;
+        QTest::newRow("a destination and no source")
+            << QString() << "out.txt" << int(IDC_DECODE) << kCannotOpen << Leaves::NoFile;
+        QTest::newRow("encode") << "notes.txt"
+                                << "packed.huf" << int(IDC_ENCODE) << kDone
+                                << Leaves::TheEnginesBytes;
+        QTest::newRow("encode over an old file")
+            << "notes.txt"
+            << "old.txt" << int(IDC_ENCODE) << kDone << Leaves::TheEnginesBytes;
+        QTest::newRow("decode") << "notes.huf"
+                                << "out.txt" << int(IDC_DECODE) << kDone << Leaves::TheText;
+        QTest::newRow("decode a file that is not ours")
+            << "bad.huf"
+            << "old.txt" << int(IDC_DECODE) << kNotOurs << Leaves::TheOldBytes;
+        QTest::newRow("the same file by another name")
+            << "notes.txt"
+            << "./notes.txt" << int(IDC_ENCODE) << kSameFile << Leaves::TheText;
+        QTest::newRow("an empty source")
+            << "empty"
+            << "empty.huf" << int(IDC_ENCODE) << kDone << Leaves::AnEmptyFile;
+    }
+
+    void everyJobReportsItsOutcome()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(int, button);
+        QFETCH(QString, status);
+        QFETCH(Leaves, leaves);
         const Bytes text = hufpack::test::TextLikeBytes(200000, 3);
         hufpack::test::WriteFile(Path("notes.txt"), text);
-        // A source and no destination.
-        Choose(IDC_ENCODE_SOURCE_BROWSE, Path("notes.txt"));
-        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
-        QCOMPARE(Status(),
-                 QStringLiteral(
-                     "The source file cannot be opened / destination file cannot be written"));
-        QVERIFY(hufpack::test::ReadFile(Path("notes.txt")) == text);
-
-        // A destination and no source: the destination is not created.
-        QTest::keyClicks(Edit(IDC_DECODE_DEST), QString::fromStdString(Path("out.txt")));
-        QTest::mouseClick(Button(IDC_DECODE), Qt::LeftButton);
-        QCOMPARE(Status(),
-                 QStringLiteral(
-                     "The source file cannot be opened / destination file cannot be written"));
-        QVERIFY(!std::filesystem::exists(Path("out.txt")));
-
-        // A real job writes what the engine writes, and can be repeated at once.
-        QTest::keyClicks(Edit(IDC_ENCODE_DEST), QString::fromStdString(Path("notes.huf")));
-        QCOMPARE(Status(),
-                 QStringLiteral("Please note that the destination file will be overwritten"));
-        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Done!"));
-        QVERIFY(hufpack::EncodeFile(Path("notes.txt"), Path("engine.huf"))
+        QVERIFY(hufpack::EncodeFile(Path("notes.txt"), Path("notes.huf"))
                 == hufpack::JobResult::Done);
-        QVERIFY(hufpack::test::ReadFile(Path("notes.huf"))
-                == hufpack::test::ReadFile(Path("engine.huf")));
-        QCOMPARE(Edit(IDC_ENCODE_SOURCE)->text().toStdString(), Path("notes.txt"));
-        QCOMPARE(Edit(IDC_ENCODE_DEST)->text().toStdString(), Path("notes.huf"));
-        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Done!"));
-
-        Choose(IDC_DECODE_SOURCE_BROWSE, Path("notes.huf"));
-        QTest::mouseClick(Button(IDC_DECODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Done!"));
-        QVERIFY(hufpack::test::ReadFile(Path("out.txt")) == text);
-
-        // Not a file of ours: refused, and the destination keeps its bytes.
         hufpack::test::WriteFile(Path("bad.huf"), hufpack::test::BytesOf("not a compressed file"));
-        Choose(IDC_DECODE_SOURCE_BROWSE, Path("bad.huf"));
-        QTest::mouseClick(Button(IDC_DECODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("You must only decode a file encoded by this program."));
-        QVERIFY(hufpack::test::ReadFile(Path("out.txt")) == text);
-
-        // The same file by another name is caught by the engine.
-        Choose(IDC_ENCODE_SOURCE_BROWSE, Path("notes.txt"));
-        Edit(IDC_ENCODE_DEST)->setText(QString::fromStdString(*m_dir / "./notes.txt"));
-        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Please select a different destination file."));
-        QVERIFY(hufpack::test::ReadFile(Path("notes.txt")) == text);
-
-        // An empty source gives an empty file.
+        const Bytes old = hufpack::test::BytesOf("an old destination");
+        hufpack::test::WriteFile(Path("old.txt"), old);
         hufpack::test::WriteFile(Path("empty"), {});
-        Choose(IDC_ENCODE_SOURCE_BROWSE, Path("empty"));
-        Edit(IDC_ENCODE_DEST)->setText(QString::fromStdString(Path("empty.huf")));
-        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
-        QCOMPARE(Status(), QStringLiteral("Done!"));
-        QVERIFY(std::filesystem::exists(Path("empty.huf")));
-        QCOMPARE(std::filesystem::file_size(Path("empty.huf")), std::uintmax_t { 0 });
+
+        const bool decoding = button == IDC_DECODE;
+        const auto full = [this](const QString& name) {
+            return name.isEmpty() ? QString() : QString::fromStdString(*m_dir / name.toStdString());
+        };
+        // The source through its chooser (the field is read-only), the destination typed.
+        if (!source.isEmpty())
+            Choose(decoding ? IDC_DECODE_SOURCE_BROWSE : IDC_ENCODE_SOURCE_BROWSE,
+                   full(source).toStdString());
+        QTest::keyClicks(Edit(decoding ? IDC_DECODE_DEST : IDC_ENCODE_DEST), full(destination));
+        for (int run = 0; run < 2; ++run) { // paths stay after a job, which can run again at once
+            QTest::mouseClick(Button(button), Qt::LeftButton);
+            QCOMPARE(Status(), status);
+            QCOMPARE(Edit(decoding ? IDC_DECODE_DEST : IDC_ENCODE_DEST)->text(), full(destination));
+        }
+        const std::string written = full(destination).toStdString();
+        switch (leaves) {
+        case Leaves::Nothing:
+            break;
+        case Leaves::TheEnginesBytes:
+            QVERIFY2(hufpack::test::ReadFile(written) == hufpack::test::ReadFile(Path("notes.huf")),
+                     "the dialog writes what the engine writes");
+            break;
+        case Leaves::TheText:
+            QVERIFY2(hufpack::test::ReadFile(written) == text, "the text, byte for byte");
+            break;
+        case Leaves::TheOldBytes:
+            QVERIFY2(hufpack::test::ReadFile(written) == old, "a failed job keeps the old bytes");
+            break;
+        case Leaves::NoFile:
+            QVERIFY2(!std::filesystem::exists(written), "a failed job creates nothing");
+            break;
+        case Leaves::AnEmptyFile:
+            QCOMPARE(std::filesystem::file_size(written), std::uintmax_t { 0 });
+            break;
+        }
+        QVERIFY2(hufpack::test::ReadFile(Path("notes.txt")) == text, "a source is only read");
     }
 
     void systemCommandsOpenTheAboutBoxByTheirHighBits_data()
@@ -259,12 +289,12 @@ private slots:
             QTest::keyClick(modal, Qt::Key_Escape);
         });
         m_dlg->OnSysCommand(command, 0);
-        if (!opensAbout) {
-            QTest::qWait(50);
+        // The About box is modal: OnSysCommand returns only once it is closed, so by now it has
+        // opened and closed, or it never will.
+        if (!opensAbout)
             delete waiting.data();
-        }
         QCOMPARE(opened, opensAbout);
-        QCOMPARE(Status(), QStringLiteral("Done!"));
+        QCOMPARE(Status(), kDone);
         QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QStringLiteral("kept.huf"));
         QVERIFY(!m_dlg->IsIconic());
     }
@@ -385,7 +415,7 @@ private slots:
             if (other != field)
                 QVERIFY2(Edit(other)->text().isEmpty(), "only the one source is filled");
         }
-        QCOMPARE(Status(), QStringLiteral("Ready..."));
+        QCOMPARE(Status(), kReady);
     }
 
     void droppedFilesFillTheFieldTheyLandOn_data()
@@ -432,8 +462,7 @@ private slots:
              { IDC_DECODE_SOURCE, IDC_DECODE_DEST, IDC_ENCODE_SOURCE, IDC_ENCODE_DEST }) {
             QCOMPARE(Edit(id)->text(), id == field ? path : QString());
         }
-        QCOMPARE(Status(),
-                 postsTheNote ? QString::fromUtf8(kOverwriteNote) : QStringLiteral("Done!"));
+        QCOMPARE(Status(), postsTheNote ? kOverwriteNote : kDone);
     }
 
     void dropsOfSeveralOrNonLocalFilesAreIgnored_data()
@@ -467,7 +496,7 @@ private slots:
         QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &drop);
         QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QString());
-        QCOMPARE(Status(), QStringLiteral("Ready..."));
+        QCOMPARE(Status(), kReady);
         // Typed text still goes into a destination field as before.
         QTest::keyClicks(Edit(IDC_ENCODE_DEST), QStringLiteral("typed"));
         QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QStringLiteral("typed"));
@@ -509,13 +538,13 @@ private slots:
         watcher.stop();
 
         QVERIFY2(tried, "the job ran long enough to be watched");
-        QVERIFY2(statuses.count(QStringLiteral("Working....")) == statuses.size(),
+        QVERIFY2(statuses.count(kWorking) == statuses.size(),
                  "the status reads Working.... throughout");
         QVERIFY2(shown.size() >= 2, "the progress bar moved during the job");
         QVERIFY2(std::is_sorted(shown.begin(), shown.end()), "and only forward");
         QVERIFY2(visibleAfterClose, "a close request waits for the job");
         QCOMPARE(Edit(IDC_DECODE_DEST)->text(), QStringLiteral("kept"));
-        QCOMPARE(Status(), QStringLiteral("Done!"));
+        QCOMPARE(Status(), kDone);
         QCOMPARE(ProgressShown(Edit(IDC_STATUS)), -1.0);
         QVERIFY(hufpack::EncodeFile(Path("large.txt"), Path("engine.huf"))
                 == hufpack::JobResult::Done);
@@ -536,7 +565,7 @@ private slots:
             about->grab().save(folder + QStringLiteral("/about-box.png"));
             static_cast<QDialog*>(about)->reject();
         });
-        m_dlg->OnSysCommand(0x0010, 0);
+        m_dlg->OnSysCommand(IDM_ABOUTBOX, 0);
         QVERIFY(QFile::exists(folder + QStringLiteral("/about-box.png")));
 
         // During a long job: "Working...." with the progress behind it.
