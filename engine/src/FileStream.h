@@ -94,4 +94,11 @@ private:
     std::uint8_t* m_end = nullptr;
 };
 
+// Positional reads and writes on a descriptor, for work that does not go through a stream's
+// buffer: several threads may use one descriptor this way at once.
+// Reads until `count` bytes are in or the file ends; -1 on a read error.
+std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset);
+// Writes all `count` bytes; false on an error.
+bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset);
+
 } // namespace hufpack

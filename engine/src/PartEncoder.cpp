@@ -1,19 +1,18 @@
 #include "PartEncoder.h"
 
 #include "ByteCounter.h"
+#include "FileStream.h"
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cassert>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace hufpack {
@@ -34,38 +33,6 @@ constexpr int kPartsPerThread = 4;
 constexpr int kMaxPackedBits = 56;
 // Codes per flush: as many as take, on average, this many bits, so that a group rarely overflows.
 constexpr int kGroupBits = 36;
-
-// Reads until `count` bytes are in or the file ends; -1 on a read error.
-std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset)
-{
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd, destination + done, count - done, offset + done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
-bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
-{
-    while (count > 0) {
-        const ssize_t put = ::pwrite(fd, source, count, offset);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        source += put;
-        count -= static_cast<std::size_t>(put);
-        offset += put;
-    }
-    return true;
-}
 
 // A 64-bit hash of a part, cheap enough to run beside the counting and the coding: four lanes,
 // each rotated and added a multiple of the next 8-byte word, so that where a word is matters.
