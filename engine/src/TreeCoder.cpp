@@ -1,10 +1,11 @@
 #include "TreeCoder.h"
 
 #include "ByteCounter.h"
+#include "ChunkDecoder.h"
+#include "DecodeTable.h"
 #include "Format.h"
 #include "NodeHeap.h"
 #include "PartEncoder.h"
-#include "TableDecoder.h"
 
 #include <cstdio>
 #include <limits>
@@ -214,12 +215,17 @@ JobResult TreeCoder::Decode()
         const std::int64_t streamBytes = (std::int64_t { totalBits } + 7) / 8;
         if (kHeaderSize + tableSize + streamBytes > fileSize)
             return JobResult::NotOurFormat;
-        m_in.Seek(kHeaderSize + tableSize);
         if (m_reference) {
+            m_in.Seek(kHeaderSize + tableSize);
             WalkTree(totalBits, written);
         } else {
-            TableDecoder decoder(m_root);
-            decoder.Run(m_in, m_out, totalBits, written);
+            const DecodeTable table(m_root);
+            ChunkDecoder decoder(table, m_in.Descriptor(), kHeaderSize + tableSize, totalBits,
+                                 m_out, m_decodeOptions);
+            const JobResult result = decoder.Run(written);
+            m_decodeStats = decoder.Stats();
+            if (result != JobResult::Done)
+                return result;
         }
     }
     if (m_in.Failed() || m_out.Failed())
