@@ -8,17 +8,18 @@ namespace hufpack::decode {
 
 Workspace::Workspace(const DecodeTable& table)
 {
-    std::copy_n(table.Runs(), kEntries, runs.begin());
+    for (std::size_t window = 0; window < kEntries; ++window)
+        runs[2 * window] = table.Runs()[window];
 }
 
 void Workspace::AddTo(std::array<std::uint64_t, 256>& counts) const
 {
     for (std::size_t window = 0; window < kEntries; ++window) {
-        const std::uint32_t used = runs[kEntries + window];
+        const std::uint32_t used = runs[2 * window + 1];
         if (used == 0)
             continue;
-        std::uint32_t symbols = DecodeTable::Run::Symbols(runs[window]);
-        for (int i = 0; i < DecodeTable::Run::Count(runs[window]); ++i, symbols >>= 8)
+        std::uint32_t symbols = DecodeTable::Run::Symbols(runs[2 * window]);
+        for (int i = 0; i < DecodeTable::Run::Count(runs[2 * window]); ++i, symbols >>= 8)
             counts[symbols & 0xFF] += used;
     }
     for (int value = 0; value < 256; ++value)
@@ -88,10 +89,10 @@ struct Lane
                                           const std::uint32_t* subs, Workspace& workspace)
 {
     const std::uint64_t window = lane.bits >> (64 - DecodeTable::kRunBits);
-    const std::uint32_t entry = runs[window];
+    const std::uint32_t entry = runs[2 * window];
     if (Run::IsLong(entry)) [[unlikely]]
         return LongCode(lane, entry, subs, workspace);
-    ++runs[Workspace::kEntries + window];
+    ++runs[2 * window + 1];
     StoreSymbols(lane.out, entry);
     lane.out += Run::Count(entry);
     // Only the low six bits of the shift count; bitCount's high bits take the rest.

@@ -39,10 +39,10 @@ struct Stream
     std::uint8_t* out = nullptr;
 };
 
-// One thread's own tables for the loop: a copy of the run table and, right after it, how often
-// each entry was used, so that one register addresses both; and the symbols that came out
-// otherwise. The counts serve the check that the output holds each byte value as often as the
-// file's table says, without a second pass over the output.
+// One thread's own tables for the loop: a copy of the run table with, beside each entry, how
+// often it was used, so that one register addresses both and a lookup touches one cache line;
+// and the symbols that came out otherwise. The counts serve the check that the output holds
+// each byte value as often as the file's table says, without a second pass over the output.
 struct Workspace
 {
     static constexpr std::size_t kEntries = std::size_t { 1 } << DecodeTable::kRunBits;
@@ -53,6 +53,7 @@ struct Workspace
     // Adds every symbol counted so far to `counts`.
     void AddTo(std::array<std::uint64_t, 256>& counts) const;
 
+    // Entry i of the run table at 2i, its use count at 2i + 1.
     std::array<std::uint32_t, 2 * kEntries> runs {};
     std::array<std::uint64_t, 256> symbols {};
 };
