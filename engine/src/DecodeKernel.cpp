@@ -116,11 +116,24 @@ template<int K, int k = 0>
     }
 }
 
+// A round's lookups after a refill: kLookupsPerRefill on each lane.
+template<int K, int lookup = 0>
+[[gnu::always_inline]] inline bool LookupRound(Lane* lanes, std::uint32_t* runs,
+                                               const std::uint32_t* subs, Workspace& workspace)
+{
+    if constexpr (lookup == kLookupsPerRefill) {
+        return true;
+    } else {
+        if (!LookupEach<K>(lanes, runs, subs, workspace))
+            return false;
+        return LookupRound<K, lookup + 1>(lanes, runs, subs, workspace);
+    }
+}
+
 template<int K, bool kMark>
 [[gnu::always_inline]] inline void Rounds(const DecodeTable& table, Stream* streams,
                                           Workspace& workspace, Checkpoints* marks)
 {
-    static_assert(kLookupsPerRefill == 4);
     std::uint32_t* const runs = workspace.runs.data();
     const std::uint32_t* const subs = table.Subs();
 
@@ -161,10 +174,7 @@ template<int K, bool kMark>
             }
         }
         ++rounds;
-        if (!LookupEach<K>(lanes, runs, subs, workspace)
-            || !LookupEach<K>(lanes, runs, subs, workspace)
-            || !LookupEach<K>(lanes, runs, subs, workspace)
-            || !LookupEach<K>(lanes, runs, subs, workspace))
+        if (!LookupRound<K>(lanes, runs, subs, workspace))
             break;
     }
 #pragma GCC unroll 4
