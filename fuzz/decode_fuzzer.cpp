@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (fixChecksum)
             file[0] = ChecksumFor(tableSize, totalBits);
     }
-    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0]);
+    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
     const fuzz::Coded decoded
         = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast, 0, &options);
     fuzz::Check(decoded.result == JobResult::Done || decoded.result == JobResult::NotOurFormat,

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             = static_cast<std::int16_t>(LittleEndianAt(std::span(file).subspan(5, 2)));
         file[0] = ChecksumFor(tableSize, totalBits);
     }
-    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0]);
+    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
     const fuzz::Coded fast
         = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast, 0, &options);
     const fuzz::Coded walked = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Reference);
