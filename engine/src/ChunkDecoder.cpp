@@ -238,6 +238,8 @@ JobResult ChunkDecoder::Run(std::array<std::uint64_t, 256>& written)
         } else {
             FinishChunk(slot);
         }
+        // Every byte up to this chunk's end is written now, m_written of them: the one place to
+        // tell anyone how far the job has come, once per chunk.
         const bool stop = Over() || m_decodedAgainInARow >= kGiveUpAfter;
         {
             const std::lock_guard lock(m_mutex);
