@@ -374,6 +374,10 @@ std::int64_t ChunkDecoder::PositionOf(const Job& job) const
 // Runs the jobs' decoders to their chunks' ends, side by side while they can.
 void ChunkDecoder::DecodeStreams(Job* jobs, int count, decode::Workspace& workspace) const
 {
+    if (m_table.EveryCodeIsAByte()) {
+        for (int k = 0; k < count; ++k)
+            SubstituteBytes(jobs[k], workspace);
+    }
     for (;;) {
         std::array<Job*, decode::kMaxStreams> running {};
         std::array<decode::Stream, decode::kMaxStreams> streams {};
@@ -414,6 +418,23 @@ void ChunkDecoder::DecodeStreams(Job* jobs, int count, decode::Workspace& worksp
     }
     for (int k = 0; k < count; ++k)
         Finish(jobs[k], workspace);
+}
+
+// Every code a byte: the job's chunk, from its position (a multiple of 8, as every chunk start
+// is), is one symbol per byte up to its end; a last code cut by the stream's end is left for
+// Finish to drop.
+void ChunkDecoder::SubstituteBytes(Job& job, decode::Workspace& workspace) const
+{
+    const Slot& slot = *job.slot;
+    const std::int64_t position = PositionOf(job);
+    assert(position % 8 == 0);
+    const std::int64_t codes = std::max<std::int64_t>(slot.endBit - position, 0) / 8;
+    decode::SubstituteBytes(slot.input.get() + (position - slot.inputFirstBit) / 8,
+                            static_cast<std::size_t>(codes), job.stream.out, m_table.ByteMap(),
+                            workspace);
+    job.stream.out += codes;
+    Seek(job, position + 8 * codes);
+    job.phase = Job::Phase::Finishing;
 }
 
 // Decodes the code at the job's position the careful way when it is too long for the rounds,

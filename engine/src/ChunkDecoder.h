@@ -100,6 +100,7 @@ private:
     void Seek(Job& job, std::int64_t position) const;
     [[nodiscard]] std::int64_t PositionOf(const Job& job) const;
     void StepCarefully(Job& job, decode::Workspace& workspace) const;
+    void SubstituteBytes(Job& job, decode::Workspace& workspace) const;
     void Finish(Job& job, decode::Workspace& workspace) const;
 
     void FinishChunk(Slot& slot);

@@ -1,8 +1,11 @@
 #include "DecodeKernel.h"
 
+#include "ByteCounter.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
 
 namespace hufpack::decode {
 
@@ -24,6 +27,17 @@ void Workspace::AddTo(std::array<std::uint64_t, 256>& counts) const
     }
     for (int value = 0; value < 256; ++value)
         counts[value] += symbols[value];
+}
+
+void SubstituteBytes(const std::uint8_t* in, std::size_t count, std::uint8_t* out,
+                     const std::array<std::uint8_t, 256>& symbols, Workspace& workspace)
+{
+    std::array<std::uint64_t, 256> seen {};
+    ByteCounter::CountBlock(std::span(in, count), seen);
+    for (int byte = 0; byte < 256; ++byte)
+        workspace.symbols[symbols[byte]] += seen[byte];
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = symbols[in[i]];
 }
 
 namespace {

@@ -83,6 +83,11 @@ struct Kernel
     const char* name;
     RoundsFunction rounds;
 };
+// The loop for a code whose every code is a byte long: each of the `count` bytes at `in` is
+// one code, written as its symbol at `out`.
+void SubstituteBytes(const std::uint8_t* in, std::size_t count, std::uint8_t* out,
+                     const std::array<std::uint8_t, 256>& symbols, Workspace& workspace);
+
 // Chosen once per process: the best build this processor runs.
 const Kernel& KernelForThisProcessor();
 // The build every processor runs, so that tests can check it on a processor with BMI2.

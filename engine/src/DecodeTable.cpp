@@ -12,6 +12,10 @@ DecodeTable::DecodeTable(const TreeNode* root)
     FillFirstCodes(root, 0, 0);
     FillRuns();
     MeasureCodes(root, 0);
+    if (EveryCodeIsAByte()) {
+        for (int byte = 0; byte < 256; ++byte)
+            m_byteMap[byte] = FirstCode::Symbol(m_firstCodes[byte << (kRunBits - 8)]);
+    }
 }
 
 void DecodeTable::FillFirstCodes(const TreeNode* node, int depth, std::uint32_t prefix)

@@ -130,6 +130,10 @@ public:
     [[nodiscard]] int ShortestCode() const { return m_shortest; }
     [[nodiscard]] int LongestCode() const { return m_longest; }
     [[nodiscard]] int LengthGcd() const { return m_gcd; }
+    // Whether every code is 8 bits long, as in the file of an already compressed source: each
+    // byte of the stream is then one code, and ByteMap gives its symbol.
+    [[nodiscard]] bool EveryCodeIsAByte() const { return m_shortest == 8 && m_longest == 8; }
+    [[nodiscard]] const std::array<std::uint8_t, 256>& ByteMap() const { return m_byteMap; }
 
 private:
     void FillFirstCodes(const TreeNode* node, int depth, std::uint32_t prefix);
@@ -147,6 +151,7 @@ private:
     int m_shortest = 0;
     int m_longest = 0;
     int m_gcd = 0;
+    std::array<std::uint8_t, 256> m_byteMap {};
 };
 
 } // namespace hufpack

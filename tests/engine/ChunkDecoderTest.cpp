@@ -259,26 +259,30 @@ TEST(ChunkDecoder, DamageInAnyChunkGivesTheWalksVerdict)
 // which is dropped, and the bytes after the end are never read as codes.
 TEST(ChunkDecoder, TheStreamEndsWhereTheHeaderSays)
 {
-    // The rarest value, with the longest code, comes last.
-    Bytes source = test::FibonacciBytes(17);
-    std::reverse(source.begin(), source.end());
-    const Bytes file = Compress(source);
-    const auto tableSize = static_cast<std::int16_t>(file[5] | (file[6] << 8));
-    const auto totalBits = static_cast<std::int32_t>(LittleEndianAt(std::span(file).subspan(1, 4)));
-    for (const std::int32_t cut : { 0, 1, 3, 9, 17, 300 }) {
-        SCOPED_TRACE("total bits lowered by " + std::to_string(cut));
-        Bytes shorter = file;
-        const std::int32_t bits = totalBits - cut;
-        for (int k = 0; k < 4; ++k)
-            shorter[1 + k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(bits) >> (8 * k));
-        shorter[0] = ChecksumFor(tableSize, bits);
-        // Bytes past the stream are not part of it.
-        shorter.insert(shorter.end(), { 0xFF, 0x00, 0xAA });
-        const Decoded walked = Walk(shorter);
-        for (const std::int64_t chunkBits : { 1, 11, 5000 }) {
-            const Decoded guessed = Guess(shorter, 2, chunkBits);
-            EXPECT_EQ(guessed.result, walked.result);
-            EXPECT_TRUE(guessed.bytes == walked.bytes) << "chunks of " << chunkBits << " bits";
+    // The rarest value, with the longest code, comes last; and codes of one byte each.
+    Bytes fibonacci = test::FibonacciBytes(17);
+    std::reverse(fibonacci.begin(), fibonacci.end());
+    for (const Bytes& source : { fibonacci, EightBitCodes(8) }) {
+        const Bytes file = Compress(source);
+        const auto tableSize = static_cast<std::int16_t>(file[5] | (file[6] << 8));
+        const auto totalBits
+            = static_cast<std::int32_t>(LittleEndianAt(std::span(file).subspan(1, 4)));
+        for (const std::int32_t cut : { 0, 1, 3, 9, 17, 300 }) {
+            SCOPED_TRACE("total bits lowered by " + std::to_string(cut));
+            Bytes shorter = file;
+            const std::int32_t bits = totalBits - cut;
+            for (int k = 0; k < 4; ++k)
+                shorter[1 + k]
+                    = static_cast<std::uint8_t>(static_cast<std::uint32_t>(bits) >> (8 * k));
+            shorter[0] = ChecksumFor(tableSize, bits);
+            // Bytes past the stream are not part of it.
+            shorter.insert(shorter.end(), { 0xFF, 0x00, 0xAA });
+            const Decoded walked = Walk(shorter);
+            for (const std::int64_t chunkBits : { 1, 11, 5000 }) {
+                const Decoded guessed = Guess(shorter, 2, chunkBits);
+                EXPECT_EQ(guessed.result, walked.result);
+                EXPECT_TRUE(guessed.bytes == walked.bytes) << "chunks of " << chunkBits << " bits";
+            }
         }
     }
 }
