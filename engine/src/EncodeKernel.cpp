@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 
 namespace hufpack::encode {
 
@@ -84,6 +85,20 @@ template<int kGroup>
 }
 #endif
 
+// Every code 8 bits: each byte's code is the top byte of its packed word.
+std::uint8_t* SubstituteBytes(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
+                              const PackedCodes& codes, PendingBits& pending)
+{
+    assert(pending.count == 0);
+    (void)pending;
+    std::array<std::uint8_t, 256> bytes;
+    for (int value = 0; value < 256; ++value)
+        bytes[value] = static_cast<std::uint8_t>(codes.bits[value] >> 56);
+    for (; in < end; ++in)
+        *out++ = bytes[*in];
+    return out;
+}
+
 bool ProcessorHasBmi2()
 {
 #if defined(__x86_64__)
@@ -124,6 +139,7 @@ void PackedCodes::Add(std::uint8_t value, const CodeWord& code)
         word = (word << 1) | static_cast<std::uint64_t>(code[i] != 0);
     bits[value] = word << (64 - code.Length());
     lengths[value] = static_cast<std::uint8_t>(code.Length());
+    shortest = shortest == 0 ? code.Length() : std::min(shortest, code.Length());
     longest = std::max(longest, code.Length());
 }
 
@@ -132,9 +148,12 @@ void AllowExtensions(bool allow)
     s_extensions.store(allow);
 }
 
-// The largest group of 1, 2, 4 or 8 codes that takes, on average, no more than kGroupBits.
-CodeBlockFunction CodeBlockFor(double bitsPerByte)
+// The largest group of 1, 2, 4 or 8 codes that takes, on average, no more than kGroupBits; or
+// for codes of a byte each, which leave nothing pending between bytes, the substitution.
+CodeBlockFunction CodeBlockFor(const PackedCodes& codes, double bitsPerByte)
 {
+    if (codes.EveryCodeIsAByte())
+        return &SubstituteBytes;
     const int group = 8 * bitsPerByte <= kGroupBits ? 8
         : 4 * bitsPerByte <= kGroupBits             ? 4
         : 2 * bitsPerByte <= kGroupBits             ? 2

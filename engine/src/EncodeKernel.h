@@ -77,8 +77,13 @@ struct PackedCodes
     // `code` has 1 to kMaxBits bits.
     void Add(std::uint8_t value, const CodeWord& code);
 
+    // Whether every code added is 8 bits long, as for an already compressed source: the coding
+    // is then a substitution of bytes.
+    [[nodiscard]] bool EveryCodeIsAByte() const { return shortest == 8 && longest == 8; }
+
     std::array<std::uint64_t, 256> bits {};
     std::array<std::uint8_t, 256> lengths {};
+    int shortest = 0;
     int longest = 0;
 };
 
@@ -96,9 +101,9 @@ using CodeBlockFunction
     = std::uint8_t* (*)(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
                         const PackedCodes& codes, PendingBits& pending);
 
-// The coding loop for codes of `bitsPerByte` bits on average, in the build for this processor,
-// which is chosen once per process.
-CodeBlockFunction CodeBlockFor(double bitsPerByte);
+// The coding loop for `codes`, of `bitsPerByte` bits on average, in the build for this
+// processor, which is chosen once per process.
+CodeBlockFunction CodeBlockFor(const PackedCodes& codes, double bitsPerByte);
 // Whether CodeBlockFor may give the build that uses instructions beyond plain x86-64 where the
 // processor has them (it then runs the same loop, faster). Tests turn them off to check the
 // plain build.

@@ -190,7 +190,7 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const encode::PackedC
     part.sharedBytes = {};
     const double bitsPerByte = static_cast<double>(std::max<std::int64_t>(part.bits, 1))
         / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1));
-    const encode::CodeBlockFunction codeBlock = encode::CodeBlockFor(bitsPerByte);
+    const encode::CodeBlockFunction codeBlock = encode::CodeBlockFor(codes, bitsPerByte);
     // A block of input codes to at most longest/8 bytes per byte, plus the 8 a flush stores.
     const std::size_t outCapacity = kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
     const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
