@@ -181,7 +181,7 @@ JobResult ChunkDecoder::Run(std::array<std::uint64_t, 256>& written)
     int workers = m_options.threads;
     if (workers < 0)
         workers = static_cast<int>(std::thread::hardware_concurrency());
-    workers = std::clamp(workers, 0, kMaxThreads);
+    workers = std::clamp(workers, 0, kMaxWorkers);
     m_streamsPerWorker = kStreamsPerWorker;
     int slots = 2 * workers * m_streamsPerWorker;
     if (workers > 0) {

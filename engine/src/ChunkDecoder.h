@@ -45,7 +45,7 @@ class ChunkDecoder
 public:
     struct Options
     {
-        // Worker threads beside the calling thread: -1 one per processor (at most kMaxThreads);
+        // Worker threads beside the calling thread: -1 one per processor (at most kMaxWorkers);
         // 0 decodes on the calling thread alone, with no guessing.
         int threads = -1;
         // Bits per chunk, rounded up to where codes may start; 0 chooses from the code.
@@ -56,7 +56,8 @@ public:
         const decode::Kernel* kernel = nullptr; // null: the best for this processor
     };
 
-    static constexpr int kMaxThreads = 8;
+    // With the calling thread, at most eight threads, as for compression.
+    static constexpr int kMaxWorkers = 7;
 
     // `totalBits` bits from byte `streamOffset` of `sourceFd` on, every byte of which the file
     // holds; the decoded bytes go to `out`.
