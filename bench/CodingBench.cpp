@@ -1,6 +1,7 @@
-// In-memory figures for the engine's three stages on one thread, so that the coding can be told
-// apart from the file I/O: counting a source (with the hash the coding pass checks), coding it
-// once its code is known, and decoding it. Sources and results live in memfd files, which the
+// In-memory figures for the engine's stages, so that the coding can be told apart from the file
+// I/O: counting a source (with the hash the coding pass checks) and coding it once its code is
+// known, each on one thread; decoding it with one worker thread (which decodes three chunks
+// side by side) and with one per processor. Sources and results live in memfd files, which the
 // engine reads and writes like any other file but which never reach a disk.
 //
 //   hufpack-bench [Google Benchmark flags] [FILE ...]
@@ -84,8 +85,10 @@ public:
         state.SetBytesProcessed(state.iterations() * m_size);
     }
 
-    void Decode(benchmark::State& state) const
+    void Decode(benchmark::State& state, int threads) const
     {
+        ChunkDecoder::Options options;
+        options.threads = threads;
         for (auto _ : state) {
             FileStream in;
             FileStream out;
@@ -93,6 +96,7 @@ public:
             ::lseek(m_output, 0, SEEK_SET);
             out.AttachForWriting(::dup(m_output));
             TreeCoder coder(in, out);
+            coder.SetDecodeOptions(options);
             if (coder.Decode() != JobResult::Done || !out.Flush())
                 state.SkipWithError("decoding failed");
         }
@@ -138,8 +142,12 @@ int main(int argc, char** argv)
                                      [s](benchmark::State& state) { s->Code(state); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
+        benchmark::RegisterBenchmark(("decode-1-worker/" + s->Name()).c_str(),
+                                     [s](benchmark::State& state) { s->Decode(state, 1); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         benchmark::RegisterBenchmark(("decode/" + s->Name()).c_str(),
-                                     [s](benchmark::State& state) { s->Decode(state); })
+                                     [s](benchmark::State& state) { s->Decode(state, -1); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }

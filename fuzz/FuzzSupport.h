@@ -6,6 +6,7 @@
 #include "NodeHeap.h"
 #include "TreeCoder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -61,8 +62,26 @@ struct Coded
 
 enum class Path { Fast, Reference };
 
+// How the fast decoder cuts the stream, chosen by the bits of one input byte: one to three
+// worker threads and chunks from a single bit (many chunks, each falling in step) up to the
+// default size. A file's chunks stay at most 256, so that an input costs the fuzzer
+// milliseconds, not seconds.
+inline ChunkDecoder::Options DecodeOptionsFrom(std::uint8_t choice, const Bytes& file)
+{
+    constexpr std::int64_t kChunkBits[] = { 0, 1, 3, 8, 13, 64, 1000, 4096 };
+    constexpr std::int64_t kMaxChunks = 256;
+    ChunkDecoder::Options options;
+    options.threads = 1 + (choice >> 1) % 3;
+    options.chunkBits = kChunkBits[(choice >> 3) % 8];
+    if (options.chunkBits > 0)
+        options.chunkBits = std::max<std::int64_t>(
+            options.chunkBits, static_cast<std::int64_t>(file.size()) * 8 / kMaxChunks);
+    return options;
+}
+
 // One encode or decode of `input`, from a memory file into a memory file.
-inline Coded Run(const std::uint8_t* data, std::size_t size, bool encode, Path path, int parts = 0)
+inline Coded Run(const std::uint8_t* data, std::size_t size, bool encode, Path path, int parts = 0,
+                 const ChunkDecoder::Options* decodeOptions = nullptr)
 {
     FileStream in;
     FileStream out;
@@ -75,6 +94,8 @@ inline Coded Run(const std::uint8_t* data, std::size_t size, bool encode, Path p
         coder.UseReferencePaths(path == Path::Reference);
         if (parts > 0)
             coder.SetParts(parts, 1);
+        if (decodeOptions)
+            coder.SetDecodeOptions(*decodeOptions);
         result = encode ? coder.Encode() : coder.Decode();
     }
     Check(out.Close(), "closing a memory file");

@@ -1,7 +1,8 @@
 // Decodes arbitrary bytes. The result is 0 or -2, nothing crashes, hangs or leaks, and the output
 // is no longer than the header's total bits allow (every code is at least one bit). The first
 // input byte is a switch: when its low bit is set, the file's checksum is made valid, so that
-// the fuzzer gets past it to the table and the bit stream.
+// the fuzzer gets past it to the table and the bit stream; the other bits choose the threads
+// and chunks of the fast decoder.
 
 #include "Format.h"
 #include "FuzzSupport.h"
@@ -21,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (fixChecksum)
             file[0] = ChecksumFor(tableSize, totalBits);
     }
-    const fuzz::Coded decoded = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast);
+    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
+    const fuzz::Coded decoded
+        = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast, 0, &options);
     fuzz::Check(decoded.result == JobResult::Done || decoded.result == JobResult::NotOurFormat,
                 "decoding gives 0 or -2");
     fuzz::Check(decoded.bytes.size() <= static_cast<std::size_t>(std::max(totalBits, 0)),

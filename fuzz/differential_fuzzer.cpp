@@ -1,6 +1,6 @@
-// Decodes the same bytes with the table decoder and with the plain bit-by-bit walk: the results
+// Decodes the same bytes with the fast decoder and with the plain bit-by-bit walk: the results
 // and every output byte must be the same. The first byte is the same checksum switch as in the
-// decode target.
+// decode target; its other bits choose how many threads decode the stream and in which chunks.
 
 #include "Format.h"
 #include "FuzzSupport.h"
@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             = static_cast<std::int16_t>(LittleEndianAt(std::span(file).subspan(5, 2)));
         file[0] = ChecksumFor(tableSize, totalBits);
     }
-    const fuzz::Coded fast = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast);
+    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
+    const fuzz::Coded fast
+        = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast, 0, &options);
     const fuzz::Coded walked = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Reference);
     fuzz::Check(fast.result == walked.result, "both decoders give the same result");
     fuzz::Check(fast.bytes == walked.bytes, "both decoders write the same bytes");

@@ -66,6 +66,15 @@ for name, source in sources.items():
     for target in ("decode", "differential"):
         put(target, name + ".huf", b"\x00" + packed)
 
+# The same files again with the switch byte's other bits set: the fast decoder then cuts them
+# into chunks of each size it offers, from one bit up, on one to three threads.
+for name, source in sources.items():
+    packed = compress(source)
+    for choice in range(1, 8):
+        switch = (choice << 3) | ((choice % 3) << 1)
+        for target in ("decode", "differential"):
+            put(target, f"{name}-chunks-{choice}.huf", bytes([switch]) + packed)
+
 packed = compress(b"abracadabra")
 for target in ("decode", "differential"):
     for length in range(len(packed)):
@@ -81,6 +90,9 @@ for target in ("decode", "differential"):
     put(target, "wrapping-counts", b"\x01" + header(True, 64, wrapping) + b"\xff" * 8)
     doubling = b"".join(entry(v, 1 << v if v < 31 else 0x7FFFFFFF) for v in range(40))
     put(target, "deep-tree", b"\x01" + header(True, 2000, doubling) + b"\xff" * 250)
+    for choice in range(1, 8):
+        switch = 1 | (choice << 3) | ((choice % 3) << 1)
+        put(target, f"deep-tree-chunks-{choice}", bytes([switch]) + header(True, 2000, doubling) + b"\xff" * 250)
 
 tree = {
     "fibonacci": [1, 1] + [0] * 254,

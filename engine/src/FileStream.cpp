@@ -217,4 +217,55 @@ bool FileStream::Close()
     return !m_failed;
 }
 
+std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd, destination + done, count - done, offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
+{
+    while (count > 0) {
+        const ssize_t put = ::pwrite(fd, source, count, offset);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO; // no progress and no reason: an I/O error as far as anyone can tell
+            return false;
+        }
+        source += put;
+        count -= static_cast<std::size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
+bool WriteFully(int fd, const std::uint8_t* source, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t put = ::write(fd, source, count);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        source += put;
+        count -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 } // namespace hufpack

@@ -1,26 +1,23 @@
 #include "PartEncoder.h"
 
 #include "ByteCounter.h"
+#include "EncodeKernel.h"
+#include "FileStream.h"
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cassert>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace hufpack {
 
 namespace {
-
-constexpr const char* kSourceChanged = "changed while it was being read";
 
 // Both passes read a part in blocks of this size from its start, so they hash the same blocks.
 constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
@@ -31,248 +28,9 @@ constexpr int kMaxThreads = 8;
 // Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
 // machine holds the job back by one small part at most.
 constexpr int kPartsPerThread = 4;
-// After a flush at most 7 bits wait, so one code of up to this many bits always fits in the
-// 64-bit accumulator.
-constexpr int kMaxPackedBits = 56;
-// Codes per flush: as many as take, on average, this many bits, so that a group rarely overflows.
-constexpr int kGroupBits = 36;
-
-// Reads until `count` bytes are in or the file ends; -1 on a read error.
-std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset)
-{
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd, destination + done, count - done, offset + done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
-// Writes all of `source` at the descriptor's position; false (with errno) on a failure.
-bool WriteAll(int fd, const std::uint8_t* source, std::size_t count)
-{
-    while (count > 0) {
-        const ssize_t put = ::write(fd, source, count);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        source += put;
-        count -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
-{
-    while (count > 0) {
-        const ssize_t put = ::pwrite(fd, source, count, offset);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        source += put;
-        count -= static_cast<std::size_t>(put);
-        offset += put;
-    }
-    return true;
-}
-
-// A 64-bit hash of a part, cheap enough to run beside the counting and the coding: four lanes,
-// each rotated and added a multiple of the next 8-byte word, so that where a word is matters.
-// It only has to tell whether the source changed between two reads, not resist anyone. Bytes
-// come in 32-byte stripes; only the part's last bytes may be fewer.
-class PartHash
-{
-public:
-    void AddStripe(std::uint64_t word0, std::uint64_t word1, std::uint64_t word2,
-                   std::uint64_t word3)
-    {
-        m_lanes[0] = std::rotl(m_lanes[0], 29) + word0 * kPrime2;
-        m_lanes[1] = std::rotl(m_lanes[1], 29) + word1 * kPrime2;
-        m_lanes[2] = std::rotl(m_lanes[2], 29) + word2 * kPrime2;
-        m_lanes[3] = std::rotl(m_lanes[3], 29) + word3 * kPrime2;
-        m_size += 32;
-    }
-    void Add(const std::uint8_t* data, std::size_t size)
-    {
-        for (; size >= 32; data += 32, size -= 32)
-            AddStripe(WordAt(data), WordAt(data + 8), WordAt(data + 16), WordAt(data + 24));
-        for (; size > 0; ++data, --size) {
-            m_tail = std::rotl(m_tail ^ (*data * kPrime1), 11) * kPrime2;
-            ++m_size;
-        }
-    }
-    [[nodiscard]] std::uint64_t Value() const
-    {
-        const std::uint64_t value = std::rotl(m_lanes[0], 1) + std::rotl(m_lanes[1], 7)
-            + std::rotl(m_lanes[2], 12) + std::rotl(m_lanes[3], 18) + m_tail * kPrime1 + m_size;
-        return value ^ (value >> 29);
-    }
-
-    static std::uint64_t WordAt(const std::uint8_t* data)
-    {
-        std::uint64_t word;
-        std::memcpy(&word, data, 8);
-        return word;
-    }
-
-private:
-    static constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
-    static constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
-
-    std::array<std::uint64_t, 4> m_lanes { 1, 2, 3, 4 };
-    std::uint64_t m_tail = 0;
-    std::uint64_t m_size = 0;
-};
-
-// Counts the byte values of a block as ByteCounter does and hashes it on the way.
-void CountAndHash(const std::uint8_t* data, std::size_t size, ByteCounter::Tables& tables,
-                  PartHash& hash)
-{
-    const std::uint8_t* p = data;
-    const std::uint8_t* const end = data + size;
-    for (; end - p >= 32; p += 32) {
-        const std::uint64_t word0 = PartHash::WordAt(p);
-        const std::uint64_t word1 = PartHash::WordAt(p + 8);
-        const std::uint64_t word2 = PartHash::WordAt(p + 16);
-        const std::uint64_t word3 = PartHash::WordAt(p + 24);
-        hash.AddStripe(word0, word1, word2, word3);
-        ByteCounter::CountWord(tables, word0);
-        ByteCounter::CountWord(tables, word1);
-        ByteCounter::CountWord(tables, word2);
-        ByteCounter::CountWord(tables, word3);
-    }
-    hash.Add(p, static_cast<std::size_t>(end - p));
-    for (; p < end; ++p)
-        ++tables[0][*p];
-}
-
-void StoreBigEndian64(std::uint8_t* destination, std::uint64_t value)
-{
-    if constexpr (std::endian::native == std::endian::little)
-        value = __builtin_bswap64(value);
-    std::memcpy(destination, &value, 8);
-}
-
-// The coder's state between blocks: the waiting bits, left-aligned in `bits` (the oldest is bit
-// 63, everything below the `count` waiting bits is 0), and count < 8.
-struct PendingBits
-{
-    std::uint64_t bits = 0;
-    unsigned count = 0;
-};
-
-// Codes [in, end) into `out`, which must have room for every byte they produce plus 8. `codes`
-// holds each code's bits left-aligned, `lengths` their lengths. Codes go into the accumulator
-// `kGroup` at a time between flushes, a flush storing eight bytes and keeping the whole ones.
-// A group whose codes would overflow the accumulator, which the group size makes rare, goes
-// again one code at a time.
-template<int kGroup>
-[[gnu::always_inline]] inline std::uint8_t*
-CodeBlock(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-          const std::uint64_t* codes, const std::uint8_t* lengths, PendingBits& pending)
-{
-    std::uint64_t bits = pending.bits;
-    unsigned count = pending.count;
-    const auto flush = [&] {
-        StoreBigEndian64(out, bits);
-        out += count >> 3;
-        bits <<= count & ~7u;
-        count &= 7;
-    };
-    const auto putOne = [&](std::uint8_t byte) {
-        bits |= codes[byte] >> count;
-        count += lengths[byte];
-        flush();
-    };
-    for (; end - in >= kGroup; in += kGroup) {
-        std::uint64_t groupBits = bits;
-        unsigned groupCount = count;
-#pragma GCC unroll 8
-        for (int i = 0; i < kGroup; ++i) {
-            groupBits |= codes[in[i]] >> (groupCount & 63);
-            groupCount += lengths[in[i]];
-        }
-        if (groupCount < 64) [[likely]] {
-            bits = groupBits;
-            count = groupCount;
-            flush();
-        } else {
-            for (int i = 0; i < kGroup; ++i)
-                putOne(in[i]);
-        }
-    }
-    for (; in < end; ++in)
-        putOne(*in);
-    pending = { bits, count };
-    return out;
-}
-
-// The same loop built twice: for any x86-64, and with BMI2's shifts, which take their count in
-// any register and leave the flags alone; most of the loop is variable shifts.
-template<int kGroup>
-std::uint8_t* CodeBlockPlain(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-                             const std::uint64_t* codes, const std::uint8_t* lengths,
-                             PendingBits& pending)
-{
-    return CodeBlock<kGroup>(in, end, out, codes, lengths, pending);
-}
-
-#if defined(__x86_64__)
-template<int kGroup>
-[[gnu::target("bmi2")]] std::uint8_t*
-CodeBlockBmi2(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-              const std::uint64_t* codes, const std::uint8_t* lengths, PendingBits& pending)
-{
-    return CodeBlock<kGroup>(in, end, out, codes, lengths, pending);
-}
-#endif
-
-using CodeBlockFunction
-    = std::uint8_t* (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*,
-                        const std::uint64_t*, const std::uint8_t*, PendingBits&);
-
-// The largest group of 1, 2, 4 or 8 codes that takes, on average, no more than kGroupBits, built
-// for this processor.
-CodeBlockFunction CodeBlockFor(double bitsPerByte)
-{
-    const int group = 8 * bitsPerByte <= kGroupBits ? 8
-        : 4 * bitsPerByte <= kGroupBits             ? 4
-        : 2 * bitsPerByte <= kGroupBits             ? 2
-                                                    : 1;
-#if defined(__x86_64__)
-    if (PartEncoder::ExtensionsAllowed() && __builtin_cpu_supports("bmi2")) {
-        constexpr std::array<CodeBlockFunction, 4> kBmi2 { &CodeBlockBmi2<1>, &CodeBlockBmi2<2>,
-                                                           &CodeBlockBmi2<4>, &CodeBlockBmi2<8> };
-        return kBmi2[std::countr_zero(static_cast<unsigned>(group))];
-    }
-#endif
-    constexpr std::array<CodeBlockFunction, 4> kPlain { &CodeBlockPlain<1>, &CodeBlockPlain<2>,
-                                                        &CodeBlockPlain<4>, &CodeBlockPlain<8> };
-    return kPlain[std::countr_zero(static_cast<unsigned>(group))];
-}
+constexpr const char* kSourceChanged = "changed while it was being read";
 
 } // namespace
-
-struct PartEncoder::PackedCodes
-{
-    std::array<std::uint64_t, 256> bits {};
-    std::array<std::uint8_t, 256> lengths {};
-    int longest = 0;
-};
 
 PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
                          std::int64_t minPartBytes)
@@ -331,10 +89,10 @@ void PartEncoder::FailPart(Part& part, JobFile file, int error, const char* reas
     part.failed = true;
 }
 
-bool PartEncoder::FailJob(JobFile file, int error, const char* reason)
+JobResult PartEncoder::FailJob(JobFile file, int error, const char* reason)
 {
     m_failure = { JobResult::CannotOpen, file, error, reason };
-    return false;
+    return JobResult::CannotOpen;
 }
 
 bool PartEncoder::Scan()
@@ -346,7 +104,7 @@ bool PartEncoder::Scan()
             return false;
         }
     }
-    return SourceEndsAtSize() || FailJob(JobFile::Source, 0, kSourceChanged);
+    return SourceEndsAtSize() || FailJob(JobFile::Source, 0, kSourceChanged) == JobResult::Done;
 }
 
 // Reads the part block by block into `buffer` and hands each block to `use`, which returns
@@ -378,9 +136,9 @@ void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
     // 32-bit counters cannot overflow: a source longer than INT32_MAX bytes is refused before
     // it is read.
     ByteCounter::Tables tables {};
-    PartHash hash;
+    encode::PartHash hash;
     ReadPart(part, buffer, [&](std::size_t size) {
-        CountAndHash(buffer, size, tables, hash);
+        encode::CountAndHash(buffer, size, tables, hash);
         return true;
     });
     part.counts = {};
@@ -404,7 +162,9 @@ std::array<std::uint64_t, 256> PartEncoder::Counts() const
     return counts;
 }
 
-JobResult PartEncoder::Pack(const std::array<const CodeWord*, 256>& codes, PackedCodes& packed)
+// Every code the source uses, packed for the coding loop.
+JobResult PartEncoder::Pack(const std::array<const CodeWord*, 256>& codes,
+                            encode::PackedCodes& packed)
 {
     for (int value = 0; value < 256; ++value) {
         const CodeWord* const code = codes[value];
@@ -412,22 +172,15 @@ JobResult PartEncoder::Pack(const std::array<const CodeWord*, 256>& codes, Packe
                                       [value](const Part& part) { return part.counts[value] > 0; });
         if (!used)
             continue;
-        if (!code || code->Length() < 1) {
-            FailJob(JobFile::Source, 0, kSourceChanged);
-            return JobResult::CannotOpen;
-        }
+        if (!code || code->Length() < 1)
+            return FailJob(JobFile::Source, 0, kSourceChanged);
         // No source this format can hold has a code longer than 44 bits (it needs counts adding
         // up to Fibonacci(length + 2)); anything longer would not pack.
-        if (code->Length() > kMaxPackedBits) {
+        if (code->Length() > encode::PackedCodes::kMaxBits) {
             m_failure = { JobResult::TooLarge, JobFile::Source, 0, nullptr };
             return JobResult::TooLarge;
         }
-        std::uint64_t bits = 0;
-        for (int i = 1; i <= code->Length(); ++i)
-            bits = (bits << 1) | static_cast<std::uint64_t>((*code)[i] != 0);
-        packed.bits[value] = bits << (64 - code->Length());
-        packed.lengths[value] = static_cast<std::uint8_t>(code->Length());
-        packed.longest = std::max(packed.longest, code->Length());
+        packed.Add(static_cast<std::uint8_t>(value), *code);
     }
     return JobResult::Done;
 }
@@ -435,7 +188,7 @@ JobResult PartEncoder::Pack(const std::array<const CodeWord*, 256>& codes, Packe
 JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
                               std::int64_t streamOffset)
 {
-    PackedCodes packed;
+    encode::PackedCodes packed;
     if (const JobResult result = Pack(codes, packed); result != JobResult::Done)
         return result;
 
@@ -465,15 +218,11 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
                 shared[byte.offset] |= byte.bits;
         }
     }
-    if (changed || !SourceEndsAtSize()) {
-        FailJob(JobFile::Source, 0, kSourceChanged);
-        return JobResult::CannotOpen;
-    }
+    if (changed || !SourceEndsAtSize())
+        return FailJob(JobFile::Source, 0, kSourceChanged);
     for (const auto& [offset, bits] : shared) {
-        if (!WriteAt(destinationFd, &bits, 1, offset)) {
-            FailJob(JobFile::Destination, errno);
-            return JobResult::CannotOpen;
-        }
+        if (!WriteAt(destinationFd, &bits, 1, offset))
+            return FailJob(JobFile::Destination, errno);
     }
     return JobResult::Done;
 }
@@ -484,7 +233,7 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
 JobResult PartEncoder::EncodeInOrder(const std::array<const CodeWord*, 256>& codes,
                                      int destinationFd)
 {
-    PackedCodes packed;
+    encode::PackedCodes packed;
     if (const JobResult result = Pack(codes, packed); result != JobResult::Done)
         return result;
     if (m_blocks.empty())
@@ -492,20 +241,20 @@ JobResult PartEncoder::EncodeInOrder(const std::array<const CodeWord*, 256>& cod
     std::uint8_t* const in = m_blocks[0].get();
     const std::size_t outCapacity = kBlockBytes * std::max(packed.longest, 8) / 8 + 16;
     const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
-    PendingBits pending;
+    encode::PendingBits pending;
     for (Part& part : m_parts) {
         std::int64_t bits = 0;
         for (int value = 0; value < 256; ++value)
             bits += static_cast<std::int64_t>(part.counts[value]) * packed.lengths[value];
-        const CodeBlockFunction codeBlock
-            = CodeBlockFor(static_cast<double>(std::max<std::int64_t>(bits, 1))
-                           / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1)));
-        PartHash hash;
+        const encode::CodeBlockFunction codeBlock = encode::CodeBlockFor(
+            packed,
+            static_cast<double>(std::max<std::int64_t>(bits, 1))
+                / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1)));
+        encode::PartHash hash;
         const bool read = ReadPart(part, in, [&](std::size_t size) {
             hash.Add(in, size);
-            const std::uint8_t* const stop = codeBlock(in, in + size, out.get(), packed.bits.data(),
-                                                       packed.lengths.data(), pending);
-            if (!WriteAll(destinationFd, out.get(), static_cast<std::size_t>(stop - out.get()))) {
+            const std::uint8_t* const stop = codeBlock(in, in + size, out.get(), packed, pending);
+            if (!WriteFully(destinationFd, out.get(), static_cast<std::size_t>(stop - out.get()))) {
                 FailPart(part, JobFile::Destination, errno);
                 return false;
             }
@@ -515,46 +264,39 @@ JobResult PartEncoder::EncodeInOrder(const std::array<const CodeWord*, 256>& cod
             m_failure = part.failure;
             return JobResult::CannotOpen;
         }
-        if (hash.Value() != part.hash) {
-            FailJob(JobFile::Source, 0, kSourceChanged);
-            return JobResult::CannotOpen;
-        }
+        if (hash.Value() != part.hash)
+            return FailJob(JobFile::Source, 0, kSourceChanged);
     }
-    if (!SourceEndsAtSize()) {
-        FailJob(JobFile::Source, 0, kSourceChanged);
-        return JobResult::CannotOpen;
-    }
+    if (!SourceEndsAtSize())
+        return FailJob(JobFile::Source, 0, kSourceChanged);
     // The stream's last partial byte, padded with 0 bits.
     const auto last = static_cast<std::uint8_t>(pending.bits >> 56);
-    if (pending.count > 0 && !WriteAll(destinationFd, &last, 1)) {
-        FailJob(JobFile::Destination, errno);
-        return JobResult::CannotOpen;
-    }
+    if (pending.count > 0 && !WriteFully(destinationFd, &last, 1))
+        return FailJob(JobFile::Destination, errno);
     return JobResult::Done;
 }
 
-void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes,
+void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const encode::PackedCodes& codes,
                              int destinationFd, std::int64_t streamOffset) const
 {
     part.sharedBytes = {};
     const double bitsPerByte = static_cast<double>(std::max<std::int64_t>(part.bits, 1))
         / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1));
-    const CodeBlockFunction codeBlock = CodeBlockFor(bitsPerByte);
+    const encode::CodeBlockFunction codeBlock = encode::CodeBlockFor(codes, bitsPerByte);
     // A block of input codes to at most longest/8 bytes per byte, plus the 8 a flush stores.
     const std::size_t outCapacity = kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
     const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
 
-    PartHash hash;
+    encode::PartHash hash;
     // The part's first byte is shared with the part before when it starts inside a byte; its
     // bits are then held back for the caller to merge.
-    PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
+    encode::PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
     bool holdFirstByte = pending.count != 0;
     std::int64_t nextByte = streamOffset + part.firstBit / 8;
     const bool read = ReadPart(part, in, [&](std::size_t size) {
         hash.Add(in, size);
         const std::uint8_t* start = out.get();
-        const std::uint8_t* const stop
-            = codeBlock(in, in + size, out.get(), codes.bits.data(), codes.lengths.data(), pending);
+        const std::uint8_t* const stop = codeBlock(in, in + size, out.get(), codes, pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;

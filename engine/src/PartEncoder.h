@@ -5,12 +5,15 @@
 #include "hufpack/JobResult.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace hufpack {
+
+namespace encode {
+struct PackedCodes;
+}
 
 // The fast way through both passes of a compression. The source is cut into a few large parts
 // that threads count and then code side by side: once the code is known, the bit where each
@@ -21,6 +24,9 @@ namespace hufpack {
 // Both passes read the source in the same fixed blocks and hash them; a part whose hash or
 // length differs on the second pass means that the source changed in between, and the job
 // fails rather than write a file that would not decode.
+//
+// This class schedules the parts on threads, reads and writes them; the loops that count and
+// code the bytes are in EncodeKernel.
 class PartEncoder
 {
 public:
@@ -34,11 +40,6 @@ public:
     ~PartEncoder();
     PartEncoder(const PartEncoder&) = delete;
     PartEncoder& operator=(const PartEncoder&) = delete;
-
-    // Whether the coding loop may use instructions beyond plain x86-64 where the processor has
-    // them (it then runs the same loop, faster). Tests turn them off to check the plain build.
-    static void AllowExtensions(bool allow) { s_extensions.store(allow); }
-    static bool ExtensionsAllowed() { return s_extensions.load(); }
 
     // Adds the bytes each pass reads to `progress`.
     void ReportTo(Progress& progress) { m_progress = &progress; }
@@ -84,18 +85,15 @@ private:
         std::array<SharedByte, 2> sharedBytes;
     };
 
-    struct PackedCodes;
-    JobResult Pack(const std::array<const CodeWord*, 256>& codes, PackedCodes& packed);
+    JobResult Pack(const std::array<const CodeWord*, 256>& codes, encode::PackedCodes& packed);
     template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
     static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
-    bool FailJob(JobFile file, int error, const char* reason = nullptr);
+    JobResult FailJob(JobFile file, int error, const char* reason = nullptr);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
-    void EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes, int destinationFd,
-                    std::int64_t streamOffset) const;
+    void EncodePart(Part& part, std::uint8_t* in, const encode::PackedCodes& codes,
+                    int destinationFd, std::int64_t streamOffset) const;
     template<typename Work> void RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
-
-    static inline std::atomic<bool> s_extensions { true };
 
     int m_sourceFd;
     std::int64_t m_size;

@@ -1,10 +1,11 @@
 #include "TreeCoder.h"
 
 #include "ByteCounter.h"
+#include "ChunkDecoder.h"
+#include "DecodeTable.h"
 #include "Format.h"
 #include "NodeHeap.h"
 #include "PartEncoder.h"
-#include "TableDecoder.h"
 
 #include <algorithm>
 #include <cassert>
@@ -309,16 +310,28 @@ JobResult TreeCoder::Decode()
         return result;
     std::array<std::uint64_t, 256> written {};
     if (totalBits > 0) {
-        m_in.Seek(kHeaderSize + tableSize);
         if (m_reference) {
+            m_in.Seek(kHeaderSize + tableSize);
             WalkTree(totalBits, written);
         } else {
             std::int64_t expected = 0;
             for (const std::int32_t count : m_freq)
                 expected += count > 0 ? count : 0;
             Progress progress(m_progress ? *m_progress : kNoProgress, expected);
-            TableDecoder decoder(m_root);
-            decoder.Run(m_in, m_out, totalBits, written, progress);
+            ChunkDecoder::Options options = m_decodeOptions;
+            options.progress = &progress;
+            const DecodeTable table(m_root);
+            ChunkDecoder decoder(table, m_in.Descriptor(), kHeaderSize + tableSize, totalBits,
+                                 m_out, options);
+            const JobResult result = decoder.Run(written);
+            m_decodeStats = decoder.Stats();
+            if (result != JobResult::Done) {
+                if (m_out.Failed())
+                    return StreamFailure();
+                return decoder.Error() != 0
+                    ? Fail(result, JobFile::Source, decoder.Error())
+                    : Fail(result, JobFile::Source, 0, "changed while it was being read");
+            }
         }
     }
     if (m_in.Failed() || m_out.Failed())

@@ -2,6 +2,7 @@
 
 #include "BitReader.h"
 #include "BitWriter.h"
+#include "ChunkDecoder.h"
 #include "CodeWord.h"
 #include "FileStream.h"
 #include "PartEncoder.h"
@@ -73,6 +74,12 @@ public:
         m_minPartBytes = minPartBytes;
     }
 
+    // How the fast decoder cuts the stream into chunks decoded side by side. The bytes do not
+    // depend on it.
+    void SetDecodeOptions(const ChunkDecoder::Options& options) { m_decodeOptions = options; }
+    // What the last fast Decode did.
+    [[nodiscard]] const ChunkDecoder::Statistics& DecodeStatistics() const { return m_decodeStats; }
+
     void SetCounts(const std::array<std::int32_t, 256>& counts) { m_freq = counts; }
     [[nodiscard]] std::int32_t TotalBits() const { return m_totalBits; }
     [[nodiscard]] const CodeWord* CodeOf(std::uint8_t byte) const { return m_codes[byte].get(); }
@@ -108,6 +115,8 @@ private:
     bool m_inOrder = false;
     const Progress::Callback* m_progress = nullptr;
     JobOutcome m_failure;
+    ChunkDecoder::Options m_decodeOptions;
+    ChunkDecoder::Statistics m_decodeStats;
 };
 
 } // namespace hufpack

@@ -1,5 +1,6 @@
 #include "TreeCoder.h"
 
+#include "EncodeKernel.h"
 #include "Format.h"
 #include "NodeHeap.h"
 #include "TestSupport.h"
@@ -113,9 +114,9 @@ void Verify(const Bytes& input)
         ASSERT_EQ(piped.result, JobResult::Done);
         ASSERT_EQ(piped.bytes, reference.bytes) << "written in order, " << parts << " parts";
     }
-    PartEncoder::AllowExtensions(false);
+    encode::AllowExtensions(false);
     const Coded plain = Encode(input, Path::Fast, 3);
-    PartEncoder::AllowExtensions(true);
+    encode::AllowExtensions(true);
     ASSERT_EQ(plain.bytes, reference.bytes) << "the loop built for any x86-64 writes the same";
 
     const Coded restored = Decode(fast.bytes);
