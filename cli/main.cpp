@@ -214,8 +214,8 @@ public:
 
 private:
     int List(const hufpack::JobSource& source, const std::string& name);
-    int Verbose(const std::string& name, const std::string& outputName, std::int64_t in,
-                std::int64_t out, double seconds) const;
+    void Verbose(const std::string& name, const std::string& outputName, std::int64_t in,
+                 std::int64_t out, double seconds) const;
 
     const CommandLine& m_line;
     int m_listed = 0;
@@ -317,13 +317,7 @@ int FileRunner::Run(const std::string& file)
         if (m_line.action == Action::Test) {
             std::fprintf(stderr, "hufpack: %s: OK\n", name.c_str());
         } else {
-            struct stat written
-            {
-            };
-            const std::int64_t outputBytes
-                = destination.fd < 0 && ::stat(outputName.c_str(), &written) == 0 ? written.st_size
-                                                                                  : -1;
-            Verbose(name, outputName, inputBytes, outputBytes, seconds);
+            Verbose(name, outputName, inputBytes, outcome.written, seconds);
         }
     }
     return kExitDone;
@@ -339,21 +333,16 @@ std::string SavedPercent(std::int64_t compressed, std::int64_t original)
 }
 
 // One line for -v: the sizes, what was saved, and the speed over the uncompressed bytes.
-int FileRunner::Verbose(const std::string& name, const std::string& outputName, std::int64_t in,
-                        std::int64_t out, double seconds) const
+void FileRunner::Verbose(const std::string& name, const std::string& outputName, std::int64_t in,
+                         std::int64_t out, double seconds) const
 {
     const bool compress = m_line.action == CommandLine::Action::Compress;
     const std::int64_t original = compress ? in : out;
-    const std::int64_t packed = compress ? out : in;
-    std::string saved;
-    if (out >= 0)
-        saved = ", " + SavedPercent(packed, original) + " saved";
-    std::fprintf(stderr, "hufpack: %s: %lld -> %s bytes%s, %.1f MB/s, to %s\n", name.c_str(),
-                 static_cast<long long>(in), out >= 0 ? std::to_string(out).c_str() : "?",
-                 saved.c_str(),
-                 seconds > 0 ? static_cast<double>(std::max(original, in)) / seconds / 1e6 : 0.0,
+    std::fprintf(stderr, "hufpack: %s: %lld -> %lld bytes, %s saved, %.1f MB/s, to %s\n",
+                 name.c_str(), static_cast<long long>(in), static_cast<long long>(out),
+                 SavedPercent(compress ? out : in, original).c_str(),
+                 seconds > 0 ? static_cast<double>(original) / seconds / 1e6 : 0.0,
                  outputName.c_str());
-    return kExitDone;
 }
 
 int FileRunner::List(const hufpack::JobSource& source, const std::string& name)

@@ -128,7 +128,11 @@ JobOutcome Code(JobKind kind, FileStream& source, FileStream& output, bool inOrd
     coder.SetReporting(options.report, &options.progress);
     coder.SetOutputInOrder(inOrder);
     const JobResult result = kind == JobKind::Decode ? coder.Decode() : coder.Encode();
-    return result == JobResult::Done ? JobOutcome {} : coder.Failure();
+    if (result != JobResult::Done)
+        return coder.Failure();
+    JobOutcome done;
+    done.written = coder.Written();
+    return done;
 }
 
 // A job whose destination is a stream: written in order, no file to make or replace.
@@ -202,8 +206,11 @@ JobOutcome RunJob(JobKind kind, const JobSource& sourceFile, const JobDestinatio
         return Failed(JobResult::CannotOpen, JobFile::Destination, output.Error());
     if (!destination.Commit(sourceInfo))
         return DestinationFailure(destination);
-    if (options.removeSource && !sourceFile.path.empty())
-        return RemoveSource(sourceFile.path, sourceInfo);
+    if (options.removeSource && !sourceFile.path.empty()) {
+        JobOutcome removed = RemoveSource(sourceFile.path, sourceInfo);
+        removed.written = outcome.written;
+        return removed;
+    }
     return outcome;
 }
 

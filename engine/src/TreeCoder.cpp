@@ -198,6 +198,7 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
     const std::uint16_t written = WriteTable();
     assert(written == tableSize);
     streamOffset = kHeaderSize + written;
+    m_written = streamOffset + (m_exactBits + 7) / 8;
     m_out.Seek(streamOffset);
     return JobResult::Done;
 }
@@ -270,6 +271,15 @@ JobResult TreeCoder::ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& t
     return JobResult::Done;
 }
 
+// How many bytes the table's counts add up to: what decoding writes.
+std::int64_t TreeCoder::ExpectedBytes() const
+{
+    std::int64_t expected = 0;
+    for (const std::int32_t count : m_freq)
+        expected += count > 0 ? count : 0;
+    return expected;
+}
+
 JobResult TreeCoder::Summarize(FileSummary& summary)
 {
     std::int32_t totalBits = 0;
@@ -279,12 +289,9 @@ JobResult TreeCoder::Summarize(FileSummary& summary)
         return result;
     summary = {};
     summary.compressedBytes = m_in.Size();
-    for (const std::int32_t count : m_freq) {
-        if (count > 0) {
-            summary.originalBytes += count;
-            ++summary.entries;
-        }
-    }
+    summary.originalBytes = ExpectedBytes();
+    summary.entries = static_cast<int>(
+        std::count_if(m_freq.begin(), m_freq.end(), [](std::int32_t count) { return count > 0; }));
     if (m_root) {
         std::vector<std::pair<const TreeNode*, int>> pending { { m_root, 0 } };
         while (!pending.empty()) {
@@ -314,10 +321,7 @@ JobResult TreeCoder::Decode()
             m_in.Seek(kHeaderSize + tableSize);
             WalkTree(totalBits, written);
         } else {
-            std::int64_t expected = 0;
-            for (const std::int32_t count : m_freq)
-                expected += count > 0 ? count : 0;
-            Progress progress(m_progress ? *m_progress : kNoProgress, expected);
+            Progress progress(m_progress ? *m_progress : kNoProgress, ExpectedBytes());
             ChunkDecoder::Options options = m_decodeOptions;
             options.progress = &progress;
             const DecodeTable table(m_root);
@@ -336,6 +340,7 @@ JobResult TreeCoder::Decode()
     }
     if (m_in.Failed() || m_out.Failed())
         return StreamFailure();
+    m_written = ExpectedBytes();
     // Every byte value must come out exactly as often as the table says: anything else is a
     // damaged file, whatever its checksum.
     for (int value = 0; value < 256; ++value) {

@@ -42,6 +42,8 @@ public:
     JobResult Summarize(FileSummary& summary);
     // Which file a failed pass was about, and why.
     [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
+    // How many bytes a pass that was done wrote to the destination.
+    [[nodiscard]] std::int64_t Written() const { return m_written; }
 
     // Whether the destination takes its bytes in order only (a pipe): the coding pass then
     // writes it front to back, without seeking.
@@ -92,6 +94,7 @@ private:
     JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
     void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
     JobResult ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& tableSize);
+    [[nodiscard]] std::int64_t ExpectedBytes() const;
     JobResult Fail(JobResult result, JobFile file, int error, const char* reason = nullptr);
     JobResult StreamFailure();
 
@@ -115,6 +118,7 @@ private:
     bool m_inOrder = false;
     const Progress::Callback* m_progress = nullptr;
     JobOutcome m_failure;
+    std::int64_t m_written = 0;
     ChunkDecoder::Options m_decodeOptions;
     ChunkDecoder::Statistics m_decodeStats;
 };

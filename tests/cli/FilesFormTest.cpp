@@ -351,7 +351,12 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
     EXPECT_EQ(test::ReadFile(dir / "-v.huf"), kAbra);
     const ToolRun bundled = RunTool({ "-kv", "a" }, dir.Path());
     EXPECT_EQ(bundled.status, 0);
-    EXPECT_NE(bundled.err.find("hufpack: a: 11 -> 35 bytes"), std::string::npos) << bundled.err;
+    EXPECT_EQ(bundled.err.rfind("hufpack: a: 11 -> 35 bytes, -218.2% saved, ", 0), 0u)
+        << bundled.err;
+    EXPECT_NE(bundled.err.find(" MB/s, to a.huf\n"), std::string::npos) << bundled.err;
+    const ToolRun piped = RunTool({ "-cdv", "a.huf" }, dir.Path());
+    EXPECT_EQ(piped.err.rfind("hufpack: a.huf: 35 -> 11 bytes, -218.2% saved, ", 0), 0u)
+        << "sizes are known for standard output too: " << piped.err;
     EXPECT_TRUE(RunTool({ "-dc", "a.huf" }, dir.Path()).out == BytesOf("abracadabra"));
     EXPECT_EQ(RunTool({ "a.huf", "-dcf" }, dir.Path()).status, 0) << "options after files too";
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace hufpack {
@@ -25,7 +26,7 @@ enum class [[nodiscard]] JobResult : int {
 // Which of a job's two files a failure is about.
 enum class JobFile { None, Source, Destination };
 
-// The outcome of a job, with what a person needs to know about a failure.
+// The outcome of a job: what a person needs to know about a failure, or how much was written.
 struct JobOutcome
 {
     JobResult result = JobResult::Done;
@@ -34,6 +35,8 @@ struct JobOutcome
     int error = 0;
     // When no system call failed: what was wrong, in a few words. Static text.
     const char* reason = nullptr;
+    // Bytes written to the destination by a job that was done.
+    std::int64_t written = 0;
 };
 
 // The reason of a failed outcome in a few words: the system's text for its error number, or its
