@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Bytes file(data + 1, data + size);
     std::int32_t totalBits = 0;
     if (file.size() >= kHeaderSize) {
-        totalBits = static_cast<std::int32_t>(LittleEndianAt(std::span(file).subspan(1, 4)));
+        totalBits = static_cast<std::int32_t>(LoadLittleEndian(std::span(file).subspan(1, 4)));
         const auto tableSize
-            = static_cast<std::int16_t>(LittleEndianAt(std::span(file).subspan(5, 2)));
+            = static_cast<std::int16_t>(LoadLittleEndian(std::span(file).subspan(5, 2)));
         if (fixChecksum)
             file[0] = ChecksumFor(tableSize, totalBits);
     }

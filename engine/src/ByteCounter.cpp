@@ -1,6 +1,7 @@
 #include "ByteCounter.h"
 
-#include <cstring>
+#include "ByteOrder.h"
+
 #include <limits>
 
 namespace hufpack {
@@ -16,9 +17,7 @@ void ByteCounter::CountBlock(std::span<const std::uint8_t> block,
         const std::uint8_t* p = block.data();
         const std::uint8_t* const end = p + size;
         for (; end - p >= 8; p += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            CountWord(tables, word);
+            CountWord(tables, LoadNative64(p));
         }
         for (; p < end; ++p)
             ++tables[0][*p];

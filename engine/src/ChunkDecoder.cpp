@@ -1,6 +1,7 @@
 #include "ChunkDecoder.h"
 
 #include "ByteCounter.h"
+#include "ByteOrder.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,10 +1,9 @@
 #include "DecodeKernel.h"
 
 #include "ByteCounter.h"
+#include "ByteOrder.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <span>
 
 namespace hufpack::decode {
@@ -44,15 +43,6 @@ namespace {
 
 using Run = DecodeTable::Run;
 using Sub = DecodeTable::Sub;
-
-// Stores a run entry's symbols, the first at `out`, as four bytes (the fourth is not kept).
-[[gnu::always_inline]] inline void StoreSymbols(std::uint8_t* out, std::uint32_t entry)
-{
-    // The symbols sit low byte first; a little-endian store puts the low byte first in memory.
-    if constexpr (std::endian::native == std::endian::big)
-        entry = __builtin_bswap32(entry);
-    std::memcpy(out, &entry, 4);
-}
 
 // One stream's state inside the loop; the loop keeps each field in a register. Only the low six
 // bits of bitCount count: a run's lookup subtracts its whole shift field, count and all, which
@@ -107,7 +97,9 @@ struct Lane
     if (Run::IsLong(entry)) [[unlikely]]
         return LongCode(lane, entry, subs, workspace);
     ++runs[2 * window + 1];
-    StoreSymbols(lane.out, entry);
+    // The entry's symbols sit low byte first, the first symbol lowest: stored as four bytes
+    // (the fourth is not kept), they come out in order.
+    StoreLittleEndian32(lane.out, entry);
     lane.out += Run::Count(entry);
     // Only the low six bits of the shift count; bitCount's high bits take the rest.
     const std::uint32_t shift = Run::Shift(entry);

@@ -1,25 +1,13 @@
 #pragma once
 
+#include "ByteOrder.h"
 #include "TreeNode.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace hufpack {
-
-// Loads 8 bytes as one big-endian word: the first byte's first bit becomes bit 63, which is the
-// order the bit stream is packed in.
-[[gnu::always_inline]] inline std::uint64_t LoadBigEndian64(const std::uint8_t* p)
-{
-    std::uint64_t value;
-    std::memcpy(&value, p, 8);
-    if constexpr (std::endian::native == std::endian::little)
-        value = __builtin_bswap64(value);
-    return value;
-}
 
 // Bits of a stream held in memory, read by absolute bit position. `data` holds the stream from
 // bit `firstBit` on (a multiple of 8) and must have 8 readable bytes past any bit asked for.

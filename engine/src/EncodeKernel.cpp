@@ -1,5 +1,7 @@
 #include "EncodeKernel.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cassert>
@@ -12,13 +14,6 @@ namespace {
 constexpr int kGroupBits = 36;
 
 std::atomic<bool> s_extensions { true };
-
-void StoreBigEndian64(std::uint8_t* destination, std::uint64_t value)
-{
-    if constexpr (std::endian::native == std::endian::little)
-        value = __builtin_bswap64(value);
-    std::memcpy(destination, &value, 8);
-}
 
 // Codes go into the accumulator `kGroup` at a time between flushes, a flush storing eight bytes
 // and keeping the whole ones. A group whose codes would overflow the accumulator, which the
@@ -117,10 +112,10 @@ void CountAndHash(const std::uint8_t* data, std::size_t size, ByteCounter::Table
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + size;
     for (; end - p >= 32; p += 32) {
-        const std::uint64_t word0 = PartHash::WordAt(p);
-        const std::uint64_t word1 = PartHash::WordAt(p + 8);
-        const std::uint64_t word2 = PartHash::WordAt(p + 16);
-        const std::uint64_t word3 = PartHash::WordAt(p + 24);
+        const std::uint64_t word0 = LoadNative64(p);
+        const std::uint64_t word1 = LoadNative64(p + 8);
+        const std::uint64_t word2 = LoadNative64(p + 16);
+        const std::uint64_t word3 = LoadNative64(p + 24);
         hash.AddStripe(word0, word1, word2, word3);
         ByteCounter::CountWord(tables, word0);
         ByteCounter::CountWord(tables, word1);

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "ByteCounter.h"
+#include "ByteOrder.h"
 #include "CodeWord.h"
 
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 namespace hufpack::encode {
 
@@ -33,7 +33,8 @@ public:
     void Add(const std::uint8_t* data, std::size_t size)
     {
         for (; size >= 32; data += 32, size -= 32)
-            AddStripe(WordAt(data), WordAt(data + 8), WordAt(data + 16), WordAt(data + 24));
+            AddStripe(LoadNative64(data), LoadNative64(data + 8), LoadNative64(data + 16),
+                      LoadNative64(data + 24));
         for (; size > 0; ++data, --size) {
             m_tail = std::rotl(m_tail ^ (*data * kPrime1), 11) * kPrime2;
             ++m_size;
@@ -44,13 +45,6 @@ public:
         const std::uint64_t value = std::rotl(m_lanes[0], 1) + std::rotl(m_lanes[1], 7)
             + std::rotl(m_lanes[2], 12) + std::rotl(m_lanes[3], 18) + m_tail * kPrime1 + m_size;
         return value ^ (value >> 29);
-    }
-
-    static std::uint64_t WordAt(const std::uint8_t* data)
-    {
-        std::uint64_t word;
-        std::memcpy(&word, data, 8);
-        return word;
     }
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ByteOrder.h"
 #include "FileStream.h"
 
 #include <cstdint>
@@ -34,8 +35,9 @@ inline constexpr int kMaxTableSize = 256 * kEntrySize;
 
 inline void PutLittleEndian(FileStream& out, std::uint32_t value, int bytes)
 {
-    for (int i = 0; i < bytes; ++i)
-        out.Put(static_cast<std::uint8_t>(value >> (8 * i)));
+    std::uint8_t field[4];
+    StoreLittleEndian(std::span(field, static_cast<std::size_t>(bytes)), value);
+    out.Write(field, static_cast<std::size_t>(bytes));
 }
 
 // Every read of an untrusted file goes through here: all the bytes or a failure, never a
@@ -43,14 +45,6 @@ inline void PutLittleEndian(FileStream& out, std::uint32_t value, int bytes)
 [[nodiscard]] inline bool ReadExact(FileStream& in, std::span<std::uint8_t> bytes)
 {
     return in.Read(bytes.data(), bytes.size()) == bytes.size();
-}
-
-[[nodiscard]] inline std::uint32_t LittleEndianAt(std::span<const std::uint8_t> bytes)
-{
-    std::uint32_t value = 0;
-    for (std::size_t i = bytes.size(); i-- > 0;)
-        value = (value << 8) | bytes[i];
-    return value;
 }
 
 } // namespace hufpack

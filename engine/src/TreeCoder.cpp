@@ -237,8 +237,8 @@ JobResult TreeCoder::ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& t
                              : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
 
     const std::uint8_t checksum = header[0];
-    totalBits = static_cast<std::int32_t>(LittleEndianAt(std::span(header).subspan(1, 4)));
-    tableSize = static_cast<std::int16_t>(LittleEndianAt(std::span(header).subspan(5, 2)));
+    totalBits = static_cast<std::int32_t>(LoadLittleEndian(std::span(header).subspan(1, 4)));
+    tableSize = static_cast<std::int16_t>(LoadLittleEndian(std::span(header).subspan(5, 2)));
     if (!ChecksumMatches(checksum, tableSize, totalBits)) {
         if (m_printMessages) {
             std::fputs("Bad checksum.  Invalid format........", stdout);
@@ -257,7 +257,7 @@ JobResult TreeCoder::ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& t
         if (!ReadExact(m_in, entry))
             return m_in.Failed() ? StreamFailure()
                                  : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
-        m_freq[entry[0]] = static_cast<std::int32_t>(LittleEndianAt(std::span(entry).subspan(1)));
+        m_freq[entry[0]] = static_cast<std::int32_t>(LoadLittleEndian(std::span(entry).subspan(1)));
     }
 
     m_root = BuildTree();

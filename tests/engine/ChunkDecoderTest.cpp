@@ -266,7 +266,7 @@ TEST(ChunkDecoder, TheStreamEndsWhereTheHeaderSays)
         const Bytes file = Compress(source);
         const auto tableSize = static_cast<std::int16_t>(file[5] | (file[6] << 8));
         const auto totalBits
-            = static_cast<std::int32_t>(LittleEndianAt(std::span(file).subspan(1, 4)));
+            = static_cast<std::int32_t>(LoadLittleEndian(std::span(file).subspan(1, 4)));
         for (const std::int32_t cut : { 0, 1, 3, 9, 17, 300 }) {
             SCOPED_TRACE("total bits lowered by " + std::to_string(cut));
             Bytes shorter = file;
