@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "ProgressLine.h"
 #include "hufpack/FileJobs.h"
+#include "hufpack/Spool.h"
 
 #include <cerrno>
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,10 +137,9 @@ private:
     int m_fd;
 };
 
-// Standard input as a regular file read from its start: the format needs every count before the
-// first code, so a pipe is read to its end first, into a file without a name in $TMPDIR that
-// goes away with the process; never into memory. Input redirected from a file at its start is
-// used as it is. -1, with errno and the folder in `where`, when it cannot be done.
+// Standard input as a regular file read from its start: input redirected from a file at its
+// start is used as it is, and anything else is read to its end first into a file without a name
+// in $TMPDIR. -1, with errno and the folder or "(stdin)" in `where`, when it cannot be done.
 int StandardInputAsFile(std::string& where)
 {
     struct stat info
@@ -150,41 +149,10 @@ int StandardInputAsFile(std::string& where)
         return ::fcntl(0, F_DUPFD_CLOEXEC, 0);
     const char* tmpdir = std::getenv("TMPDIR");
     where = tmpdir && *tmpdir ? tmpdir : "/tmp";
-    int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        std::string pattern = where + "/hufpack-XXXXXX";
-        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd >= 0)
-            ::unlink(pattern.c_str());
-    }
-    if (fd < 0)
-        return -1;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(1 << 17);
-    for (;;) {
-        const ssize_t got = ::read(0, buffer.get(), 1 << 17);
-        if (got == 0)
-            break;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            where = kStandardInput;
-            ::close(fd);
-            return -1;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put
-                = ::write(fd, buffer.get() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0) {
-                const int error = put < 0 ? errno : EIO;
-                ::close(fd);
-                errno = error;
-                return -1;
-            }
-            done += put;
-        }
-    }
+    bool inputFailed = false;
+    const int fd = hufpack::SpoolToUnnamedFile(0, where, inputFailed);
+    if (fd < 0 && inputFailed)
+        where = kStandardInput;
     return fd;
 }
 

@@ -2,6 +2,7 @@
 
 #include "ByteCounter.h"
 #include "ByteOrder.h"
+#include "SystemIo.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,5 +1,7 @@
 #include "FileStream.h"
 
+#include "SystemIo.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
@@ -51,20 +53,16 @@ bool FileStream::Refill()
         m_eof = true;
         return false;
     }
-    for (;;) {
-        const ssize_t got = ::read(m_fd, m_buffer.get(), kBufferSize);
-        if (got > 0) {
-            m_pos = m_buffer.get();
-            m_end = m_pos + got;
-            return true;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            Fail(errno);
-        m_eof = true;
-        return false;
+    const std::int64_t got = ReadSome(m_fd, m_buffer.get(), kBufferSize);
+    if (got > 0) {
+        m_pos = m_buffer.get();
+        m_end = m_pos + got;
+        return true;
     }
+    if (got < 0)
+        Fail(errno);
+    m_eof = true;
+    return false;
 }
 
 std::span<const std::uint8_t> FileStream::ReadChunk()
@@ -98,36 +96,18 @@ std::size_t FileStream::ReadDirect(std::uint8_t* destination, std::size_t count)
         m_eof = true;
         return 0;
     }
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::read(m_fd, destination + done, count - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got < 0)
-                Fail(errno);
-            m_eof = true;
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
+    const std::int64_t got = ReadFully(m_fd, destination, count);
+    if (got < 0)
+        Fail(errno);
+    if (got < static_cast<std::int64_t>(count))
+        m_eof = true;
+    return got < 0 ? 0 : static_cast<std::size_t>(got);
 }
 
 bool FileStream::WriteAll(const std::uint8_t* data, std::size_t count)
 {
-    while (count > 0 && !m_failed) {
-        const ssize_t put = ::write(m_fd, data, count);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            // A write that takes nothing without an error cannot make progress either.
-            Fail(put < 0 ? errno : EIO);
-            break;
-        }
-        data += put;
-        count -= static_cast<std::size_t>(put);
-    }
+    if (!m_failed && !WriteFully(m_fd, data, count))
+        Fail(errno);
     return !m_failed;
 }
 
@@ -215,57 +195,6 @@ bool FileStream::Close()
     m_fd = -1;
     m_pos = m_end = nullptr;
     return !m_failed;
-}
-
-std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset)
-{
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd, destination + done, count - done, offset + done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
-bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
-{
-    while (count > 0) {
-        const ssize_t put = ::pwrite(fd, source, count, offset);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO; // no progress and no reason: an I/O error as far as anyone can tell
-            return false;
-        }
-        source += put;
-        count -= static_cast<std::size_t>(put);
-        offset += put;
-    }
-    return true;
-}
-
-bool WriteFully(int fd, const std::uint8_t* source, std::size_t count)
-{
-    while (count > 0) {
-        const ssize_t put = ::write(fd, source, count);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        source += put;
-        count -= static_cast<std::size_t>(put);
-    }
-    return true;
 }
 
 } // namespace hufpack

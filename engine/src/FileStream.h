@@ -101,13 +101,4 @@ private:
     std::int64_t m_bufferOffset = 0;
 };
 
-// Positional reads and writes on a descriptor, for work that does not go through a stream's
-// buffer: several threads may use one descriptor this way at once.
-// Reads until `count` bytes are in or the file ends; -1 on a read error (errno says which).
-std::int64_t ReadAt(int fd, std::uint8_t* destination, std::size_t count, std::int64_t offset);
-// Writes all `count` bytes; false on an error (errno says which).
-bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset);
-// Writes all `count` bytes at the descriptor's position, for one that cannot seek (a pipe).
-bool WriteFully(int fd, const std::uint8_t* source, std::size_t count);
-
 } // namespace hufpack

@@ -2,7 +2,7 @@
 
 #include "ByteCounter.h"
 #include "EncodeKernel.h"
-#include "FileStream.h"
+#include "SystemIo.h"
 
 #include <algorithm>
 #include <atomic>
