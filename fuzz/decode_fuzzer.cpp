@@ -16,11 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Bytes file(data + 1, data + size);
     std::int32_t totalBits = 0;
     if (file.size() >= kHeaderSize) {
-        totalBits = static_cast<std::int32_t>(LoadLittleEndian(std::span(file).subspan(1, 4)));
-        const auto tableSize
-            = static_cast<std::int16_t>(LoadLittleEndian(std::span(file).subspan(5, 2)));
+        const Header header = Header::Parse(file);
+        totalBits = header.totalBits;
         if (fixChecksum)
-            file[0] = ChecksumFor(tableSize, totalBits);
+            file[0] = Header::For(header.totalBits, header.tableSize).checksum;
     }
     const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
     const fuzz::Coded decoded

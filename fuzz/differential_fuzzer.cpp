@@ -12,11 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     fuzz::Bytes file(data + 1, data + size);
     if ((data[0] & 1) && file.size() >= kHeaderSize) {
-        const auto totalBits
-            = static_cast<std::int32_t>(LoadLittleEndian(std::span(file).subspan(1, 4)));
-        const auto tableSize
-            = static_cast<std::int16_t>(LoadLittleEndian(std::span(file).subspan(5, 2)));
-        file[0] = ChecksumFor(tableSize, totalBits);
+        const Header header = Header::Parse(file);
+        file[0] = Header::For(header.totalBits, header.tableSize).checksum;
     }
     const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
     const fuzz::Coded fast

@@ -1,50 +1,78 @@
 #pragma once
 
-#include "ByteOrder.h"
+// The compressed file, in one place: a 7-byte header (checksum, total bits, table size), a table
+// of 5-byte entries (byte value, count), then the code bits, most significant bit first, from
+// offset 7 + table size. Integers are little-endian. An empty source compresses to an empty file.
+// The writer's and the reader's side of the header and the table are both here, the reader's
+// with every rule that tells a damaged file before its bits are decoded.
+
 #include "FileStream.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
 
 namespace hufpack {
 
-// The compressed file: a 7-byte header (checksum, total bits, table size), a table of 5-byte
-// entries (byte value, count), then the code bits, most significant bit first. Integers are
-// little-endian. An empty source compresses to an empty file.
 inline constexpr int kHeaderSize = 7;
 inline constexpr int kEntrySize = 5;
 inline constexpr int kMaxTableSize = 256 * kEntrySize;
 
-// The low 8 bits of table size + total bits, as the writer stores it.
-[[nodiscard]] inline std::uint8_t ChecksumFor(std::int16_t tableSize, std::int32_t totalBits)
-{
-    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(tableSize)
-                                     + static_cast<std::uint32_t>(totalBits));
-}
+// How often each byte value occurs, as the table stores it. Only a positive count puts a value
+// in the table, and in the code tree.
+using Counts = std::array<std::int32_t, 256>;
 
-// The reader's rule: the 32-bit sum wraps and is taken as signed, and its remainder by 256
-// keeps the sum's sign. So a negative sum passes only when it is a multiple of 256 and the
-// checksum byte is 0; for other sums this agrees with ChecksumFor.
-[[nodiscard]] inline bool ChecksumMatches(std::uint8_t checksum, std::int16_t tableSize,
-                                          std::int32_t totalBits)
+struct Header
 {
-    const auto sum = static_cast<std::int32_t>(static_cast<std::uint32_t>(tableSize)
-                                               + static_cast<std::uint32_t>(totalBits));
-    return sum % 256 == checksum;
-}
+    std::uint8_t checksum = 0;
+    std::int32_t totalBits = 0; // code bits in the stream, fill bits not included
+    std::int16_t tableSize = 0; // bytes of the table; read as signed 16-bit
 
-inline void PutLittleEndian(FileStream& out, std::uint32_t value, int bytes)
-{
-    std::uint8_t field[4];
-    StoreLittleEndian(std::span(field, static_cast<std::size_t>(bytes)), value);
-    out.Write(field, static_cast<std::size_t>(bytes));
-}
+    // The header as the writer makes it: the checksum is the low 8 bits of table size + total
+    // bits.
+    [[nodiscard]] static Header For(std::int32_t totalBits, std::int16_t tableSize);
+    // From the first kHeaderSize bytes of `file`, which must have them.
+    [[nodiscard]] static Header Parse(std::span<const std::uint8_t> file);
+    [[nodiscard]] std::array<std::uint8_t, kHeaderSize> Bytes() const;
 
-// Every read of an untrusted file goes through here: all the bytes or a failure, never a
-// partial field.
-[[nodiscard]] inline bool ReadExact(FileStream& in, std::span<std::uint8_t> bytes)
-{
-    return in.Read(bytes.data(), bytes.size()) == bytes.size();
-}
+    // The reader's rule: the 32-bit sum wraps and is taken as signed, and its remainder by 256
+    // keeps the sum's sign. So a negative sum passes only when it is a multiple of 256 and the
+    // checksum byte is 0; for other sums this agrees with For.
+    [[nodiscard]] bool ChecksumMatches() const;
+    // Where the bit stream starts: right after the table's size in bytes, however many bytes its
+    // entries took.
+    [[nodiscard]] std::int64_t StreamOffset() const { return kHeaderSize + tableSize; }
+};
+
+[[nodiscard]] std::array<std::uint8_t, kEntrySize> EntryBytes(std::uint8_t value,
+                                                              std::int32_t count);
+
+// The byte values with a positive count: the entries the writer puts in the table.
+[[nodiscard]] int EntriesOf(const Counts& counts);
+// What decoding the file writes: the sum of the positive counts.
+[[nodiscard]] std::int64_t OriginalBytes(const Counts& counts);
+
+// Writes the header at offset 0 of `out`.
+void WriteHeader(FileStream& out, const Header& header);
+// Writes the table at offset 7 of `out`, an entry for each positive count in ascending order of
+// byte value, and returns its size in bytes.
+std::uint16_t WriteTable(FileStream& out, const Counts& counts);
+
+// What the front of a file said.
+enum class FrontOfFile {
+    Read, // the header and the table, and a file long enough for the bits it claims
+    Empty, // no byte at all: what an empty source compresses to
+    ReadFailed, // the stream says why
+    ShortHeader, // fewer than kHeaderSize bytes
+    BadChecksum,
+    CutShort, // the table or the bit stream reaches past the end of the file
+    NoTree, // bits, but no positive count to build a tree from
+};
+
+// Reads the header and the table of `in` from its start, with every check that can be made
+// before the bit stream. Entries are read while their offset is below the table size, so the
+// last one may reach past it into the bit stream; a later entry for a value replaces an earlier
+// one. `counts` must be all 0 on entry.
+[[nodiscard]] FrontOfFile ReadHeaderAndTable(FileStream& in, Header& header, Counts& counts);
 
 } // namespace hufpack

@@ -110,20 +110,6 @@ void TreeCoder::AssignCodes(const TreeNode* node, std::string code)
     m_codes[node->symbol] = std::make_unique<CodeWord>(code);
 }
 
-std::uint16_t TreeCoder::WriteTable()
-{
-    m_out.Seek(kHeaderSize);
-    std::uint16_t size = 0;
-    for (int value = 0; value < 256; ++value) {
-        if (m_freq[value] > 0) {
-            m_out.Put(static_cast<std::uint8_t>(value));
-            PutLittleEndian(m_out, static_cast<std::uint32_t>(m_freq[value]), 4);
-            size += kEntrySize;
-        }
-    }
-    return size;
-}
-
 JobResult TreeCoder::Encode()
 {
     if (m_reference)
@@ -188,14 +174,9 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
 
     // The header, the table and the bits in the order a stream takes them; the table's size,
     // which the header carries, is known from the counts.
-    const auto tableSize = static_cast<std::uint16_t>(
-        kEntrySize
-        * std::count_if(m_freq.begin(), m_freq.end(), [](std::int32_t c) { return c > 0; }));
-    m_out.Seek(0);
-    m_out.Put(ChecksumFor(static_cast<std::int16_t>(tableSize), m_totalBits));
-    PutLittleEndian(m_out, static_cast<std::uint32_t>(m_totalBits), 4);
-    PutLittleEndian(m_out, tableSize, 2);
-    const std::uint16_t written = WriteTable();
+    const auto tableSize = static_cast<std::uint16_t>(kEntrySize * EntriesOf(m_freq));
+    WriteHeader(m_out, Header::For(m_totalBits, static_cast<std::int16_t>(tableSize)));
+    const std::uint16_t written = WriteTable(m_out, m_freq);
     assert(written == tableSize);
     streamOffset = kHeaderSize + written;
     m_written = streamOffset + (m_exactBits + 7) / 8;
@@ -219,79 +200,43 @@ JobResult TreeCoder::EncodeBits(const std::array<std::uint64_t, 256>& firstCount
     return JobResult::Done;
 }
 
-// Everything that can be checked before the bit stream: the header and its checksum, the table,
-// and that the file holds a tree for its bits and as many bits as it claims. An empty file is
-// what an empty source compresses to: no bits, no table.
-JobResult TreeCoder::ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& tableSize)
+// Everything that can be checked before the bit stream, and the tree for the bits. An empty file
+// is what an empty source compresses to: no bits, no table.
+JobResult TreeCoder::ReadHeaderAndTree(Header& header)
 {
-    totalBits = 0;
-    tableSize = 0;
-    m_in.Seek(0);
-    const std::int64_t fileSize = m_in.Size();
-    std::array<std::uint8_t, kHeaderSize> header {};
-    const std::size_t got = m_in.Read(header.data(), header.size());
-    if (got == 0 && !m_in.Failed())
+    switch (hufpack::ReadHeaderAndTable(m_in, header, m_freq)) {
+    case FrontOfFile::Read:
+        m_root = BuildTree();
         return JobResult::Done;
-    if (got < header.size())
-        return m_in.Failed() ? StreamFailure()
-                             : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
-
-    const std::uint8_t checksum = header[0];
-    totalBits = static_cast<std::int32_t>(LoadLittleEndian(std::span(header).subspan(1, 4)));
-    tableSize = static_cast<std::int16_t>(LoadLittleEndian(std::span(header).subspan(5, 2)));
-    if (!ChecksumMatches(checksum, tableSize, totalBits)) {
+    case FrontOfFile::Empty:
+        return JobResult::Done;
+    case FrontOfFile::ReadFailed:
+        return StreamFailure();
+    case FrontOfFile::ShortHeader:
+        break;
+    case FrontOfFile::BadChecksum:
         if (m_printMessages) {
             std::fputs("Bad checksum.  Invalid format........", stdout);
             std::fflush(stdout);
         }
-        return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
-    }
-
-    // Entries are read while their offset is below the table size, so the last one may reach
-    // past it into the bit stream; the file must hold every byte of every entry.
-    const std::int64_t entries = tableSize > 0 ? (tableSize + kEntrySize - 1) / kEntrySize : 0;
-    if (kHeaderSize + entries * kEntrySize > fileSize)
+        break;
+    case FrontOfFile::CutShort:
         return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
-    for (std::int64_t i = 0; i < entries; ++i) {
-        std::array<std::uint8_t, kEntrySize> entry {};
-        if (!ReadExact(m_in, entry))
-            return m_in.Failed() ? StreamFailure()
-                                 : Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
-        m_freq[entry[0]] = static_cast<std::int32_t>(LoadLittleEndian(std::span(entry).subspan(1)));
+    case FrontOfFile::NoTree:
+        return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
     }
-
-    m_root = BuildTree();
-    if (totalBits > 0) {
-        if (!m_root)
-            return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
-        const std::int64_t streamBytes = (std::int64_t { totalBits } + 7) / 8;
-        if (kHeaderSize + tableSize + streamBytes > fileSize)
-            return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
-    }
-    return JobResult::Done;
-}
-
-// How many bytes the table's counts add up to: what decoding writes.
-std::int64_t TreeCoder::ExpectedBytes() const
-{
-    std::int64_t expected = 0;
-    for (const std::int32_t count : m_freq)
-        expected += count > 0 ? count : 0;
-    return expected;
+    return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
 }
 
 JobResult TreeCoder::Summarize(FileSummary& summary)
 {
-    std::int32_t totalBits = 0;
-    std::int16_t tableSize = 0;
-    if (const JobResult result = ReadHeaderAndTable(totalBits, tableSize);
-        result != JobResult::Done)
+    Header header;
+    if (const JobResult result = ReadHeaderAndTree(header); result != JobResult::Done)
         return result;
     summary = {};
     summary.compressedBytes = m_in.Size();
-    summary.originalBytes = ExpectedBytes();
-    summary.entries = static_cast<int>(
-        std::count_if(m_freq.begin(), m_freq.end(), [](std::int32_t count) { return count > 0; }));
+    summary.originalBytes = OriginalBytes(m_freq);
+    summary.entries = EntriesOf(m_freq);
     if (m_root) {
         std::vector<std::pair<const TreeNode*, int>> pending { { m_root, 0 } };
         while (!pending.empty()) {
@@ -310,22 +255,20 @@ JobResult TreeCoder::Summarize(FileSummary& summary)
 
 JobResult TreeCoder::Decode()
 {
-    std::int32_t totalBits = 0;
-    std::int16_t tableSize = 0;
-    if (const JobResult result = ReadHeaderAndTable(totalBits, tableSize);
-        result != JobResult::Done)
+    Header header;
+    if (const JobResult result = ReadHeaderAndTree(header); result != JobResult::Done)
         return result;
     std::array<std::uint64_t, 256> written {};
-    if (totalBits > 0) {
+    if (header.totalBits > 0) {
         if (m_reference) {
-            m_in.Seek(kHeaderSize + tableSize);
-            WalkTree(totalBits, written);
+            m_in.Seek(header.StreamOffset());
+            WalkTree(header.totalBits, written);
         } else {
-            Progress progress(m_progress ? *m_progress : kNoProgress, ExpectedBytes());
+            Progress progress(m_progress ? *m_progress : kNoProgress, OriginalBytes(m_freq));
             ChunkDecoder::Options options = m_decodeOptions;
             options.progress = &progress;
             const DecodeTable table(m_root);
-            ChunkDecoder decoder(table, m_in.Descriptor(), kHeaderSize + tableSize, totalBits,
+            ChunkDecoder decoder(table, m_in.Descriptor(), header.StreamOffset(), header.totalBits,
                                  m_out, options);
             const JobResult result = decoder.Run(written);
             m_decodeStats = decoder.Stats();
@@ -340,7 +283,7 @@ JobResult TreeCoder::Decode()
     }
     if (m_in.Failed() || m_out.Failed())
         return StreamFailure();
-    m_written = ExpectedBytes();
+    m_written = OriginalBytes(m_freq);
     // Every byte value must come out exactly as often as the table says: anything else is a
     // damaged file, whatever its checksum.
     for (int value = 0; value < 256; ++value) {

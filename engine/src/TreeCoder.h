@@ -5,6 +5,7 @@
 #include "ChunkDecoder.h"
 #include "CodeWord.h"
 #include "FileStream.h"
+#include "Format.h"
 #include "PartEncoder.h"
 #include "Progress.h"
 #include "TreeNode.h"
@@ -55,8 +56,6 @@ public:
         m_progress = progress;
     }
 
-    // Writes the symbol table at offset 7 of the destination and returns its size in bytes.
-    std::uint16_t WriteTable();
     [[nodiscard]] const CodeWord& CodeFor(std::uint8_t byte) const { return *m_codes[byte]; }
     // Builds the code tree from m_freq alone; null when no count is positive. The tree belongs to
     // this coder.
@@ -82,7 +81,7 @@ public:
     // What the last fast Decode did.
     [[nodiscard]] const ChunkDecoder::Statistics& DecodeStatistics() const { return m_decodeStats; }
 
-    void SetCounts(const std::array<std::int32_t, 256>& counts) { m_freq = counts; }
+    void SetCounts(const Counts& counts) { m_freq = counts; }
     [[nodiscard]] std::int32_t TotalBits() const { return m_totalBits; }
     [[nodiscard]] const CodeWord* CodeOf(std::uint8_t byte) const { return m_codes[byte].get(); }
 
@@ -93,8 +92,7 @@ private:
     JobResult PrepareCode(const std::array<std::uint64_t, 256>& counts, std::int64_t& streamOffset);
     JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
     void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
-    JobResult ReadHeaderAndTable(std::int32_t& totalBits, std::int16_t& tableSize);
-    [[nodiscard]] std::int64_t ExpectedBytes() const;
+    JobResult ReadHeaderAndTree(Header& header);
     JobResult Fail(JobResult result, JobFile file, int error, const char* reason = nullptr);
     JobResult StreamFailure();
 
@@ -107,7 +105,7 @@ private:
     FileStream& m_out;
     std::unique_ptr<BitReader> m_reader;
     std::unique_ptr<BitWriter> m_writer;
-    std::array<std::int32_t, 256> m_freq {};
+    Counts m_freq {};
     TreeNode* m_root = nullptr;
     // Every node this coder made; a deque keeps their addresses fixed as it grows.
     std::deque<TreeNode> m_nodes;

@@ -1,6 +1,6 @@
 // The hufpack tool as a user runs it: exit statuses, messages, and what it does to the files.
 
-#include "Format.h"
+#include "Corpus.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
@@ -264,17 +264,6 @@ TEST(Cli, HelpVersionAndUsageErrors)
 TEST(Cli, CraftedClaimsCostNoMemory)
 {
     const test::ScratchDir dir;
-    const auto file = [](std::int32_t totalBits, const Bytes& table, const Bytes& stream) {
-        Bytes bytes { ChecksumFor(static_cast<std::int16_t>(table.size()), totalBits) };
-        for (int k = 0; k < 4; ++k)
-            bytes.push_back(
-                static_cast<std::uint8_t>(static_cast<std::uint32_t>(totalBits) >> (8 * k)));
-        bytes.push_back(static_cast<std::uint8_t>(table.size()));
-        bytes.push_back(static_cast<std::uint8_t>(table.size() >> 8));
-        bytes.insert(bytes.end(), table.begin(), table.end());
-        bytes.insert(bytes.end(), stream.begin(), stream.end());
-        return bytes;
-    };
     Bytes everyValueAtMost;
     Bytes doubling; // a tree 40 levels deep
     for (int value = 0; value < 256; ++value) {
@@ -295,9 +284,9 @@ TEST(Cli, CraftedClaimsCostNoMemory)
     } cases[] = {
         // As many bits as a valid checksum allows with a full table, 8 bytes of them present.
         { "2^31 - 1281 bits claimed, 8 bytes of them present",
-          file(0x7FFFFFFF - 1280, everyValueAtMost, Bytes(8, 0xAB)) },
+          test::Crafted(0x7FFFFFFF - 1280, everyValueAtMost, Bytes(8, 0xAB)) },
         { "a deep tree walked through 4 MiB of one bits",
-          file(32 << 20, doubling, Bytes(4 << 20, 0xFF)) },
+          test::Crafted(32 << 20, doubling, Bytes(4 << 20, 0xFF)) },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -4,6 +4,7 @@
 
 #include "ChunkDecoder.h"
 
+#include "Corpus.h"
 #include "Format.h"
 #include "TestSupport.h"
 #include "TreeCoder.h"
@@ -143,20 +144,6 @@ Bytes RandomBytes(std::size_t size, std::uint64_t seed)
     return bytes;
 }
 
-// A file with a valid checksum over `table` (5-byte entries) and `stream`.
-Bytes Crafted(std::int32_t totalBits, const Bytes& table, const Bytes& stream)
-{
-    const auto tableSize = static_cast<std::int16_t>(table.size());
-    Bytes file { ChecksumFor(tableSize, totalBits) };
-    for (int k = 0; k < 4; ++k)
-        file.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(totalBits) >> (8 * k)));
-    file.push_back(static_cast<std::uint8_t>(tableSize));
-    file.push_back(static_cast<std::uint8_t>(tableSize >> 8));
-    file.insert(file.end(), table.begin(), table.end());
-    file.insert(file.end(), stream.begin(), stream.end());
-    return file;
-}
-
 TEST(ChunkDecoder, WritesWhatTheWalkWritesForEveryKindOfSource)
 {
     struct Case
@@ -218,7 +205,7 @@ TEST(ChunkDecoder, AgreesWithTheWalkOnCraftedDeepTrees)
         for (auto& byte : stream)
             byte = static_cast<std::uint8_t>(random() % 4 ? random() : 0xFF);
         const std::int32_t totalBits = streamBytes * 8 - static_cast<std::int32_t>(random() % 8);
-        const Bytes file = Crafted(totalBits, table, stream);
+        const Bytes file = test::Crafted(totalBits, table, stream);
         const Decoded walked = Walk(file);
         for (const int threads : { 1, 3 }) {
             for (const std::int64_t chunkBits : { 1, 37, 999 }) {
@@ -238,7 +225,7 @@ TEST(ChunkDecoder, DamageInAnyChunkGivesTheWalksVerdict)
     const Bytes source = test::TextLikeBytes(60000, 8);
     const Bytes file = Compress(source);
     constexpr std::int64_t kChunkBits = 16384;
-    const std::int64_t streamStart = kHeaderSize + (file[5] | (file[6] << 8));
+    const std::int64_t streamStart = Header::Parse(file).StreamOffset();
     const std::int64_t streamBits = (static_cast<std::int64_t>(file.size()) - streamStart) * 8;
     int rejected = 0;
     for (std::int64_t chunk = 0; chunk * kChunkBits < streamBits; ++chunk) {
@@ -264,17 +251,12 @@ TEST(ChunkDecoder, TheStreamEndsWhereTheHeaderSays)
     std::reverse(fibonacci.begin(), fibonacci.end());
     for (const Bytes& source : { fibonacci, EightBitCodes(8) }) {
         const Bytes file = Compress(source);
-        const auto tableSize = static_cast<std::int16_t>(file[5] | (file[6] << 8));
-        const auto totalBits
-            = static_cast<std::int32_t>(LoadLittleEndian(std::span(file).subspan(1, 4)));
+        const Header header = Header::Parse(file);
         for (const std::int32_t cut : { 0, 1, 3, 9, 17, 300 }) {
             SCOPED_TRACE("total bits lowered by " + std::to_string(cut));
             Bytes shorter = file;
-            const std::int32_t bits = totalBits - cut;
-            for (int k = 0; k < 4; ++k)
-                shorter[1 + k]
-                    = static_cast<std::uint8_t>(static_cast<std::uint32_t>(bits) >> (8 * k));
-            shorter[0] = ChecksumFor(tableSize, bits);
+            const auto lowered = Header::For(header.totalBits - cut, header.tableSize).Bytes();
+            std::copy(lowered.begin(), lowered.end(), shorter.begin());
             // Bytes past the stream are not part of it.
             shorter.insert(shorter.end(), { 0xFF, 0x00, 0xAA });
             const Decoded walked = Walk(shorter);

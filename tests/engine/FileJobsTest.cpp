@@ -3,6 +3,7 @@
 
 #include "hufpack/FileJobs.h"
 
+#include "Corpus.h"
 #include "Destination.h"
 #include "TestSupport.h"
 
@@ -36,7 +37,10 @@ using test::Bytes;
     return true;
 }();
 using test::BytesOf;
+using test::Concat;
+using test::Entry;
 using test::FromHex;
+using test::HeaderOf;
 using Job = JobResult (*)(const std::string&, const std::string&);
 
 // "abracadabra" compressed: header, five table entries (a 5, b 2, c 1, d 1, r 2), 23 code bits.
@@ -84,33 +88,6 @@ mode_t ModeOf(const std::string& path)
     };
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
-}
-
-// A header whose checksum is right for its fields: the low 8 bits of table size + total bits.
-Bytes Header(std::int32_t totalBits, std::int16_t tableSize)
-{
-    const auto bits = static_cast<std::uint32_t>(totalBits);
-    const auto table = static_cast<std::uint16_t>(tableSize);
-    const auto sum = bits + static_cast<std::uint32_t>(static_cast<std::int32_t>(tableSize));
-    return { static_cast<std::uint8_t>(sum),        static_cast<std::uint8_t>(bits),
-             static_cast<std::uint8_t>(bits >> 8),  static_cast<std::uint8_t>(bits >> 16),
-             static_cast<std::uint8_t>(bits >> 24), static_cast<std::uint8_t>(table),
-             static_cast<std::uint8_t>(table >> 8) };
-}
-
-Bytes Entry(std::uint8_t value, std::int32_t count)
-{
-    const auto c = static_cast<std::uint32_t>(count);
-    return { value, static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
-             static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 24) };
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
 }
 
 Bytes Changed(Bytes bytes, std::size_t at, std::uint8_t value)
@@ -498,19 +475,21 @@ TEST(FileJobsDecode, DamagedFilesAreNotOurFormat)
     for (std::size_t length = 1; length < kAbra.size(); ++length)
         files.emplace_back("first " + std::to_string(length) + " bytes",
                            Bytes(kAbra.begin(), kAbra.begin() + length));
-    files.emplace_back("table past the end", Concat({ Header(0, 0x7FFF), Entry('a', 0) }));
-    files.emplace_back("table of 2 entries, 1 present", Concat({ Header(8, 10), Entry('a', 1) }));
-    files.emplace_back("bits but no table", Concat({ Header(8, 0), FromHex("00") }));
+    files.emplace_back("table past the end", Concat({ HeaderOf(0, 0x7FFF), Entry('a', 0) }));
+    files.emplace_back("table of 2 entries, 1 present", Concat({ HeaderOf(8, 10), Entry('a', 1) }));
+    files.emplace_back("bits but no table", Concat({ HeaderOf(8, 0), FromHex("00") }));
     files.emplace_back("bits but a zero count",
-                       Concat({ Header(8, 5), Entry('a', 0), FromHex("00") }));
+                       Concat({ HeaderOf(8, 5), Entry('a', 0), FromHex("00") }));
     files.emplace_back("bits but a negative count",
-                       Concat({ Header(8, 5), Entry('a', -1), FromHex("00") }));
-    files.emplace_back("bits and a negative table size", Concat({ Header(5, -5), FromHex("00") }));
+                       Concat({ HeaderOf(8, 5), Entry('a', -1), FromHex("00") }));
+    files.emplace_back("bits and a negative table size",
+                       Concat({ HeaderOf(5, -5), FromHex("00") }));
     files.emplace_back("more bits than the file holds", Changed(Changed(kAbra, 1, 48), 0, 25 + 48));
     // A lone value's code is all 0 bits, so a stream cut short reads as if padded with 0s.
     files.emplace_back("a lone value's stream cut short",
-                       Concat({ Header(16, 5), Entry('a', 16), FromHex("00") }));
-    files.emplace_back("a lone value's stream missing", Concat({ Header(16, 5), Entry('a', 16) }));
+                       Concat({ HeaderOf(16, 5), Entry('a', 16), FromHex("00") }));
+    files.emplace_back("a lone value's stream missing",
+                       Concat({ HeaderOf(16, 5), Entry('a', 16) }));
     files.emplace_back("one bit too few", Changed(Changed(kAbra, 1, 22), 0, 25 + 22));
     // The checksum covers only the header, so a changed count keeps it right.
     for (const auto& [offset, count] :
@@ -542,18 +521,18 @@ TEST(FileJobsDecode, OddButConsistentFilesDecode)
         Bytes expected;
     } cases[] = {
         { "entries in another order",
-          Concat({ Header(23, 25), Entry('r', 2), Entry('d', 1), Entry('b', 2), Entry('a', 5),
+          Concat({ HeaderOf(23, 25), Entry('r', 2), Entry('d', 1), Entry('b', 2), Entry('a', 5),
                    Entry('c', 1), bits }),
           BytesOf("abracadabra") },
         { "a value listed twice, the last count right",
-          Concat({ Header(23, 30), Entry('a', 9), Entry('b', 2), Entry('c', 1), Entry('d', 1),
+          Concat({ HeaderOf(23, 30), Entry('a', 9), Entry('b', 2), Entry('c', 1), Entry('d', 1),
                    Entry('r', 2), Entry('a', 5), bits }),
           BytesOf("abracadabra") },
         { "an entry with a zero count",
-          Concat({ Header(23, 30), Entry('a', 5), Entry('b', 2), Entry('c', 1), Entry('d', 1),
+          Concat({ HeaderOf(23, 30), Entry('a', 5), Entry('b', 2), Entry('c', 1), Entry('d', 1),
                    Entry('z', 0), Entry('r', 2), bits }),
           BytesOf("abracadabra") },
-        { "a lone value, whose code is 0", Concat({ Header(16, 5), Entry('a', 16), Bytes(2, 0) }),
+        { "a lone value, whose code is 0", Concat({ HeaderOf(16, 5), Entry('a', 16), Bytes(2, 0) }),
           Bytes(16, 'a') },
         { "seven zero bytes", Bytes(7, 0), {} },
         { "total bits -256, no table", FromHex("00 00 FF FF FF 00 00"), {} },

@@ -1,5 +1,6 @@
 #include "TreeCoder.h"
 
+#include "Corpus.h"
 #include "EncodeKernel.h"
 #include "Format.h"
 #include "NodeHeap.h"
@@ -235,15 +236,17 @@ TEST(Decode, BadChecksumIsRejectedWithItsMessage)
 // carry.
 TEST(Decode, ChecksumRule)
 {
-    EXPECT_TRUE(ChecksumMatches(0x30, 25, 23));
-    EXPECT_FALSE(ChecksumMatches(0x31, 25, 23));
-    EXPECT_TRUE(ChecksumMatches(0, 0, -256)) << "a negative multiple of 256 passes with 0";
+    // checksum, total bits, table size
+    EXPECT_TRUE((Header { 0x30, 23, 25 }).ChecksumMatches());
+    EXPECT_FALSE((Header { 0x31, 23, 25 }).ChecksumMatches());
+    EXPECT_TRUE((Header { 0, -256, 0 }).ChecksumMatches())
+        << "a negative multiple of 256 passes with 0";
     for (int c = 0; c < 256; ++c)
-        EXPECT_FALSE(ChecksumMatches(static_cast<std::uint8_t>(c), 0, -255))
+        EXPECT_FALSE((Header { static_cast<std::uint8_t>(c), -255, 0 }).ChecksumMatches())
             << "a negative sum with a remainder matches no checksum byte";
-    EXPECT_FALSE(ChecksumMatches(ChecksumFor(1280, INT32_MAX), 1280, INT32_MAX))
+    EXPECT_FALSE(Header::For(INT32_MAX, 1280).ChecksumMatches())
         << "a sum past INT32_MAX wraps negative, and its remainder matches no byte";
-    EXPECT_TRUE(ChecksumMatches(0, -1, 1)) << "table size read as signed 16-bit";
+    EXPECT_TRUE((Header { 0, 1, -1 }).ChecksumMatches()) << "table size read as signed 16-bit";
 }
 
 TEST(Decode, HeaderOnlyFilesWithNothingToWalk)
@@ -366,20 +369,14 @@ TEST(Decode, FastAndReferenceAgreeOnCraftedFiles)
             for (int k = 0; k < 4; ++k)
                 table.push_back(static_cast<std::uint8_t>(count >> (8 * k)));
         }
-        const auto tableSize = static_cast<std::int16_t>(table.size());
         // Some streams are long enough to cross the decoder's input and output buffers.
         const auto streamBytes
             = static_cast<std::int32_t>(random() % (round % 20 == 3 ? 300000 : 600));
         const std::int32_t totalBits = streamBytes * 8 - static_cast<std::int32_t>(random() % 8);
-        Bytes file { ChecksumFor(tableSize, totalBits) };
-        for (int k = 0; k < 4; ++k)
-            file.push_back(
-                static_cast<std::uint8_t>(static_cast<std::uint32_t>(totalBits) >> (8 * k)));
-        file.push_back(static_cast<std::uint8_t>(tableSize));
-        file.push_back(static_cast<std::uint8_t>(tableSize >> 8));
-        file.insert(file.end(), table.begin(), table.end());
+        Bytes stream;
         for (int i = 0; i < streamBytes; ++i)
-            file.push_back(static_cast<std::uint8_t>(random() % 3 ? random() : 0xFF));
+            stream.push_back(static_cast<std::uint8_t>(random() % 3 ? random() : 0xFF));
+        const Bytes file = test::Crafted(totalBits, table, stream);
 
         const Coded fast = Decode(file);
         const Coded reference = Decode(file, Path::Reference);
