@@ -8,7 +8,10 @@
 //
 // Without a FILE it measures 32 MiB of generated text. Rates are of the uncompressed bytes.
 
+#include "ByteCounter.h"
+#include "CodeTree.h"
 #include "FileStream.h"
+#include "Format.h"
 #include "PartEncoder.h"
 #include "TestSupport.h"
 #include "TreeCoder.h"
@@ -36,7 +39,7 @@ int MemoryFile(const char* name, const test::Bytes& bytes)
     return fd;
 }
 
-// One source, compressed once up front: its code words and its compressed file.
+// One source, compressed once up front: its code and its compressed file.
 class Subject
 {
 public:
@@ -49,17 +52,15 @@ public:
         FileStream out;
         in.AttachForReading(::dup(m_source));
         out.AttachForWriting(::dup(m_compressed));
-        m_coder = std::make_unique<TreeCoder>(in, out);
-        if (m_coder->Encode() != JobResult::Done || !out.Flush()) {
+        PartEncoder counter(m_source, m_size, 1);
+        Counts counts {};
+        if (TreeCoder(in, out).Encode() != JobResult::Done || !out.Flush() || !counter.Scan()
+            || !ByteCounter::NarrowCounts(counter.Counts(), counts)) {
             std::fprintf(stderr, "%s: cannot compress\n", m_name.c_str());
             std::exit(1);
         }
-        for (int value = 0; value < 256; ++value)
-            m_codes[value] = m_coder->CodeOf(static_cast<std::uint8_t>(value));
-        m_streamOffset = 7
-            + 5
-                * static_cast<std::int64_t>(
-                    std::count_if(m_codes.begin(), m_codes.end(), [](auto* code) { return code; }));
+        m_tree.AssignCodes(m_tree.BuildTree(counts), "");
+        m_streamOffset = kHeaderSize + TableSizeOf(counts);
     }
 
     void Count(benchmark::State& state) const
@@ -79,7 +80,7 @@ public:
         if (!encoder.Scan())
             state.SkipWithError("scan failed");
         for (auto _ : state) {
-            if (encoder.Encode(m_codes, m_output, m_streamOffset) != JobResult::Done)
+            if (encoder.Encode(m_tree.Packed(), m_output, m_streamOffset) != JobResult::Done)
                 state.SkipWithError("coding failed");
         }
         state.SetBytesProcessed(state.iterations() * m_size);
@@ -111,8 +112,7 @@ private:
     int m_source;
     int m_compressed;
     int m_output;
-    std::unique_ptr<TreeCoder> m_coder;
-    std::array<const CodeWord*, 256> m_codes {};
+    CodeTree m_tree;
     std::int64_t m_streamOffset = 0;
 };
 

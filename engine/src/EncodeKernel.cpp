@@ -127,17 +127,6 @@ void CountAndHash(const std::uint8_t* data, std::size_t size, ByteCounter::Table
         ++tables[0][*p];
 }
 
-void PackedCodes::Add(std::uint8_t value, const CodeWord& code)
-{
-    std::uint64_t word = 0;
-    for (int i = 1; i <= code.Length(); ++i)
-        word = (word << 1) | static_cast<std::uint64_t>(code[i] != 0);
-    bits[value] = word << (64 - code.Length());
-    lengths[value] = static_cast<std::uint8_t>(code.Length());
-    shortest = shortest == 0 ? code.Length() : std::min(shortest, code.Length());
-    longest = std::max(longest, code.Length());
-}
-
 void AllowExtensions(bool allow)
 {
     s_extensions.store(allow);

@@ -60,27 +60,6 @@ private:
 void CountAndHash(const std::uint8_t* data, std::size_t size, ByteCounter::Tables& tables,
                   PartHash& hash);
 
-// Every code a source uses, as the coding loop reads them: each code's bits left-aligned in a
-// 64-bit word (the first bit in bit 63), and its length.
-struct PackedCodes
-{
-    // After a flush at most 7 bits wait, so one code of up to this many bits always fits in the
-    // 64-bit accumulator.
-    static constexpr int kMaxBits = 56;
-
-    // `code` has 1 to kMaxBits bits.
-    void Add(std::uint8_t value, const CodeWord& code);
-
-    // Whether every code added is 8 bits long, as for an already compressed source: the coding
-    // is then a substitution of bytes.
-    [[nodiscard]] bool EveryCodeIsAByte() const { return shortest == 8 && longest == 8; }
-
-    std::array<std::uint64_t, 256> bits {};
-    std::array<std::uint8_t, 256> lengths {};
-    int shortest = 0;
-    int longest = 0;
-};
-
 // The coder's state between blocks: the waiting bits, left-aligned in `bits` (the oldest is bit
 // 63, everything below the `count` waiting bits is 0), and count < 8.
 struct PendingBits

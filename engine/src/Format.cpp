@@ -59,6 +59,11 @@ int EntriesOf(const Counts& counts)
         std::count_if(counts.begin(), counts.end(), [](std::int32_t count) { return count > 0; }));
 }
 
+std::uint16_t TableSizeOf(const Counts& counts)
+{
+    return static_cast<std::uint16_t>(kEntrySize * EntriesOf(counts));
+}
+
 std::int64_t OriginalBytes(const Counts& counts)
 {
     std::int64_t bytes = 0;

@@ -49,6 +49,8 @@ struct Header
 
 // The byte values with a positive count: the entries the writer puts in the table.
 [[nodiscard]] int EntriesOf(const Counts& counts);
+// The size of the table the writer makes for `counts`, in bytes.
+[[nodiscard]] std::uint16_t TableSizeOf(const Counts& counts);
 // What decoding the file writes: the sum of the positive counts.
 [[nodiscard]] std::int64_t OriginalBytes(const Counts& counts);
 

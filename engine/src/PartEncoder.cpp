@@ -162,34 +162,30 @@ std::array<std::uint64_t, 256> PartEncoder::Counts() const
     return counts;
 }
 
-// Every code the source uses, packed for the coding loop.
-JobResult PartEncoder::Pack(const std::array<const CodeWord*, 256>& codes,
-                            encode::PackedCodes& packed)
+// Whether every byte value the source uses has a code the coding loop can take.
+JobResult PartEncoder::CheckCodes(const PackedCodes& codes)
 {
     for (int value = 0; value < 256; ++value) {
-        const CodeWord* const code = codes[value];
         const bool used = std::any_of(m_parts.begin(), m_parts.end(),
                                       [value](const Part& part) { return part.counts[value] > 0; });
         if (!used)
             continue;
-        if (!code || code->Length() < 1)
+        if (codes.lengths[value] < 1)
             return FailJob(JobFile::Source, 0, kSourceChanged);
         // No source this format can hold has a code longer than 44 bits (it needs counts adding
         // up to Fibonacci(length + 2)); anything longer would not pack.
-        if (code->Length() > encode::PackedCodes::kMaxBits) {
+        if (codes.lengths[value] > PackedCodes::kMaxBits) {
             m_failure = { JobResult::TooLarge, JobFile::Source, 0, nullptr };
             return JobResult::TooLarge;
         }
-        packed.Add(static_cast<std::uint8_t>(value), *code);
     }
     return JobResult::Done;
 }
 
-JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
+JobResult PartEncoder::Encode(const PackedCodes& packed, int destinationFd,
                               std::int64_t streamOffset)
 {
-    encode::PackedCodes packed;
-    if (const JobResult result = Pack(codes, packed); result != JobResult::Done)
+    if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
         return result;
 
     std::int64_t firstBit = 0;
@@ -230,11 +226,9 @@ JobResult PartEncoder::Encode(const std::array<const CodeWord*, 256>& codes, int
 // The coding pass for a destination that takes its bytes in order only, such as a pipe: one
 // thread codes the parts one after another, carrying the bits of a last partial byte over to the
 // next part, and writes each block's whole bytes as they come.
-JobResult PartEncoder::EncodeInOrder(const std::array<const CodeWord*, 256>& codes,
-                                     int destinationFd)
+JobResult PartEncoder::EncodeInOrder(const PackedCodes& packed, int destinationFd)
 {
-    encode::PackedCodes packed;
-    if (const JobResult result = Pack(codes, packed); result != JobResult::Done)
+    if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
         return result;
     if (m_blocks.empty())
         m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
@@ -276,7 +270,7 @@ JobResult PartEncoder::EncodeInOrder(const std::array<const CodeWord*, 256>& cod
     return JobResult::Done;
 }
 
-void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const encode::PackedCodes& codes,
+void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes,
                              int destinationFd, std::int64_t streamOffset) const
 {
     part.sharedBytes = {};

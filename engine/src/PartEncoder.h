@@ -11,10 +11,6 @@
 
 namespace hufpack {
 
-namespace encode {
-struct PackedCodes;
-}
-
 // The fast way through both passes of a compression. The source is cut into a few large parts
 // that threads count and then code side by side: once the code is known, the bit where each
 // part starts follows from the counts of the parts before it, so every part can be coded and
@@ -54,12 +50,11 @@ public:
     // to `destinationFd` from byte `streamOffset` on, the last byte padded with 0 bits. CannotOpen
     // when a read or write failed or the source changed since Scan; TooLarge when a code is too
     // long to pack.
-    [[nodiscard]] JobResult Encode(const std::array<const CodeWord*, 256>& codes, int destinationFd,
+    [[nodiscard]] JobResult Encode(const PackedCodes& codes, int destinationFd,
                                    std::int64_t streamOffset);
     // The same pass for a destination that takes bytes in order only: writes the bit stream at
     // the descriptor's position, front to back, on the calling thread.
-    [[nodiscard]] JobResult EncodeInOrder(const std::array<const CodeWord*, 256>& codes,
-                                          int destinationFd);
+    [[nodiscard]] JobResult EncodeInOrder(const PackedCodes& codes, int destinationFd);
     // Why Scan or Encode failed: which file, and the system's error number or a reason.
     [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
 
@@ -85,13 +80,13 @@ private:
         std::array<SharedByte, 2> sharedBytes;
     };
 
-    JobResult Pack(const std::array<const CodeWord*, 256>& codes, encode::PackedCodes& packed);
+    JobResult CheckCodes(const PackedCodes& codes);
     template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
     static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
     JobResult FailJob(JobFile file, int error, const char* reason = nullptr);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
-    void EncodePart(Part& part, std::uint8_t* in, const encode::PackedCodes& codes,
-                    int destinationFd, std::int64_t streamOffset) const;
+    void EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes, int destinationFd,
+                    std::int64_t streamOffset) const;
     template<typename Work> void RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
 

@@ -4,7 +4,6 @@
 #include "ChunkDecoder.h"
 #include "DecodeTable.h"
 #include "Format.h"
-#include "NodeHeap.h"
 #include "PartEncoder.h"
 
 #include <algorithm>
@@ -47,69 +46,6 @@ TreeCoder::TreeCoder(FileStream& in, FileStream& out)
 
 TreeCoder::~TreeCoder() = default;
 
-TreeNode* TreeCoder::NewNode(std::uint8_t symbol, std::int32_t weight)
-{
-    return &m_nodes.emplace_back(symbol, weight);
-}
-
-TreeNode* TreeCoder::NewNode(TreeNode* left, TreeNode* right)
-{
-    return &m_nodes.emplace_back(left, right);
-}
-
-TreeNode* TreeCoder::BuildTree()
-{
-    NodeHeap& heap = TheNodeHeap();
-    try {
-        int leaves = 0;
-        for (int value = 0; value < 256; ++value) {
-            if (m_freq[value] > 0) {
-                heap.Push(NewNode(static_cast<std::uint8_t>(value), m_freq[value]));
-                ++leaves;
-            }
-        }
-        if (leaves == 1) {
-            // A lone byte value gets code 0; the dummy leaf beside it (symbol 32, weight 0)
-            // takes 1.
-            TreeNode* const dummy = NewNode(TreeNode::kInnerSymbol, 0);
-            TreeNode* const only = heap.Pop();
-            return NewNode(only, dummy);
-        }
-        for (;;) {
-            if (heap.IsEmpty())
-                return nullptr;
-            // The lighter node, popped first, becomes the left child: the 0 side.
-            TreeNode* const first = heap.Pop();
-            if (heap.IsEmpty())
-                return first;
-            TreeNode* const second = heap.Pop();
-            heap.Push(NewNode(first, second));
-        }
-    } catch (...) {
-        // A node that could not be made: the heap is shared by every job, and must not hand
-        // the next one this job's nodes.
-        while (!heap.IsEmpty())
-            heap.Pop();
-        throw;
-    }
-}
-
-void TreeCoder::AssignCodes(const TreeNode* node, std::string code)
-{
-    if (!node->IsLeaf()) {
-        AssignCodes(node->left, code + '0');
-        AssignCodes(node->right, code + '1');
-        return;
-    }
-    const auto length = static_cast<std::uint32_t>(code.size());
-    m_totalBits = static_cast<std::int32_t>(static_cast<std::uint32_t>(m_totalBits)
-                                            + static_cast<std::uint32_t>(node->weight) * length);
-    m_exactBits += std::int64_t { node->weight } * length;
-    // Only a source of byte 32 alone has two leaves with one symbol: the dummy leaf comes last,
-    // so such a source is written as 1 bits.
-    m_codes[node->symbol] = std::make_unique<CodeWord>(code);
-}
-
 JobResult TreeCoder::Encode()
 {
     if (m_reference)
@@ -130,9 +66,7 @@ JobResult TreeCoder::Encode()
         return result;
     if (!m_out.Flush())
         return StreamFailure();
-    std::array<const CodeWord*, 256> codes {};
-    for (int value = 0; value < 256; ++value)
-        codes[value] = m_codes[value].get();
+    const PackedCodes& codes = m_tree.Packed();
     const JobResult result = m_inOrder ? parts.EncodeInOrder(codes, m_out.Descriptor())
                                        : parts.Encode(codes, m_out.Descriptor(), streamOffset);
     if (result != JobResult::Done)
@@ -165,21 +99,21 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
 {
     if (!ByteCounter::NarrowCounts(counts, m_freq))
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
-    m_root = BuildTree();
+    m_root = m_tree.BuildTree(m_freq);
     if (!m_root) // the source was empty after all
         return Fail(JobResult::CannotOpen, JobFile::Source, 0, "changed while it was being read");
-    AssignCodes(m_root, std::string());
-    if (m_exactBits > kMaxField)
+    m_tree.AssignCodes(m_root, std::string());
+    if (m_tree.ExactBits() > kMaxField)
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
 
     // The header, the table and the bits in the order a stream takes them; the table's size,
     // which the header carries, is known from the counts.
-    const auto tableSize = static_cast<std::uint16_t>(kEntrySize * EntriesOf(m_freq));
-    WriteHeader(m_out, Header::For(m_totalBits, static_cast<std::int16_t>(tableSize)));
+    const std::uint16_t tableSize = TableSizeOf(m_freq);
+    WriteHeader(m_out, Header::For(m_tree.TotalBits(), static_cast<std::int16_t>(tableSize)));
     const std::uint16_t written = WriteTable(m_out, m_freq);
     assert(written == tableSize);
     streamOffset = kHeaderSize + written;
-    m_written = streamOffset + (m_exactBits + 7) / 8;
+    m_written = streamOffset + (m_tree.ExactBits() + 7) / 8;
     m_out.Seek(streamOffset);
     return JobResult::Done;
 }
@@ -193,7 +127,7 @@ JobResult TreeCoder::EncodeBits(const std::array<std::uint64_t, 256>& firstCount
     for (auto chunk = m_in.ReadChunk(); !chunk.empty(); chunk = m_in.ReadChunk()) {
         ByteCounter::CountBlock(chunk, seen);
         for (const std::uint8_t byte : chunk)
-            m_writer->PutCode(CodeFor(byte));
+            m_writer->PutCode(m_tree.CodeFor(byte));
     }
     if (seen != firstCounts)
         return Fail(JobResult::CannotOpen, JobFile::Source, 0, "changed while it was being read");
@@ -206,7 +140,7 @@ JobResult TreeCoder::ReadHeaderAndTree(Header& header)
 {
     switch (hufpack::ReadHeaderAndTable(m_in, header, m_freq)) {
     case FrontOfFile::Read:
-        m_root = BuildTree();
+        m_root = m_tree.BuildTree(m_freq);
         return JobResult::Done;
     case FrontOfFile::Empty:
         return JobResult::Done;

@@ -3,7 +3,7 @@
 #include "BitReader.h"
 #include "BitWriter.h"
 #include "ChunkDecoder.h"
-#include "CodeWord.h"
+#include "CodeTree.h"
 #include "FileStream.h"
 #include "Format.h"
 #include "PartEncoder.h"
@@ -14,9 +14,7 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <string>
 
 namespace hufpack {
 
@@ -56,13 +54,6 @@ public:
         m_progress = progress;
     }
 
-    [[nodiscard]] const CodeWord& CodeFor(std::uint8_t byte) const { return *m_codes[byte]; }
-    // Builds the code tree from m_freq alone; null when no count is positive. The tree belongs to
-    // this coder.
-    TreeNode* BuildTree();
-    // Walks the tree, storing each leaf's code word and adding weight x length to the total bits.
-    void AssignCodes(const TreeNode* node, std::string code);
-
     // The plain bit-by-bit paths (CodeFor and PutCode per byte; a GetBit-driven tree walk)
     // instead of the table-driven ones. Both produce the same bytes; tests compare them.
     void UseReferencePaths(bool reference) { m_reference = reference; }
@@ -81,13 +72,7 @@ public:
     // What the last fast Decode did.
     [[nodiscard]] const ChunkDecoder::Statistics& DecodeStatistics() const { return m_decodeStats; }
 
-    void SetCounts(const Counts& counts) { m_freq = counts; }
-    [[nodiscard]] std::int32_t TotalBits() const { return m_totalBits; }
-    [[nodiscard]] const CodeWord* CodeOf(std::uint8_t byte) const { return m_codes[byte].get(); }
-
 private:
-    TreeNode* NewNode(std::uint8_t symbol, std::int32_t weight);
-    TreeNode* NewNode(TreeNode* left, TreeNode* right);
     JobResult EncodeStepByStep();
     JobResult PrepareCode(const std::array<std::uint64_t, 256>& counts, std::int64_t& streamOffset);
     JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
@@ -96,19 +81,14 @@ private:
     JobResult Fail(JobResult result, JobFile file, int error, const char* reason = nullptr);
     JobResult StreamFailure();
 
-    std::array<std::unique_ptr<CodeWord>, 256> m_codes;
-    // Wraps in 32 bits, as the header stores it.
-    std::int32_t m_totalBits = 0;
-    // The same sum without wrapping, to refuse a source whose bits the header cannot hold.
-    std::int64_t m_exactBits = 0;
     FileStream& m_in;
     FileStream& m_out;
     std::unique_ptr<BitReader> m_reader;
     std::unique_ptr<BitWriter> m_writer;
     Counts m_freq {};
+    // The code tree of m_freq, its root and its codes.
+    CodeTree m_tree;
     TreeNode* m_root = nullptr;
-    // Every node this coder made; a deque keeps their addresses fixed as it grows.
-    std::deque<TreeNode> m_nodes;
     bool m_reference = false;
     int m_maxParts = 0;
     std::int64_t m_minPartBytes = PartEncoder::kMinPartBytes;

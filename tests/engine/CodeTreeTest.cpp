@@ -1,9 +1,9 @@
 // The code tree and the code words that the counts of a source give. Both are part of the file
 // format: a file decodes only with the very tree its writer built.
 
-#include "FileStream.h"
+#include "CodeTree.h"
+
 #include "NodeHeap.h"
-#include "TreeCoder.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -12,9 +12,12 @@
 namespace hufpack {
 namespace {
 
-std::array<std::int32_t, 256> CountsOf(std::string_view text)
+// The test suite below takes the class's name.
+using Tree = CodeTree;
+
+Counts CountsOf(std::string_view text)
 {
-    std::array<std::int32_t, 256> counts {};
+    Counts counts {};
     for (const char c : text)
         ++counts[static_cast<std::uint8_t>(c)];
     return counts;
@@ -52,24 +55,22 @@ class CodeTree : public testing::TestWithParam<TreeCase>
 TEST_P(CodeTree, BuildsTheTreeAndCodesOfTheFormat)
 {
     const TreeCase& c = GetParam();
-    FileStream unused;
-    TreeCoder coder(unused, unused);
-    coder.SetCounts(CountsOf(c.source));
-    const TreeNode* root = coder.BuildTree();
+    Tree tree;
+    const TreeNode* root = tree.BuildTree(CountsOf(c.source));
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(Shape(root), c.tree) << "the tree is fixed by the heap's tie rules";
     EXPECT_TRUE(TheNodeHeap().IsEmpty()) << "every tree construction leaves the heap empty";
 
-    coder.AssignCodes(root, "");
+    tree.AssignCodes(root, "");
     for (const auto& [byte, code] : c.codes) {
-        const CodeWord* word = coder.CodeOf(static_cast<std::uint8_t>(byte));
-        ASSERT_NE(word, nullptr) << byte;
+        ASSERT_TRUE(tree.HasCode(static_cast<std::uint8_t>(byte))) << byte;
+        const CodeWord& word = tree.CodeFor(static_cast<std::uint8_t>(byte));
         std::string bits;
-        for (int i = 1; i <= word->Length(); ++i)
-            bits += (*word)[i] ? '1' : '0';
+        for (int i = 1; i <= word.Length(); ++i)
+            bits += word[i] ? '1' : '0';
         EXPECT_EQ(bits, code) << "code of '" << byte << "'";
     }
-    EXPECT_EQ(coder.TotalBits(), c.totalBits) << "total bits = sum of count x code length";
+    EXPECT_EQ(tree.TotalBits(), c.totalBits) << "total bits = sum of count x code length";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,45 +124,40 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CodeTree, NoPositiveCountGivesNoTree)
 {
-    FileStream unused;
-    TreeCoder coder(unused, unused);
-    std::array<std::int32_t, 256> counts {};
-    EXPECT_EQ(coder.BuildTree(), nullptr);
+    Tree tree;
+    Counts counts {};
+    EXPECT_EQ(tree.BuildTree(counts), nullptr);
     counts['a'] = -5;
     counts['b'] = INT32_MIN;
-    coder.SetCounts(counts);
-    EXPECT_EQ(coder.BuildTree(), nullptr) << "negative counts are absent, like zero";
+    EXPECT_EQ(tree.BuildTree(counts), nullptr) << "negative counts are absent, like zero";
     EXPECT_TRUE(TheNodeHeap().IsEmpty());
 }
 
 TEST(CodeTree, SameCountsGiveTheSameTreeTwice)
 {
-    FileStream unused;
-    TreeCoder coder(unused, unused);
-    coder.SetCounts(CountsOf("the same counts give the same tree"));
-    const std::string first = Shape(coder.BuildTree());
+    Tree tree;
+    const Counts counts = CountsOf("the same counts give the same tree");
+    const std::string first = Shape(tree.BuildTree(counts));
     EXPECT_TRUE(TheNodeHeap().IsEmpty());
-    EXPECT_EQ(Shape(coder.BuildTree()), first);
+    EXPECT_EQ(Shape(tree.BuildTree(counts)), first);
 }
 
 // Weights that add past the signed 32-bit range wrap; the encoder and the decoder wrap alike.
 // Counts that double give the deepest tree: 255 levels for 256 values.
 TEST(CodeTree, WrappingWeightsAndDeepTrees)
 {
-    FileStream unused;
-    TreeCoder coder(unused, unused);
-    std::array<std::int32_t, 256> counts {};
+    Tree tree;
+    Counts counts {};
     for (int value = 0; value < 256; ++value)
         counts[value] = value < 31 ? (1 << value) : INT32_MAX;
-    coder.SetCounts(counts);
-    const TreeNode* root = coder.BuildTree();
+    const TreeNode* root = tree.BuildTree(counts);
     ASSERT_NE(root, nullptr);
     EXPECT_TRUE(TheNodeHeap().IsEmpty());
-    coder.AssignCodes(root, "");
+    tree.AssignCodes(root, "");
     int longest = 0;
     for (int value = 0; value < 256; ++value) {
-        ASSERT_NE(coder.CodeOf(static_cast<std::uint8_t>(value)), nullptr);
-        longest = std::max(longest, coder.CodeOf(static_cast<std::uint8_t>(value))->Length());
+        ASSERT_TRUE(tree.HasCode(static_cast<std::uint8_t>(value)));
+        longest = std::max(longest, tree.CodeFor(static_cast<std::uint8_t>(value)).Length());
     }
     EXPECT_GT(longest, 45) << "wrapped weights reach depths no real source can";
     EXPECT_LE(longest, 255);

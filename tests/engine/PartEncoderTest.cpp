@@ -14,22 +14,17 @@ namespace {
 using test::Bytes;
 
 // Every byte value coded as its own 8 bits: the bit stream is then the source itself, which
-// makes where each part landed easy to see.
-std::array<const CodeWord*, 256> IdentityCodes()
+// makes where each part landed easy to see. `without` has no code.
+PackedCodes IdentityCodes(int without = -1)
 {
-    static const auto words = [] {
-        std::vector<std::unique_ptr<CodeWord>> all;
-        for (int value = 0; value < 256; ++value) {
-            std::string code;
-            for (int bit = 7; bit >= 0; --bit)
-                code += (value >> bit) & 1 ? '1' : '0';
-            all.push_back(std::make_unique<CodeWord>(code));
-        }
-        return all;
-    }();
-    std::array<const CodeWord*, 256> codes {};
-    for (int value = 0; value < 256; ++value)
-        codes[value] = words[value].get();
+    PackedCodes codes;
+    for (int value = 0; value < 256; ++value) {
+        std::string code;
+        for (int bit = 7; bit >= 0; --bit)
+            code += (value >> bit) & 1 ? '1' : '0';
+        if (value != without)
+            codes.Add(static_cast<std::uint8_t>(value), CodeWord(code));
+    }
     return codes;
 }
 
@@ -140,9 +135,7 @@ TEST(PartEncoder, ACountedByteWithoutACodeIsAnError)
     Files files(Bytes { 1, 2, 3 });
     PartEncoder encoder(files.Source(), 3, 1, 1);
     ASSERT_TRUE(encoder.Scan());
-    std::array<const CodeWord*, 256> codes = IdentityCodes();
-    codes[2] = nullptr;
-    EXPECT_EQ(encoder.Encode(codes, files.Destination(), 0), JobResult::CannotOpen);
+    EXPECT_EQ(encoder.Encode(IdentityCodes(2), files.Destination(), 0), JobResult::CannotOpen);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "TreeCoder.h"
 
+#include "CodeTree.h"
 #include "Corpus.h"
 #include "EncodeKernel.h"
 #include "Format.h"
@@ -172,14 +173,12 @@ Bytes AllByteValuesFile()
         file.insert(file.end(), { 1, 0, 0, 0 });
     }
     // Every code is 8 bits: the stream is the 256 codes in order of the bytes.
-    FileStream unused;
-    TreeCoder coder(unused, unused);
-    std::array<std::int32_t, 256> counts;
+    CodeTree tree;
+    Counts counts;
     counts.fill(1);
-    coder.SetCounts(counts);
-    coder.AssignCodes(coder.BuildTree(), "");
+    tree.AssignCodes(tree.BuildTree(counts), "");
     for (int i = 0; i < 256; ++i) {
-        const CodeWord& code = coder.CodeFor(static_cast<std::uint8_t>(i));
+        const CodeWord& code = tree.CodeFor(static_cast<std::uint8_t>(i));
         EXPECT_EQ(code.Length(), 8);
         std::uint8_t byte = 0;
         for (int bit = 1; bit <= 8; ++bit)
