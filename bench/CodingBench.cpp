@@ -13,6 +13,7 @@
 #include "FileStream.h"
 #include "Format.h"
 #include "PartEncoder.h"
+#include "TestHooks.h"
 #include "TestSupport.h"
 #include "TreeCoder.h"
 
@@ -97,7 +98,7 @@ public:
             ::lseek(m_output, 0, SEEK_SET);
             out.AttachForWriting(::dup(m_output));
             TreeCoder coder(in, out);
-            coder.SetDecodeOptions(options);
+            TreeCoderTesting::SetDecodeOptions(coder, options);
             if (coder.Decode() != JobResult::Done || !out.Flush())
                 state.SkipWithError("decoding failed");
         }

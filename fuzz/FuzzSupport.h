@@ -4,6 +4,7 @@
 
 #include "FileStream.h"
 #include "NodeHeap.h"
+#include "TestHooks.h"
 #include "TreeCoder.h"
 
 #include <algorithm>
@@ -91,11 +92,11 @@ inline Coded Run(const std::uint8_t* data, std::size_t size, bool encode, Path p
     JobResult result;
     {
         TreeCoder coder(in, out);
-        coder.UseReferencePaths(path == Path::Reference);
+        TreeCoderTesting::UseReferencePaths(coder, path == Path::Reference);
         if (parts > 0)
-            coder.SetParts(parts, 1);
+            TreeCoderTesting::SetParts(coder, parts, 1);
         if (decodeOptions)
-            coder.SetDecodeOptions(*decodeOptions);
+            TreeCoderTesting::SetDecodeOptions(coder, *decodeOptions);
         result = encode ? coder.Encode() : coder.Decode();
     }
     Check(out.Close(), "closing a memory file");

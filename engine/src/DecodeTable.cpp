@@ -38,15 +38,6 @@ void DecodeTable::FillFirstCodes(const TreeNode* node, int depth, std::uint32_t 
     FillFirstCodes(node->right, depth + 1, (prefix << 1) | 1);
 }
 
-namespace {
-
-int Depth(const TreeNode* node)
-{
-    return node->IsLeaf() ? 0 : 1 + std::max(Depth(node->left), Depth(node->right));
-}
-
-} // namespace
-
 // The second level for the node that kRunBits bits lead to: indexed by as many further bits as
 // its deepest leaf needs, up to kSubBits.
 void DecodeTable::FillSubTable(std::uint32_t prefix, const TreeNode* node)

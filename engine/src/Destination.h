@@ -51,10 +51,10 @@ public:
     [[nodiscard]] int Error() const { return m_error; }
     [[nodiscard]] const char* Reason() const { return m_reason; }
 
-    // Makes named temporary files even where unnamed ones work, so that tests reach that path.
-    static void UseNamedFilesOnly(bool only) { s_namedOnly = only; }
-
 private:
+    // The tests' way to ask for named temporary files.
+    friend struct DestinationTesting;
+
     bool Fail(int error, const char* reason = nullptr);
     bool FollowFinalLinks();
     bool CreateNamed();

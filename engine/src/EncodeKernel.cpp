@@ -127,6 +127,7 @@ void CountAndHash(const std::uint8_t* data, std::size_t size, ByteCounter::Table
         ++tables[0][*p];
 }
 
+// Declared for the tests in TestHooks.h.
 void AllowExtensions(bool allow)
 {
     s_extensions.store(allow);

@@ -77,9 +77,5 @@ using CodeBlockFunction
 // The coding loop for `codes`, of `bitsPerByte` bits on average, in the build for this
 // processor, which is chosen once per process.
 CodeBlockFunction CodeBlockFor(const PackedCodes& codes, double bitsPerByte);
-// Whether CodeBlockFor may give the build that uses instructions beyond plain x86-64 where the
-// processor has them (it then runs the same loop, faster). Tests turn them off to check the
-// plain build.
-void AllowExtensions(bool allow);
 
 } // namespace hufpack::encode

@@ -1,16 +1,12 @@
 #include "TreeCoder.h"
 
 #include "ByteCounter.h"
-#include "ChunkDecoder.h"
 #include "DecodeTable.h"
-#include "Format.h"
-#include "PartEncoder.h"
+#include "ReferencePaths.h"
 
-#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <limits>
-#include <vector>
 
 namespace hufpack {
 
@@ -21,6 +17,7 @@ constexpr const char* kTooLarge = "too large for this format";
 constexpr const char* kNotOurs = "not a file this program wrote";
 constexpr const char* kCutShort = "unexpected end of file";
 constexpr const char* kDamaged = "damaged: its bytes do not match its table";
+constexpr const char* kChanged = "changed while it was being read";
 const Progress::Callback kNoProgress;
 
 } // namespace
@@ -39,10 +36,7 @@ JobResult TreeCoder::StreamFailure()
     return Fail(JobResult::CannotOpen, JobFile::Destination, m_out.Error());
 }
 
-TreeCoder::TreeCoder(FileStream& in, FileStream& out)
-    : m_in(in), m_out(out), m_writer(std::make_unique<BitWriter>(out))
-{
-}
+TreeCoder::TreeCoder(FileStream& in, FileStream& out) : m_in(in), m_out(out) { }
 
 TreeCoder::~TreeCoder() = default;
 
@@ -85,11 +79,15 @@ JobResult TreeCoder::EncodeStepByStep()
     if (const JobResult result = PrepareCode(counter.Counts(), streamOffset);
         result != JobResult::Done)
         return result;
-    const JobResult result = EncodeBits(counter.Counts());
-    m_writer->Finish();
-    if (result == JobResult::Done && (m_in.Failed() || m_out.Failed()))
+    // The coding pass counts again as it goes: a source that changed since the counting pass
+    // would otherwise yield a file that does not decode, so any difference ends the job.
+    std::array<std::uint64_t, 256> seen {};
+    reference::EncodeBits(m_in, m_out, m_tree, seen);
+    if (seen != counter.Counts())
+        return Fail(JobResult::CannotOpen, JobFile::Source, 0, kChanged);
+    if (m_in.Failed() || m_out.Failed())
         return StreamFailure();
-    return result;
+    return JobResult::Done;
 }
 
 // From the counts to the code: builds the tree and the code words, writes the table and the
@@ -101,7 +99,7 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
     m_root = m_tree.BuildTree(m_freq);
     if (!m_root) // the source was empty after all
-        return Fail(JobResult::CannotOpen, JobFile::Source, 0, "changed while it was being read");
+        return Fail(JobResult::CannotOpen, JobFile::Source, 0, kChanged);
     m_tree.AssignCodes(m_root, std::string());
     if (m_tree.ExactBits() > kMaxField)
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
@@ -115,22 +113,6 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
     streamOffset = kHeaderSize + written;
     m_written = streamOffset + (m_tree.ExactBits() + 7) / 8;
     m_out.Seek(streamOffset);
-    return JobResult::Done;
-}
-
-// The coding pass. It counts again as it goes: a source that changed since the counting pass
-// would otherwise yield a file that does not decode, so any difference ends the job.
-JobResult TreeCoder::EncodeBits(const std::array<std::uint64_t, 256>& firstCounts)
-{
-    m_in.Seek(0);
-    std::array<std::uint64_t, 256> seen {};
-    for (auto chunk = m_in.ReadChunk(); !chunk.empty(); chunk = m_in.ReadChunk()) {
-        ByteCounter::CountBlock(chunk, seen);
-        for (const std::uint8_t byte : chunk)
-            m_writer->PutCode(m_tree.CodeFor(byte));
-    }
-    if (seen != firstCounts)
-        return Fail(JobResult::CannotOpen, JobFile::Source, 0, "changed while it was being read");
     return JobResult::Done;
 }
 
@@ -171,19 +153,7 @@ JobResult TreeCoder::Summarize(FileSummary& summary)
     summary.compressedBytes = m_in.Size();
     summary.originalBytes = OriginalBytes(m_freq);
     summary.entries = EntriesOf(m_freq);
-    if (m_root) {
-        std::vector<std::pair<const TreeNode*, int>> pending { { m_root, 0 } };
-        while (!pending.empty()) {
-            const auto [node, depth] = pending.back();
-            pending.pop_back();
-            if (node->IsLeaf()) {
-                summary.longestCode = std::max(summary.longestCode, depth);
-            } else {
-                pending.emplace_back(node->left, depth + 1);
-                pending.emplace_back(node->right, depth + 1);
-            }
-        }
-    }
+    summary.longestCode = m_root ? Depth(m_root) : 0;
     return JobResult::Done;
 }
 
@@ -196,7 +166,7 @@ JobResult TreeCoder::Decode()
     if (header.totalBits > 0) {
         if (m_reference) {
             m_in.Seek(header.StreamOffset());
-            WalkTree(header.totalBits, written);
+            reference::WalkTree(m_in, m_out, m_root, header.totalBits, written);
         } else {
             Progress progress(m_progress ? *m_progress : kNoProgress, OriginalBytes(m_freq));
             ChunkDecoder::Options options = m_decodeOptions;
@@ -209,9 +179,8 @@ JobResult TreeCoder::Decode()
             if (result != JobResult::Done) {
                 if (m_out.Failed())
                     return StreamFailure();
-                return decoder.Error() != 0
-                    ? Fail(result, JobFile::Source, decoder.Error())
-                    : Fail(result, JobFile::Source, 0, "changed while it was being read");
+                return decoder.Error() != 0 ? Fail(result, JobFile::Source, decoder.Error())
+                                            : Fail(result, JobFile::Source, 0, kChanged);
             }
         }
     }
@@ -227,20 +196,6 @@ JobResult TreeCoder::Decode()
             return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
     }
     return JobResult::Done;
-}
-
-void TreeCoder::WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written)
-{
-    m_reader = std::make_unique<BitReader>(m_in);
-    const TreeNode* node = m_root;
-    for (std::int64_t i = 0; i < totalBits; ++i) {
-        node = m_reader->GetBit() == 1 ? node->right : node->left;
-        if (node->IsLeaf()) {
-            m_out.Put(node->symbol);
-            ++written[node->symbol];
-            node = m_root;
-        }
-    }
 }
 
 } // namespace hufpack

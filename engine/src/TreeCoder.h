@@ -1,7 +1,10 @@
 #pragma once
 
-#include "BitReader.h"
-#include "BitWriter.h"
+// The two passes of a job, and the summary of a compressed file: TreeCoder reads the source,
+// writes the destination, and reports what went wrong. The work in between has homes of its
+// own: the file's layout in Format, the tree and the codes in CodeTree, the table-driven paths
+// in PartEncoder and ChunkDecoder, the bit-by-bit reference paths in ReferencePaths.
+
 #include "ChunkDecoder.h"
 #include "CodeTree.h"
 #include "FileStream.h"
@@ -14,7 +17,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 
 namespace hufpack {
 
@@ -54,41 +56,23 @@ public:
         m_progress = progress;
     }
 
-    // The plain bit-by-bit paths (CodeFor and PutCode per byte; a GetBit-driven tree walk)
-    // instead of the table-driven ones. Both produce the same bytes; tests compare them.
-    void UseReferencePaths(bool reference) { m_reference = reference; }
-
-    // How the fast path may cut the source into parts coded side by side: at most `maxParts`
-    // (0: one per processor), none smaller than `minPartBytes`. The bytes do not depend on it.
-    void SetParts(int maxParts, std::int64_t minPartBytes)
-    {
-        m_maxParts = maxParts;
-        m_minPartBytes = minPartBytes;
-    }
-
-    // How the fast decoder cuts the stream into chunks decoded side by side. The bytes do not
-    // depend on it.
-    void SetDecodeOptions(const ChunkDecoder::Options& options) { m_decodeOptions = options; }
-    // What the last fast Decode did.
-    [[nodiscard]] const ChunkDecoder::Statistics& DecodeStatistics() const { return m_decodeStats; }
-
 private:
+    // The tests' and the benchmark's way in: which paths a pass takes and how it cuts its work.
+    friend struct TreeCoderTesting;
+
     JobResult EncodeStepByStep();
     JobResult PrepareCode(const std::array<std::uint64_t, 256>& counts, std::int64_t& streamOffset);
-    JobResult EncodeBits(const std::array<std::uint64_t, 256>& firstCounts);
-    void WalkTree(std::int64_t totalBits, std::array<std::uint64_t, 256>& written);
     JobResult ReadHeaderAndTree(Header& header);
     JobResult Fail(JobResult result, JobFile file, int error, const char* reason = nullptr);
     JobResult StreamFailure();
 
     FileStream& m_in;
     FileStream& m_out;
-    std::unique_ptr<BitReader> m_reader;
-    std::unique_ptr<BitWriter> m_writer;
     Counts m_freq {};
     // The code tree of m_freq, its root and its codes.
     CodeTree m_tree;
     TreeNode* m_root = nullptr;
+    // The bit-by-bit reference paths instead of the table-driven ones.
     bool m_reference = false;
     int m_maxParts = 0;
     std::int64_t m_minPartBytes = PartEncoder::kMinPartBytes;

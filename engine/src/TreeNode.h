@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace hufpack {
@@ -32,5 +33,11 @@ struct TreeNode
     std::int32_t weight;
     std::uint8_t symbol;
 };
+
+// How many levels the tree below `node` has: the length of its longest code.
+[[nodiscard]] inline int Depth(const TreeNode* node)
+{
+    return node->IsLeaf() ? 0 : 1 + std::max(Depth(node->left), Depth(node->right));
+}
 
 } // namespace hufpack

@@ -6,6 +6,7 @@
 
 #include "Corpus.h"
 #include "Format.h"
+#include "TestHooks.h"
 #include "TestSupport.h"
 #include "TreeCoder.h"
 #include "hufpack/FileJobs.h"
@@ -45,13 +46,13 @@ Decoded Run(const Bytes& input, bool encode, std::optional<ChunkDecoder::Options
     if (encode) {
         result = coder.Encode();
     } else {
-        coder.UseReferencePaths(!options);
+        TreeCoderTesting::UseReferencePaths(coder, !options);
         if (options)
-            coder.SetDecodeOptions(*options);
+            TreeCoderTesting::SetDecodeOptions(coder, *options);
         result = coder.Decode();
     }
     EXPECT_TRUE(out.Close());
-    return { result, test::ReadFile(dir / "out"), coder.DecodeStatistics() };
+    return { result, test::ReadFile(dir / "out"), TreeCoderTesting::DecodeStatistics(coder) };
 }
 
 Bytes Compress(const Bytes& source)

@@ -3,7 +3,7 @@
 // Whatever happens, the source is only read, the destination keeps its old bytes (or stays
 // absent), and nothing is left behind.
 
-#include "Destination.h"
+#include "TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 
@@ -435,7 +435,7 @@ TEST(SignalDuringJob, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
             const std::string source = dir / (kind == JobKind::Encode ? "text" : "packed");
             EXPECT_EXIT(
                 {
-                    Destination::UseNamedFilesOnly(true);
+                    DestinationTesting::UseNamedFilesOnly(true);
                     JobOptions options;
                     options.report = false;
                     options.progress = [signal](std::int64_t, std::int64_t) { ::raise(signal); };

@@ -4,7 +4,7 @@
 #include "hufpack/FileJobs.h"
 
 #include "Corpus.h"
-#include "Destination.h"
+#include "TestHooks.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -33,7 +33,7 @@ using test::Bytes;
 // With HUFPACK_TEST_NAMED_FILES set (ctest runs the suite once so), every job makes a named
 // temporary file, as it does where the file system has no unnamed ones.
 [[maybe_unused]] const bool kNamedFiles = [] {
-    Destination::UseNamedFilesOnly(std::getenv("HUFPACK_TEST_NAMED_FILES") != nullptr);
+    DestinationTesting::UseNamedFilesOnly(std::getenv("HUFPACK_TEST_NAMED_FILES") != nullptr);
     return true;
 }();
 using test::BytesOf;

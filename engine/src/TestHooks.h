@@ -1,0 +1,55 @@
+#pragma once
+
+// What the tests and the benchmark may change in the engine beyond what its programs use: which
+// paths a coder takes and how it cuts its work, named temporary files where unnamed ones work,
+// the plain build of the coding loop. None of it changes a byte of output. It stays out of the
+// classes' own interfaces; only targets linked with hufpack_engine_internals see it.
+
+#include "ChunkDecoder.h"
+#include "Destination.h"
+#include "TreeCoder.h"
+
+#include <cstdint>
+
+namespace hufpack {
+
+struct TreeCoderTesting
+{
+    // The plain bit-by-bit paths (each byte's CodeWord through PutCode; a walk of the tree one
+    // GetBit at a time) instead of the table-driven ones.
+    static void UseReferencePaths(TreeCoder& coder, bool reference)
+    {
+        coder.m_reference = reference;
+    }
+    // How the fast encoder may cut the source into parts coded side by side: at most `maxParts`
+    // (0: a few per processor), none smaller than `minPartBytes`.
+    static void SetParts(TreeCoder& coder, int maxParts, std::int64_t minPartBytes)
+    {
+        coder.m_maxParts = maxParts;
+        coder.m_minPartBytes = minPartBytes;
+    }
+    // How the fast decoder cuts the stream into chunks decoded side by side.
+    static void SetDecodeOptions(TreeCoder& coder, const ChunkDecoder::Options& options)
+    {
+        coder.m_decodeOptions = options;
+    }
+    // What the coder's last fast Decode did.
+    [[nodiscard]] static const ChunkDecoder::Statistics& DecodeStatistics(const TreeCoder& coder)
+    {
+        return coder.m_decodeStats;
+    }
+};
+
+struct DestinationTesting
+{
+    // Named temporary files even where unnamed ones work, so that tests reach that path.
+    static void UseNamedFilesOnly(bool only) { Destination::s_namedOnly = only; }
+};
+
+namespace encode {
+// Whether the coding loop may be the build that uses instructions beyond plain x86-64 where the
+// processor has them; off, the plain build runs.
+void AllowExtensions(bool allow);
+} // namespace encode
+
+} // namespace hufpack
