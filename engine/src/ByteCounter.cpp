@@ -30,13 +30,7 @@ bool ByteCounter::CountAll()
 {
     for (auto chunk = m_stream.ReadChunk(); !chunk.empty(); chunk = m_stream.ReadChunk())
         CountBlock(chunk, m_counts);
-    m_stream.ClearState();
     return !m_stream.Failed() && m_stream.Seek(0);
-}
-
-bool ByteCounter::CopyCounts(std::array<std::int32_t, 256>& counts) const
-{
-    return NarrowCounts(m_counts, counts);
 }
 
 bool ByteCounter::NarrowCounts(const std::array<std::uint64_t, 256>& wide,

@@ -14,13 +14,12 @@ class ByteCounter
 public:
     explicit ByteCounter(FileStream& stream) : m_stream(stream) { }
 
-    // Counts every byte from the current position to the end, then clears the end-of-file
-    // state and seeks back to offset 0. False when a read failed.
+    // Counts every byte from the current position to the end, then seeks back to offset 0.
+    // False when a read failed.
     bool CountAll();
-    // Copies the counts; false (and nothing copied) when one does not fit a signed 32-bit count.
-    bool CopyCounts(std::array<std::int32_t, 256>& counts) const;
 
-    // The same for any 64-bit counts.
+    // Copies 64-bit counts into the table's signed 32-bit ones; false (and nothing copied) when
+    // one does not fit.
     static bool NarrowCounts(const std::array<std::uint64_t, 256>& wide,
                              std::array<std::int32_t, 256>& counts);
 

@@ -30,7 +30,6 @@ void FileStream::Attach(int fd, bool writing)
     Close();
     m_fd = fd;
     m_writing = writing;
-    m_eof = false;
     m_failed = fd < 0;
     m_error = 0;
     m_bufferOffset = 0;
@@ -49,10 +48,8 @@ void FileStream::Fail(int error)
 
 bool FileStream::Refill()
 {
-    if (m_writing || m_fd < 0 || m_failed) {
-        m_eof = true;
+    if (m_writing || m_fd < 0 || m_failed)
         return false;
-    }
     const std::int64_t got = ReadSome(m_fd, m_buffer.get(), kBufferSize);
     if (got > 0) {
         m_pos = m_buffer.get();
@@ -61,7 +58,6 @@ bool FileStream::Refill()
     }
     if (got < 0)
         Fail(errno);
-    m_eof = true;
     return false;
 }
 
@@ -92,16 +88,14 @@ std::size_t FileStream::Read(std::uint8_t* destination, std::size_t count)
 
 std::size_t FileStream::ReadDirect(std::uint8_t* destination, std::size_t count)
 {
-    if (m_writing || m_fd < 0 || m_failed) {
-        m_eof = true;
+    if (m_writing || m_fd < 0 || m_failed)
+        return 0;
+    const std::int64_t got = ReadFully(m_fd, destination, count);
+    if (got < 0) {
+        Fail(errno);
         return 0;
     }
-    const std::int64_t got = ReadFully(m_fd, destination, count);
-    if (got < 0)
-        Fail(errno);
-    if (got < static_cast<std::int64_t>(count))
-        m_eof = true;
-    return got < 0 ? 0 : static_cast<std::size_t>(got);
+    return static_cast<std::size_t>(got);
 }
 
 bool FileStream::WriteAll(const std::uint8_t* data, std::size_t count)
@@ -170,7 +164,6 @@ bool FileStream::Seek(std::int64_t offset)
         return false;
     }
     m_bufferOffset = offset;
-    m_eof = false;
     return true;
 }
 

@@ -51,9 +51,6 @@ public:
     // Reads up to `count` bytes; fewer only at the end of the file or on an error. Buffered
     // bytes come first; a large remainder is read straight into `destination`.
     std::size_t Read(std::uint8_t* destination, std::size_t count);
-    [[nodiscard]] bool Eof() const { return m_eof; }
-    // Clears the end-of-file state (not a failure).
-    void ClearState() { m_eof = false; }
 
     // Writing.
     void Put(std::uint8_t byte)
@@ -75,8 +72,6 @@ public:
     // The system's error number of the first failed call; 0 when none failed, or when the stream
     // failed because it was never attached.
     [[nodiscard]] int Error() const { return m_error; }
-    // Records a failure found by someone writing through Descriptor().
-    void MarkFailed() { m_failed = true; }
 
 private:
     void Attach(int fd, bool writing);
@@ -88,7 +83,6 @@ private:
 
     int m_fd = -1;
     bool m_writing = false;
-    bool m_eof = false;
     bool m_failed = false;
     int m_error = 0;
     std::unique_ptr<std::uint8_t[]> m_buffer;

@@ -16,7 +16,6 @@ namespace hufpack {
 
 inline constexpr int kHeaderSize = 7;
 inline constexpr int kEntrySize = 5;
-inline constexpr int kMaxTableSize = 256 * kEntrySize;
 
 // How often each byte value occurs, as the table stores it. Only a positive count puts a value
 // in the table, and in the code tree.
