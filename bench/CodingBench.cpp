@@ -10,6 +10,7 @@
 
 #include "ByteCounter.h"
 #include "CodeTree.h"
+#include "CoderRun.h"
 #include "FileStream.h"
 #include "Format.h"
 #include "PartEncoder.h"
@@ -23,22 +24,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
 namespace hufpack {
 namespace {
-
-int MemoryFile(const char* name, const test::Bytes& bytes)
-{
-    const int fd = ::memfd_create(name, MFD_CLOEXEC);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-        std::perror("memfd");
-        std::exit(1);
-    }
-    return fd;
-}
 
 // One source, compressed once up front: its code and its compressed file.
 class Subject
@@ -46,8 +36,8 @@ class Subject
 public:
     Subject(std::string name, const test::Bytes& bytes)
         : m_name(std::move(name)), m_size(static_cast<std::int64_t>(bytes.size())),
-          m_source(MemoryFile("source", bytes)), m_compressed(MemoryFile("compressed", {})),
-          m_output(MemoryFile("output", {}))
+          m_source(test::MemoryFile(bytes)), m_compressed(test::MemoryFile({})),
+          m_output(test::MemoryFile({}))
     {
         FileStream in;
         FileStream out;

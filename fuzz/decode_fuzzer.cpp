@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             file[0] = Header::For(header.totalBits, header.tableSize).checksum;
     }
     const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
-    const fuzz::Coded decoded
-        = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast, 0, &options);
+    const fuzz::Coded decoded = fuzz::Run(file, false, { .decode = options });
     fuzz::Check(decoded.result == JobResult::Done || decoded.result == JobResult::NotOurFormat,
                 "decoding gives 0 or -2");
     fuzz::Check(decoded.bytes.size() <= static_cast<std::size_t>(std::max(totalBits, 0)),

@@ -16,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file[0] = Header::For(header.totalBits, header.tableSize).checksum;
     }
     const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
-    const fuzz::Coded fast
-        = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Fast, 0, &options);
-    const fuzz::Coded walked = fuzz::Run(file.data(), file.size(), false, fuzz::Path::Reference);
+    const fuzz::Coded fast = fuzz::Run(file, false, { .decode = options });
+    const fuzz::Coded walked = fuzz::Run(file, false, { .path = fuzz::Path::Reference });
     fuzz::Check(fast.result == walked.result, "both decoders give the same result");
     fuzz::Check(fast.bytes == walked.bytes, "both decoders write the same bytes");
     return 0;

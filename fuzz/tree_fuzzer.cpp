@@ -5,6 +5,7 @@
 #include "ByteOrder.h"
 #include "CodeTree.h"
 #include "FuzzSupport.h"
+#include "NodeHeap.h"
 
 #include <memory>
 #include <string>

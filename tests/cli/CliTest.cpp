@@ -8,9 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -21,34 +19,9 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::BytesOf;
 
-struct CliRun
+test::ToolRun RunCli(const std::vector<std::string>& args)
 {
-    int status; // the exit status, or -1 when the tool did not exit normally
-    std::string out;
-    std::string err;
-    long peakKiB = 0; // the process's maximum resident set
-};
-
-std::string TextOf(const fs::path& path)
-{
-    const Bytes bytes = test::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs the tool with `args`, its standard output and error going to files of their own.
-CliRun RunCli(const std::vector<std::string>& args)
-{
-    const test::ScratchDir logs;
-    const pid_t pid = test::StartTool(args, logs / "out", logs / "err");
-    if (pid < 0) {
-        ADD_FAILURE() << "cannot run the tool that HUFPACK_CLI names";
-        return { -1, {}, {} };
-    }
-    int wstatus = 0;
-    rusage usage {};
-    while (::wait4(pid, &wstatus, 0, &usage) < 0) { }
-    const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    return { status, TextOf(logs / "out"), TextOf(logs / "err"), usage.ru_maxrss };
+    return test::RunTool({ .args = args });
 }
 
 const Bytes kPrecious = BytesOf("an old file the tool must not touch");
@@ -58,12 +31,12 @@ TEST(Cli, RoundTripOfAMegabyteRestoresEveryByte)
     test::ScratchDir dir;
     const Bytes source = test::TextLikeBytes(1 << 20, 11);
     test::WriteFile(dir / "source", source);
-    const CliRun encoded = RunCli({ "encode", dir / "source", dir / "packed" });
+    const test::ToolRun encoded = RunCli({ "encode", dir / "source", dir / "packed" });
     EXPECT_EQ(encoded.status, 0) << "a finished job exits 0: " << encoded.err;
     EXPECT_EQ(encoded.out, "Done.\n") << "a finished job says Done.";
     EXPECT_EQ(encoded.err, "") << "success prints nothing on standard error";
     EXPECT_LT(fs::file_size(dir / "packed"), source.size()) << "text compresses";
-    const CliRun decoded = RunCli({ "decode", dir / "packed", dir / "restored" });
+    const test::ToolRun decoded = RunCli({ "decode", dir / "packed", dir / "restored" });
     EXPECT_EQ(decoded.status, 0) << "a finished job exits 0: " << decoded.err;
     EXPECT_EQ(decoded.out, "Done.\n") << "a finished job says Done.";
     EXPECT_TRUE(test::ReadFile(dir / "restored") == source) << "decoding restores the source";
@@ -73,15 +46,10 @@ TEST(Cli, FailedJobsExitWithTheirStatusAndNameTheFileAndTheReason)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "plain", BytesOf("plain text, never compressed"));
-    test::WriteFile(dir / "packed",
-                    test::FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 "
-                                  "00 63 01 00 00 00 64 01 00 00 00 72 02 00 00 "
-                                  "00 6E 8A DC"));
-    test::WriteFile(dir / "cut", test::FromHex("30 17 00 00 00 19 00 61 05"));
-    test::WriteFile(dir / "miscounted",
-                    test::FromHex("30 17 00 00 00 19 00 61 06 00 00 00 62 02 00 "
-                                  "00 00 63 01 00 00 00 64 01 00 00 00 72 02 "
-                                  "00 00 00 6E 8A DC"));
+    test::WriteFile(dir / "packed", test::AbracadabraFile());
+    test::WriteFile(dir / "cut", test::Cut(test::AbracadabraFile(), 9));
+    // a's count one too many
+    test::WriteFile(dir / "miscounted", test::Changed(test::AbracadabraFile(), 8, 6));
     fs::create_hard_link(dir / "plain", dir / "hard");
     fs::create_directory(dir / "folder");
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -132,12 +100,13 @@ TEST(Cli, FailedJobsExitWithTheirStatusAndNameTheFileAndTheReason)
     const auto before = dir.List();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
-        const CliRun run = RunCli(c.args);
+        const test::ToolRun run = RunCli(c.args);
         EXPECT_EQ(run.status, c.status) << "each failure has its own exit status";
         EXPECT_EQ(run.err, "hufpack: " + c.message + "\n")
             << "one line names the file and says what is wrong with it";
         EXPECT_EQ(dir.List(), before) << "a failed job creates nothing";
-        EXPECT_EQ(TextOf(dir / "plain"), "plain text, never compressed") << "source untouched";
+        EXPECT_EQ(test::ReadText(dir / "plain"), "plain text, never compressed")
+            << "source untouched";
     }
 }
 
@@ -172,9 +141,9 @@ TEST(Cli, WhatAnotherUserMayNotDoIsSaidAsPermissionDenied)
         launch.errors = logs / "err";
         launch.user = &users.m;
         EXPECT_EQ(test::Wait(test::Start(launch)).status, 1);
-        EXPECT_EQ(TextOf(logs / "err"), "hufpack: " + message + "\n");
+        EXPECT_EQ(test::ReadText(logs / "err"), "hufpack: " + message + "\n");
     }
-    EXPECT_EQ(TextOf(dir / "private"), "root's own");
+    EXPECT_EQ(test::ReadText(dir / "private"), "root's own");
     EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
@@ -201,7 +170,7 @@ TEST(Cli, AnExistingDestinationIsReplacedOnlyWithForce)
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abracadabra"));
     test::WriteFile(dir / "packed", kPrecious);
-    const CliRun refused = RunCli({ "encode", dir / "source", dir / "packed" });
+    const test::ToolRun refused = RunCli({ "encode", dir / "source", dir / "packed" });
     EXPECT_EQ(refused.status, 1) << "an existing destination needs -f";
     EXPECT_NE(refused.err.find("already exists"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.out, "") << "no job was run";
@@ -210,10 +179,11 @@ TEST(Cli, AnExistingDestinationIsReplacedOnlyWithForce)
     for (const char* force : { "-f", "--force" }) {
         SCOPED_TRACE(force);
         test::WriteFile(dir / "packed", kPrecious);
-        const CliRun forced = RunCli({ "encode", dir / "source", dir / "packed", force });
+        const test::ToolRun forced = RunCli({ "encode", dir / "source", dir / "packed", force });
         EXPECT_EQ(forced.status, 0) << "-f replaces the destination: " << forced.err;
         test::WriteFile(dir / "restored", kPrecious);
-        const CliRun restored = RunCli({ force, "decode", dir / "packed", dir / "restored" });
+        const test::ToolRun restored
+            = RunCli({ force, "decode", dir / "packed", dir / "restored" });
         EXPECT_EQ(restored.status, 0) << "the option may come first: " << restored.err;
         EXPECT_EQ(test::ReadFile(dir / "restored"), BytesOf("abracadabra"))
             << "the replaced destination holds the round trip";
@@ -224,7 +194,7 @@ TEST(Cli, HelpVersionAndUsageErrors)
 {
     for (const char* option : { "--help", "-h", "--version", "-V" }) {
         SCOPED_TRACE(option);
-        const CliRun run = RunCli({ option });
+        const test::ToolRun run = RunCli({ option });
         EXPECT_EQ(run.status, 0) << "asking for information is not an error";
         EXPECT_NE(run.out.find("hufpack"), std::string::npos) << "it goes to standard output";
         EXPECT_EQ(run.err, "") << "nothing goes to standard error";
@@ -251,7 +221,7 @@ TEST(Cli, HelpVersionAndUsageErrors)
         for (const auto& arg : args)
             line += arg + " ";
         SCOPED_TRACE(line);
-        const CliRun run = RunCli(args);
+        const test::ToolRun run = RunCli(args);
         EXPECT_EQ(run.status, 2) << "wrong usage exits 2";
         EXPECT_NE(run.err.find("Usage"), std::string::npos) << "the usage goes to standard error";
         EXPECT_EQ(run.out, "") << "no job was run";
@@ -264,34 +234,10 @@ TEST(Cli, HelpVersionAndUsageErrors)
 TEST(Cli, CraftedClaimsCostNoMemory)
 {
     const test::ScratchDir dir;
-    Bytes everyValueAtMost;
-    Bytes doubling; // a tree 40 levels deep
-    for (int value = 0; value < 256; ++value) {
-        const std::uint32_t count = value < 40 ? (value < 31 ? 1u << value : 0x7FFFFFFFu) : 0;
-        for (const auto& [table, c] :
-             { std::pair { &everyValueAtMost, 0x7FFFFFFFu }, std::pair { &doubling, count } }) {
-            if (c == 0)
-                continue;
-            table->push_back(static_cast<std::uint8_t>(value));
-            for (int k = 0; k < 4; ++k)
-                table->push_back(static_cast<std::uint8_t>(c >> (8 * k)));
-        }
-    }
-    const struct
-    {
-        const char* what;
-        Bytes bytes;
-    } cases[] = {
-        // As many bits as a valid checksum allows with a full table, 8 bytes of them present.
-        { "2^31 - 1281 bits claimed, 8 bytes of them present",
-          test::Crafted(0x7FFFFFFF - 1280, everyValueAtMost, Bytes(8, 0xAB)) },
-        { "a deep tree walked through 4 MiB of one bits",
-          test::Crafted(32 << 20, doubling, Bytes(4 << 20, 0xFF)) },
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        test::WriteFile(dir / "crafted", c.bytes);
-        const CliRun run = RunCli({ "decode", dir / "crafted", dir / "out" });
+    for (const test::Sample& crafted : test::CraftedFiles()) {
+        SCOPED_TRACE(crafted.name);
+        test::WriteFile(dir / "crafted", crafted.file);
+        const test::ToolRun run = RunCli({ "decode", dir / "crafted", dir / "out" });
         EXPECT_EQ(run.status, 3) << "a file whose counts and bits disagree is not ours";
         EXPECT_EQ(run.out.find("Bad checksum"), std::string::npos) << "past the checksum";
         EXPECT_FALSE(fs::exists(dir / "out")) << "a rejected file leaves no destination";

@@ -2,6 +2,7 @@
 // files, -c, -o, -t, -l, --rm, the times, the refusals and the progress line, each run as a user
 // runs it, on real files, pipes and terminals.
 
+#include "Corpus.h"
 #include "TestSupport.h"
 
 #include <cerrno>
@@ -25,55 +26,14 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::BytesOf;
 
-// "abracadabra" compressed: 5 table entries, codes of up to 3 bits.
-const Bytes kAbra = test::FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 "
-                                  "00 64 01 00 00 00 72 02 00 00 00 6E 8A DC");
+const Bytes& kAbra = test::AbracadabraFile();
 const Bytes kPrecious = BytesOf("an older file that must not be touched");
 
-struct ToolRun
+// Runs the tool in `folder`; `input`, when given, comes through a pipe, as from another program.
+test::ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder,
+                      const std::optional<Bytes>& input = std::nullopt)
 {
-    int status = -1; // the exit status, or -1 when a signal ended the tool
-    int signal = 0;
-    Bytes out;
-    std::string err;
-};
-
-std::string TextOf(const Bytes& bytes)
-{
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs the tool in `folder` with `args`; `input`, when given, comes through a pipe, as from
-// another program.
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder,
-                const std::optional<Bytes>& input = std::nullopt)
-{
-    const test::ScratchDir logs;
-    test::Launch launch;
-    launch.args = { test::ToolPath() };
-    launch.args.insert(launch.args.end(), args.begin(), args.end());
-    launch.output = logs / "out";
-    launch.errors = logs / "err";
-    launch.folder = folder;
-    int pipeEnds[2] = { -1, -1 };
-    if (input) {
-        EXPECT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
-        launch.inputFd = pipeEnds[0];
-    }
-    const pid_t pid = test::Start(launch);
-    if (input) {
-        ::close(pipeEnds[0]);
-        for (std::size_t done = 0; done < input->size();) {
-            const ssize_t put = ::write(pipeEnds[1], input->data() + done, input->size() - done);
-            if (put <= 0)
-                break;
-            done += static_cast<std::size_t>(put);
-        }
-        ::close(pipeEnds[1]);
-    }
-    const test::Finished finished = test::Wait(pid);
-    return { finished.status, finished.signal, test::ReadFile(logs / "out"),
-             TextOf(test::ReadFile(logs / "err")) };
+    return test::RunTool({ .args = args, .folder = folder, .input = input });
 }
 
 struct stat StatOf(const fs::path& path)
@@ -90,20 +50,20 @@ TEST(FilesForm, EachFileBecomesFileDotHufAndBackKeepingTheSource)
     test::ScratchDir dir;
     const Bytes text = test::TextLikeBytes(300000, 21);
     test::WriteFile(dir / "notes.txt", text);
-    const ToolRun encoded = RunTool({ "notes.txt" }, dir.Path());
+    const test::ToolRun encoded = RunTool({ "notes.txt" }, dir.Path());
     EXPECT_EQ(encoded.status, 0) << encoded.err;
     EXPECT_TRUE(encoded.out.empty()) << "nothing on standard output but data";
     EXPECT_EQ(encoded.err, "") << "a quiet success";
     EXPECT_TRUE(test::ReadFile(dir / "notes.txt") == text) << "the source is kept";
     fs::rename(dir / "notes.txt", dir / "original.txt");
-    const ToolRun decoded = RunTool({ "-d", "notes.txt.huf" }, dir.Path());
+    const test::ToolRun decoded = RunTool({ "-d", "notes.txt.huf" }, dir.Path());
     EXPECT_EQ(decoded.status, 0) << decoded.err;
     EXPECT_EQ(decoded.err, "");
     EXPECT_TRUE(test::ReadFile(dir / "notes.txt") == text) << "-d restores FILE from FILE.huf";
     EXPECT_TRUE(fs::exists(dir / "notes.txt.huf")) << "the compressed file is kept";
 
     // Another suffix, and the long options' spellings.
-    const ToolRun other = RunTool({ "--suffix=.hp", "original.txt" }, dir.Path());
+    const test::ToolRun other = RunTool({ "--suffix=.hp", "original.txt" }, dir.Path());
     EXPECT_EQ(other.status, 0) << other.err;
     EXPECT_EQ(test::ReadFile(dir / "original.txt.hp"), test::ReadFile(dir / "notes.txt.huf"));
     fs::remove(dir / "original.txt");
@@ -119,17 +79,18 @@ TEST(FilesForm, PipesAndStandardOutputCarryTheData)
     ASSERT_EQ(RunTool({ "notes.txt" }, dir.Path()).status, 0);
     const Bytes packed = test::ReadFile(dir / "notes.txt.huf");
 
-    const ToolRun fromPipe = RunTool({}, dir.Path(), text);
+    const test::ToolRun fromPipe = RunTool({}, dir.Path(), text);
     EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
-    EXPECT_TRUE(fromPipe.out == packed) << "standard input to standard output, the same bytes";
-    const ToolRun dash = RunTool({ "-" }, dir.Path(), text);
-    EXPECT_TRUE(dash.out == packed) << "- is standard input";
-    const ToolRun back = RunTool({ "-d" }, dir.Path(), packed);
+    EXPECT_TRUE(fromPipe.out == test::TextOf(packed))
+        << "standard input to standard output, the same bytes";
+    const test::ToolRun dash = RunTool({ "-" }, dir.Path(), text);
+    EXPECT_TRUE(dash.out == test::TextOf(packed)) << "- is standard input";
+    const test::ToolRun back = RunTool({ "-d" }, dir.Path(), packed);
     EXPECT_EQ(back.status, 0) << back.err;
-    EXPECT_TRUE(back.out == text) << "and back";
-    const ToolRun toStdout = RunTool({ "-dc", "notes.txt.huf" }, dir.Path());
-    EXPECT_TRUE(toStdout.out == text) << "-c writes a file's data to standard output";
-    const ToolRun named = RunTool({ "-o", "copy.huf", "-" }, dir.Path(), text);
+    EXPECT_TRUE(back.out == test::TextOf(text)) << "and back";
+    const test::ToolRun toStdout = RunTool({ "-dc", "notes.txt.huf" }, dir.Path());
+    EXPECT_TRUE(toStdout.out == test::TextOf(text)) << "-c writes a file's data to standard output";
+    const test::ToolRun named = RunTool({ "-o", "copy.huf", "-" }, dir.Path(), text);
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_TRUE(test::ReadFile(dir / "copy.huf") == packed) << "-o names the output";
     EXPECT_EQ(RunTool({ "-d", "--output=copy", "copy.huf" }, dir.Path()).status, 0);
@@ -144,10 +105,10 @@ TEST(FilesForm, ADamagedStreamIsFoundAtItsEndAndExits3)
     Bytes damaged = kAbra;
     damaged[8] = 6; // a's count one too many: the bits decode to fewer a's than the table says
     test::WriteFile(dir / "damaged.huf", damaged);
-    const ToolRun run = RunTool({ "-dc", "damaged.huf" }, dir.Path());
+    const test::ToolRun run = RunTool({ "-dc", "damaged.huf" }, dir.Path());
     EXPECT_EQ(run.status, 3) << "the checks run on a stream too";
     EXPECT_EQ(run.err, "hufpack: damaged.huf: damaged: its bytes do not match its table\n");
-    const ToolRun piped = RunTool({ "-d" }, dir.Path(), damaged);
+    const test::ToolRun piped = RunTool({ "-d" }, dir.Path(), damaged);
     EXPECT_EQ(piped.status, 3);
     EXPECT_EQ(piped.err, "hufpack: (stdin): damaged: its bytes do not match its table\n");
 }
@@ -158,12 +119,13 @@ TEST(FilesForm, SeveralFilesGoOnPastAFailureAndExitWithTheFirst)
     test::WriteFile(dir / "a", BytesOf("abracadabra"));
     test::WriteFile(dir / "b", BytesOf("abracadabra"));
     test::WriteFile(dir / "bad.huf", BytesOf("not compressed"));
-    const ToolRun run = RunTool({ "a", "missing", "b" }, dir.Path());
+    const test::ToolRun run = RunTool({ "a", "missing", "b" }, dir.Path());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "hufpack: missing: No such file or directory\n");
     EXPECT_EQ(test::ReadFile(dir / "a.huf"), kAbra);
     EXPECT_EQ(test::ReadFile(dir / "b.huf"), kAbra) << "the file after the failure is done too";
-    const ToolRun mixed = RunTool({ "-d", "bad.huf", "missing.huf", "a.huf", "-f" }, dir.Path());
+    const test::ToolRun mixed
+        = RunTool({ "-d", "bad.huf", "missing.huf", "a.huf", "-f" }, dir.Path());
     EXPECT_EQ(mixed.status, 3) << "the first failure's status";
     EXPECT_EQ(mixed.err,
               "hufpack: bad.huf: not a file this program wrote\n"
@@ -191,7 +153,7 @@ TEST(FilesForm, NothingIsReplacedWithoutForce)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back());
-        const ToolRun refused = RunTool(c.args, dir.Path());
+        const test::ToolRun refused = RunTool(c.args, dir.Path());
         EXPECT_EQ(refused.status, 1);
         EXPECT_EQ(refused.err,
                   "hufpack: " + std::string(c.existing)
@@ -212,7 +174,7 @@ TEST(FilesForm, RmRemovesTheSourceOnlyAfterSuccess)
     test::WriteFile(dir / "kept", BytesOf("abracadabra"));
     test::WriteFile(dir / "kept.huf", kPrecious);
     test::WriteFile(dir / "bad.huf", BytesOf("not compressed"));
-    const ToolRun run = RunTool({ "--rm", "a", "kept" }, dir.Path());
+    const test::ToolRun run = RunTool({ "--rm", "a", "kept" }, dir.Path());
     EXPECT_EQ(run.status, 1) << "kept.huf exists";
     EXPECT_FALSE(fs::exists(dir / "a")) << "a is in a.huf now";
     EXPECT_EQ(test::ReadFile(dir / "a.huf"), kAbra);
@@ -224,7 +186,7 @@ TEST(FilesForm, RmRemovesTheSourceOnlyAfterSuccess)
     EXPECT_FALSE(fs::exists(dir / "a.huf"));
     // A source named through a link is not removed: the name is not the file that was read.
     fs::create_symlink("kept", dir / "link");
-    const ToolRun linked = RunTool({ "--rm", "link" }, dir.Path());
+    const test::ToolRun linked = RunTool({ "--rm", "link" }, dir.Path());
     EXPECT_EQ(linked.status, 1);
     EXPECT_EQ(linked.err, "hufpack: link: not removed: a symbolic link\n");
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
@@ -260,12 +222,12 @@ TEST(FilesForm, TestChecksEveryFileAndWritesNothing)
     damaged.pop_back();
     test::WriteFile(dir / "cut.huf", damaged);
     const auto before = dir.List();
-    const ToolRun good = RunTool({ "-t", "good.huf" }, dir.Path());
+    const test::ToolRun good = RunTool({ "-t", "good.huf" }, dir.Path());
     EXPECT_EQ(good.status, 0);
     EXPECT_EQ(good.err, "");
     EXPECT_TRUE(good.out.empty());
     EXPECT_EQ(RunTool({ "-tv", "good.huf" }, dir.Path()).err, "hufpack: good.huf: OK\n");
-    const ToolRun cut = RunTool({ "--test", "good.huf", "cut.huf" }, dir.Path());
+    const test::ToolRun cut = RunTool({ "--test", "good.huf", "cut.huf" }, dir.Path());
     EXPECT_EQ(cut.status, 3);
     EXPECT_EQ(cut.err, "hufpack: cut.huf: unexpected end of file\n");
     EXPECT_EQ(dir.List(), before) << "testing writes nothing";
@@ -277,13 +239,13 @@ TEST(FilesForm, ListShowsTheHeadersFigures)
     test::ScratchDir dir;
     test::WriteFile(dir / "abra.huf", kAbra);
     test::WriteFile(dir / "empty.huf", {});
-    const ToolRun one = RunTool({ "-l", "abra.huf" }, dir.Path());
+    const test::ToolRun one = RunTool({ "-l", "abra.huf" }, dir.Path());
     EXPECT_EQ(one.status, 0) << one.err;
-    EXPECT_EQ(TextOf(one.out),
+    EXPECT_EQ(one.out,
               "  compressed uncompressed   ratio entries longest  name\n"
               "          35           11 -218.2%       5       3  abra.huf\n");
-    const ToolRun two = RunTool({ "--list", "abra.huf", "empty.huf" }, dir.Path());
-    EXPECT_EQ(TextOf(two.out),
+    const test::ToolRun two = RunTool({ "--list", "abra.huf", "empty.huf" }, dir.Path());
+    EXPECT_EQ(two.out,
               "  compressed uncompressed   ratio entries longest  name\n"
               "          35           11 -218.2%       5       3  abra.huf\n"
               "           0            0    0.0%       0       0  empty.huf\n"
@@ -293,15 +255,14 @@ TEST(FilesForm, ListShowsTheHeadersFigures)
     Bytes large = test::FromHex("05 00 00 00 10 05 00 61 00 00 00 10");
     large.resize(large.size() + (0x10000000 / 8), 0);
     test::WriteFile(dir / "large.huf", large);
-    const ToolRun listed = RunTool({ "-l", "large.huf" }, dir.Path());
+    const test::ToolRun listed = RunTool({ "-l", "large.huf" }, dir.Path());
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_NE(
-        TextOf(listed.out).find("    33554444    268435456   87.5%       1       1  large.huf"),
-        std::string::npos)
-        << TextOf(listed.out);
+    EXPECT_NE(listed.out.find("    33554444    268435456   87.5%       1       1  large.huf"),
+              std::string::npos)
+        << listed.out;
     large.resize(large.size() - 1);
     test::WriteFile(dir / "large.huf", large);
-    const ToolRun cut = RunTool({ "-l", "large.huf" }, dir.Path());
+    const test::ToolRun cut = RunTool({ "-l", "large.huf" }, dir.Path());
     EXPECT_EQ(cut.status, 3);
     EXPECT_EQ(cut.err, "hufpack: large.huf: unexpected end of file\n");
     Bytes bad = kAbra;
@@ -316,10 +277,10 @@ TEST(FilesForm, RefusesWhatWouldSurpriseAUser)
     test::WriteFile(dir / "notes.txt", BytesOf("abracadabra"));
     test::WriteFile(dir / "a.huf", kAbra);
     const auto before = dir.List();
-    const ToolRun suffix = RunTool({ "-d", "notes.txt" }, dir.Path());
+    const test::ToolRun suffix = RunTool({ "-d", "notes.txt" }, dir.Path());
     EXPECT_EQ(suffix.status, 1);
     EXPECT_EQ(suffix.err, "hufpack: notes.txt: unknown suffix, not .huf; ignored\n");
-    const ToolRun again = RunTool({ "a.huf" }, dir.Path());
+    const test::ToolRun again = RunTool({ "a.huf" }, dir.Path());
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.err, "hufpack: a.huf: already has the .huf suffix; unchanged\n");
     EXPECT_EQ(dir.List(), before) << "nothing is written";
@@ -336,7 +297,7 @@ TEST(FilesForm, RefusesWhatWouldSurpriseAUser)
     launch.errors = logs / "err";
     const test::Finished refused = test::Wait(test::Start(launch));
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(TextOf(test::ReadFile(logs / "err")),
+    EXPECT_EQ(test::ReadText(logs / "err"),
               "hufpack: (stdout): compressed data not written to a terminal; use -f to force it\n");
     ::close(master);
     ::close(terminal);
@@ -349,15 +310,15 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
     test::WriteFile(dir / "a", BytesOf("abracadabra"));
     EXPECT_EQ(RunTool({ "--", "-v" }, dir.Path()).status, 0) << "-- ends the options";
     EXPECT_EQ(test::ReadFile(dir / "-v.huf"), kAbra);
-    const ToolRun bundled = RunTool({ "-kv", "a" }, dir.Path());
+    const test::ToolRun bundled = RunTool({ "-kv", "a" }, dir.Path());
     EXPECT_EQ(bundled.status, 0);
     EXPECT_EQ(bundled.err.rfind("hufpack: a: 11 -> 35 bytes, -218.2% saved, ", 0), 0u)
         << bundled.err;
     EXPECT_NE(bundled.err.find(" MB/s, to a.huf\n"), std::string::npos) << bundled.err;
-    const ToolRun piped = RunTool({ "-cdv", "a.huf" }, dir.Path());
+    const test::ToolRun piped = RunTool({ "-cdv", "a.huf" }, dir.Path());
     EXPECT_EQ(piped.err.rfind("hufpack: a.huf: 35 -> 11 bytes, -218.2% saved, ", 0), 0u)
         << "sizes are known for standard output too: " << piped.err;
-    EXPECT_TRUE(RunTool({ "-dc", "a.huf" }, dir.Path()).out == BytesOf("abracadabra"));
+    EXPECT_TRUE(RunTool({ "-dc", "a.huf" }, dir.Path()).out == "abracadabra");
     EXPECT_EQ(RunTool({ "a.huf", "-dcf" }, dir.Path()).status, 0) << "options after files too";
 
     const std::vector<std::vector<std::string>> misuses = {
@@ -372,7 +333,7 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
         for (const auto& arg : args)
             line += arg + " ";
         SCOPED_TRACE(line);
-        const ToolRun run = RunTool(args, dir.Path());
+        const test::ToolRun run = RunTool(args, dir.Path());
         if (line == "-c a -v ") {
             EXPECT_EQ(run.status, 0) << "one file to standard output is fine";
             continue;
@@ -381,9 +342,9 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
         EXPECT_NE(run.err.find("Try 'hufpack --help'"), std::string::npos) << run.err;
         EXPECT_EQ(dir.List(), before) << "nothing is written";
     }
-    const ToolRun help = RunTool({ "--help" }, dir.Path());
-    EXPECT_NE(TextOf(help.out).find("Usage: hufpack [OPTION]... [FILE]..."), std::string::npos);
-    EXPECT_NE(TextOf(help.out).find("hufpack encode SOURCE DEST"), std::string::npos)
+    const test::ToolRun help = RunTool({ "--help" }, dir.Path());
+    EXPECT_NE(help.out.find("Usage: hufpack [OPTION]... [FILE]..."), std::string::npos);
+    EXPECT_NE(help.out.find("hufpack encode SOURCE DEST"), std::string::npos)
         << "help shows both forms";
 }
 

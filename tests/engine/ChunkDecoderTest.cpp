@@ -4,17 +4,15 @@
 
 #include "ChunkDecoder.h"
 
+#include "CoderRun.h"
 #include "Corpus.h"
 #include "Format.h"
-#include "TestHooks.h"
 #include "TestSupport.h"
-#include "TreeCoder.h"
 #include "hufpack/FileJobs.h"
 
 #include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <optional>
 #include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -25,46 +23,22 @@ namespace {
 
 using test::Bytes;
 
-struct Decoded
-{
-    JobResult result;
-    Bytes bytes;
-    ChunkDecoder::Statistics stats;
-};
-
-// Runs one pass of a coder on real files. Decoding without options takes the bit-by-bit walk.
-Decoded Run(const Bytes& input, bool encode, std::optional<ChunkDecoder::Options> options)
-{
-    test::ScratchDir dir;
-    test::WriteFile(dir / "in", input);
-    FileStream in;
-    FileStream out;
-    in.AttachForReading(::open((dir / "in").c_str(), O_RDONLY));
-    out.AttachForWriting(::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-    TreeCoder coder(in, out);
-    JobResult result;
-    if (encode) {
-        result = coder.Encode();
-    } else {
-        TreeCoderTesting::UseReferencePaths(coder, !options);
-        if (options)
-            TreeCoderTesting::SetDecodeOptions(coder, *options);
-        result = coder.Decode();
-    }
-    EXPECT_TRUE(out.Close());
-    return { result, test::ReadFile(dir / "out"), TreeCoderTesting::DecodeStatistics(coder) };
-}
+using Decoded = test::Coded;
 
 Bytes Compress(const Bytes& source)
 {
-    const Decoded packed = Run(source, true, std::nullopt);
+    const Decoded packed = test::Encode(source);
     EXPECT_EQ(packed.result, JobResult::Done);
+    EXPECT_TRUE(packed.closed);
     return packed.bytes;
 }
 
+// The bit-by-bit walk, which the decoder must match.
 Decoded Walk(const Bytes& file)
 {
-    return Run(file, false, std::nullopt);
+    const Decoded walked = test::Decode(file, { .path = test::Path::Reference });
+    EXPECT_TRUE(walked.closed);
+    return walked;
 }
 
 Decoded Guess(const Bytes& file, int threads, std::int64_t chunkBits,
@@ -75,7 +49,9 @@ Decoded Guess(const Bytes& file, int threads, std::int64_t chunkBits,
     options.chunkBits = chunkBits;
     options.checkpointBits = checkpointBits;
     options.kernel = kernel;
-    return Run(file, false, options);
+    const Decoded guessed = test::Decode(file, { .decode = options });
+    EXPECT_TRUE(guessed.closed);
+    return guessed;
 }
 
 // Decodes `file` with every thread count and chunk size given and checks each against the walk.
@@ -136,15 +112,6 @@ Bytes ThreeAndSixBitCodes(int n)
     return Shuffled(counts, 7);
 }
 
-Bytes RandomBytes(std::size_t size, std::uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(size);
-    for (auto& byte : bytes)
-        byte = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-
 TEST(ChunkDecoder, WritesWhatTheWalkWritesForEveryKindOfSource)
 {
     struct Case
@@ -153,7 +120,7 @@ TEST(ChunkDecoder, WritesWhatTheWalkWritesForEveryKindOfSource)
         Bytes source;
     };
     const Case cases[] = {
-        { "random bytes", RandomBytes(1500, 1) },
+        { "random bytes", test::RandomBytes(1500, 1) },
         { "skewed bytes", test::SkewedBytes(2000, 2) },
         { "text", test::TextLikeBytes(2000, 3) },
         { "one byte value", Bytes(3000, 'a') },
@@ -178,7 +145,7 @@ TEST(ChunkDecoder, WritesWhatTheWalkWritesForEveryKindOfSource)
 TEST(ChunkDecoder, WritesWhatTheWalkWritesForLargerSources)
 {
     const Bytes sources[] = { test::TextLikeBytes(600000, 4), test::SkewedBytes(500000, 5),
-                              RandomBytes(300000, 6), EightBitCodes(1000) };
+                              test::RandomBytes(300000, 6), EightBitCodes(1000) };
     for (const Bytes& source : sources) {
         const Bytes file = Compress(source);
         ExpectSameAsWalk(file, { 4096, 100003, 0 });
@@ -272,7 +239,7 @@ TEST(ChunkDecoder, TheStreamEndsWhereTheHeaderSays)
 
 TEST(ChunkDecoder, ThePortableLoopWritesTheSame)
 {
-    for (const Bytes& source : { test::TextLikeBytes(300000, 9), RandomBytes(200000, 10) }) {
+    for (const Bytes& source : { test::TextLikeBytes(300000, 9), test::RandomBytes(200000, 10) }) {
         const Bytes file = Compress(source);
         const Decoded portable = Guess(file, 2, 20000, 0, &decode::PortableKernel());
         EXPECT_EQ(portable.result, JobResult::Done);

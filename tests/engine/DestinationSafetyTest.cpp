@@ -4,6 +4,7 @@
 // guard against it), access lists and attributes on the file replaced. Each case runs the real
 // tool, as real users, on the real file system.
 
+#include "Corpus.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 
@@ -33,44 +34,14 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::BytesOf;
 
-// "abracadabra" compressed.
-const Bytes kAbra = test::FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 "
-                                  "00 64 01 00 00 00 72 02 00 00 00 6E 8A DC");
 const Bytes kPrecious = BytesOf("a file of its owner's, which no job of anyone else may touch");
 
-struct ToolRun
+// Runs the tool with `args` as `user` (root when null), its output collected; `wrapper` is a
+// program that runs it, such as strace.
+test::ToolRun RunTool(const std::vector<std::string>& args, const test::TestUser* user = nullptr,
+                      const std::vector<std::string>& wrapper = {})
 {
-    int status = -1; // the exit status, or -1 when a signal ended the tool
-    int signal = 0;
-    std::string out;
-    std::string err;
-};
-
-std::string TextOf(const fs::path& path)
-{
-    const Bytes bytes = test::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs the tool with `args` as `user` (root when null), its output collected.
-ToolRun RunTool(const std::vector<std::string>& args, const test::TestUser* user = nullptr,
-                const std::vector<std::string>& before = {})
-{
-    const test::ScratchDir logs;
-    test::Launch launch;
-    launch.args = before;
-    launch.args.push_back(test::ToolPath());
-    launch.args.insert(launch.args.end(), args.begin(), args.end());
-    launch.output = logs / "out";
-    launch.errors = logs / "err";
-    launch.user = user;
-    const pid_t pid = test::Start(launch);
-    if (pid < 0) {
-        ADD_FAILURE() << "cannot start the tool that HUFPACK_CLI names";
-        return {};
-    }
-    const test::Finished finished = test::Wait(pid);
-    return { finished.status, finished.signal, TextOf(logs / "out"), TextOf(logs / "err") };
+    return test::RunTool({ .args = args, .user = user, .wrapper = wrapper });
 }
 
 // Waits up to `seconds` for the process; nothing when it is still running then.
@@ -90,15 +61,6 @@ void Own(const fs::path& path, const test::TestUser& user)
 {
     ASSERT_EQ(::lchown(path.c_str(), user.uid, user.gid), 0)
         << path << ": " << std::strerror(errno);
-}
-
-std::vector<std::string> Names(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 struct stat StatOf(const fs::path& path)
@@ -184,24 +146,24 @@ TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
     ::chmod(home.c_str(), 0700);
     test::WriteFile(home / "bashrc", kPrecious);
     Own(home / "bashrc", m_users.a);
-    test::WriteFile(Shared("notes.huf"), kAbra);
+    test::WriteFile(Shared("notes.huf"), test::AbracadabraFile());
     ::chmod(Shared("notes.huf").c_str(), 0644);
     // M plants a link to it where A is going to write.
     const std::string link = Shared("notes.txt");
     ASSERT_EQ(::symlink((home / "bashrc").c_str(), link.c_str()), 0);
     Own(link, m_users.m);
-    const auto before = Names(m_shared);
+    const auto before = test::NamesIn(m_shared);
 
     const test::TestUser* const users[] = { &m_users.a, nullptr };
     for (const test::TestUser* user : users) {
         SCOPED_TRACE(user ? "as " + user->name : std::string("as root"));
-        const ToolRun run = RunTool({ "decode", Shared("notes.huf"), link, "-f" }, user);
+        const test::ToolRun run = RunTool({ "decode", Shared("notes.huf"), link, "-f" }, user);
         EXPECT_EQ(run.status, 1) << "the kernel refuses that link for this user, so the job does";
         EXPECT_EQ(run.err, "hufpack: " + link + ": Permission denied\n")
             << "the message names the link and the reason";
         EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious) << "the link's target is untouched";
         EXPECT_TRUE(fs::is_symlink(link)) << "the link is left as it was";
-        EXPECT_EQ(Names(m_shared), before) << "nothing is made in the shared folder";
+        EXPECT_EQ(test::NamesIn(m_shared), before) << "nothing is made in the shared folder";
     }
 
     // A link of A's own in the same folder is one the kernel follows for A: its target is
@@ -211,7 +173,7 @@ TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
     Own(home / "target", m_users.a);
     ASSERT_EQ(::symlink((home / "target").c_str(), mine.c_str()), 0);
     Own(mine, m_users.a);
-    const ToolRun run = RunTool({ "decode", Shared("notes.huf"), mine, "-f" }, &m_users.a);
+    const test::ToolRun run = RunTool({ "decode", Shared("notes.huf"), mine, "-f" }, &m_users.a);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(test::ReadFile(home / "target"), BytesOf("abracadabra")) << "the target is replaced";
     EXPECT_TRUE(fs::is_symlink(mine)) << "the link stays a link";
@@ -229,12 +191,12 @@ TEST_F(OtherUsers, AFilePlantedForRootsOutputDoesNotHandItOver)
     Own(planted, m_users.m);
     ::chmod(planted.c_str(), 0666);
 
-    const ToolRun run = RunTool({ "encode", own / "key", planted, "-f" });
+    const test::ToolRun run = RunTool({ "encode", own / "key", planted, "-f" });
     ASSERT_EQ(run.status, 0) << run.err;
     const struct stat info = StatOf(planted);
     EXPECT_EQ(info.st_uid, 0u) << "the output belongs to whoever wrote it";
     EXPECT_EQ(info.st_mode & 0777, 0600u) << "it gets the source's permissions, not M's file's";
-    const ToolRun theft = RunTool({ "decode", planted, Shared("stolen") }, &m_users.m);
+    const test::ToolRun theft = RunTool({ "decode", planted, Shared("stolen") }, &m_users.m);
     EXPECT_EQ(theft.status, 1) << "M cannot read root's output";
     EXPECT_EQ(theft.err, "hufpack: " + planted + ": Permission denied\n");
     EXPECT_FALSE(fs::exists(Shared("stolen")));
@@ -255,12 +217,12 @@ TEST_F(OtherUsers, ReplacingATeamFileKeepsTheTeamsGroup)
     Own(project / "report.txt", m_users.a);
     ::chmod((project / "report.txt").c_str(), 0640);
 
-    const ToolRun run = RunTool(
+    const test::ToolRun run = RunTool(
         { "encode", (project / "report.txt").string(), (project / "report.huf").string(), "-f" },
         &m_users.a);
     ASSERT_EQ(run.status, 0) << run.err;
     const struct stat info = StatOf(project / "report.huf");
-    EXPECT_EQ(test::ReadFile(project / "report.huf"), kAbra);
+    EXPECT_EQ(test::ReadFile(project / "report.huf"), test::AbracadabraFile());
     EXPECT_EQ(info.st_uid, m_users.a.uid) << "the new file is A's";
     EXPECT_EQ(info.st_gid, m_users.team) << "it keeps the team's group, which A belongs to";
     EXPECT_EQ(info.st_mode & 0777, 0640u) << "with the permissions of A's source";
@@ -288,7 +250,7 @@ TEST(NoClobber, ALinkSwappedInBeforeTheLastStepIsNeverFollowed)
     int refused = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (int run = 0; run < 1000 && std::chrono::steady_clock::now() < deadline; ++run) {
-        const ToolRun result = RunTool({ "encode", dir / "source", destination });
+        const test::ToolRun result = RunTool({ "encode", dir / "source", destination });
         if (result.status == 0)
             ++done;
         else if (result.err
@@ -350,7 +312,8 @@ TEST(NoClobber, ANameThatAppearsDuringTheJobWinsAndIsKept)
         EXPECT_EQ(outcome.result, JobResult::CannotOpen) << "the name was taken at the last step";
         EXPECT_EQ(outcome.file, JobFile::Destination);
         EXPECT_EQ(outcome.error, EEXIST);
-        EXPECT_EQ(Names(dir.Path()), (std::vector<std::string> { "packed", "source", "victim" }))
+        EXPECT_EQ(test::NamesIn(dir.Path()),
+                  (std::vector<std::string> { "packed", "source", "victim" }))
             << "what was planted stays, and the job leaves nothing of its own";
         EXPECT_EQ(test::ReadFile(dir / "victim"), kPrecious);
         if (fs::is_regular_file(fs::symlink_status(dir / "packed"))) {
@@ -364,7 +327,7 @@ TEST(NoClobber, ANameThatAppearsDuringTheJobWinsAndIsKept)
         = RunWhilePlanting(dir, true, [&] { test::WriteFile(dir / "packed", kPrecious); });
     EXPECT_EQ(outcome.result, JobResult::Done);
     EXPECT_NE(test::ReadFile(dir / "packed"), kPrecious);
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string> { "packed", "source" }));
+    EXPECT_EQ(test::NamesIn(dir.Path()), (std::vector<std::string> { "packed", "source" }));
 }
 
 TEST(Replace, AFifoSwappedInNeverHangsTheJob)
@@ -407,8 +370,8 @@ TEST(Replace, AFifoSwappedInNeverHangsTheJob)
     stop = true;
     swapper.join();
     EXPECT_EQ(hung, 0) << "a job never waits on a FIFO at the destination";
-    for (const auto& name : Names(dir.Path()))
-        EXPECT_EQ(name.find(".hufpack-"), std::string::npos) << "left behind: " << name;
+    EXPECT_EQ(test::TemporaryFilesIn(dir.Path()), std::vector<std::string> {})
+        << "no temporary file is left behind";
 }
 
 TEST(Replace, ARunningProgramsFileIsReplacedWithoutBeingOpened)
@@ -427,9 +390,9 @@ TEST(Replace, ARunningProgramsFileIsReplacedWithoutBeingOpened)
          ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    const ToolRun run = RunTool({ "encode", dir / "source", dir / "program", "-f" });
+    const test::ToolRun run = RunTool({ "encode", dir / "source", dir / "program", "-f" });
     EXPECT_EQ(run.status, 0) << "a busy program file is replaced by a rename: " << run.err;
-    EXPECT_EQ(test::ReadFile(dir / "program"), kAbra);
+    EXPECT_EQ(test::ReadFile(dir / "program"), test::AbracadabraFile());
     EXPECT_EQ(::kill(running, 0), 0) << "the running program goes on";
     ::kill(running, SIGKILL);
     test::Wait(running);
@@ -446,7 +409,7 @@ TEST(Replace, AFailedJobNeverOpensTheDestination)
     ASSERT_GE(::inotify_add_watch(watcher, (dir / "restored").c_str(),
                                   IN_OPEN | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB),
               0);
-    const ToolRun run = RunTool({ "decode", dir / "damaged", dir / "restored", "-f" });
+    const test::ToolRun run = RunTool({ "decode", dir / "damaged", dir / "restored", "-f" });
     EXPECT_EQ(run.status, 3) << run.err;
     alignas(inotify_event) char events[4096];
     const ssize_t got = ::read(watcher, events, sizeof events);
@@ -474,14 +437,14 @@ TEST(Replace, TheFileKeepsItsAccessListAndUserAttributes)
         const std::string out = dir / "acl.txt";
         EXPECT_EQ(::system(("getfacl --omit-header --numeric " + destination + " >" + out).c_str()),
                   0);
-        return TextOf(out);
+        return test::ReadText(out);
     };
     const std::string aclBefore = listing();
     const mode_t modeBefore = StatOf(destination).st_mode;
 
-    const ToolRun run = RunTool({ "encode", dir / "source", destination, "-f" });
+    const test::ToolRun run = RunTool({ "encode", dir / "source", destination, "-f" });
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(test::ReadFile(destination), kAbra);
+    EXPECT_EQ(test::ReadFile(destination), test::AbracadabraFile());
     EXPECT_EQ(listing(), aclBefore) << "the access list comes over whole";
     EXPECT_EQ(StatOf(destination).st_mode, modeBefore) << "the permission bits too";
     char value[16] {};
@@ -498,10 +461,10 @@ std::vector<std::string> DurabilityCalls(const std::vector<std::string>& args, c
     // A sanitizer build's leak check cannot run under a tracer; the trace is what matters here.
     const char* asan = std::getenv("ASAN_OPTIONS");
     ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
-    const ToolRun run = RunTool(args, nullptr,
-                                { "/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-e",
-                                  "trace=fdatasync,fsync,linkat,renameat,renameat2,rename,"
-                                  "unlink,unlinkat" });
+    const test::ToolRun run = RunTool(args, nullptr,
+                                      { "/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-e",
+                                        "trace=fdatasync,fsync,linkat,renameat,renameat2,rename,"
+                                        "unlink,unlinkat" });
     EXPECT_EQ(run.status, 0) << run.err;
     std::vector<std::string> calls;
     std::ifstream in(log);

@@ -96,16 +96,6 @@ std::string Describe(const Snapshot& snapshot)
     return snapshot.empty() ? " (empty)" : text.str();
 }
 
-// Random bytes do not compress: their compressed form is a little larger than they are.
-Bytes RandomBytes(std::size_t size, std::uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    Bytes bytes(size);
-    for (auto& byte : bytes)
-        byte = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-
 // A tmpfs of a few pages mounted for the scope, so that a job runs out of space for real.
 // Unmounted however the test ends, before the scratch folder it sits in is removed.
 class SmallDisk
@@ -181,7 +171,7 @@ protected:
 
 TEST_F(FullDisk, AJobThatDoesNotFitFailsAndChangesNothing)
 {
-    const Bytes original = RandomBytes(3 << 20, 1);
+    const Bytes original = test::RandomBytes(3 << 20, 1);
     test::WriteFile(m_dir / "source", original);
     ASSERT_EQ(RunQuietly(EncodeFile, m_dir / "source", m_dir / "packed"), JobResult::Done);
     const std::string destination = *m_disk / "destination";
@@ -205,7 +195,7 @@ TEST_F(FullDisk, AJobThatDoesNotFitFailsAndChangesNothing)
 
 TEST_F(FullDisk, OnePageShortFailsAtTheLastWriteAndAnExactFitSucceeds)
 {
-    test::WriteFile(m_dir / "source", RandomBytes(1 << 20, 3));
+    test::WriteFile(m_dir / "source", test::RandomBytes(1 << 20, 3));
     ASSERT_EQ(RunQuietly(EncodeFile, m_dir / "source", m_dir / "expected"), JobResult::Done);
     const Bytes expected = ReadAll(m_dir / "expected");
     const std::size_t pages = (expected.size() + kPage - 1) / kPage;
@@ -243,7 +233,7 @@ int WaitFor(pid_t pid)
 
 TEST_F(FullDisk, TheToolExitsWith1AndSaysWhy)
 {
-    test::WriteFile(m_dir / "source", RandomBytes(3 << 20, 4));
+    test::WriteFile(m_dir / "source", test::RandomBytes(3 << 20, 4));
     test::WriteFile(*m_disk / "packed", kOld);
     const Snapshot before = SnapshotOf(m_dir.Path());
     const test::ScratchDir logs;
@@ -454,7 +444,7 @@ TEST(FileSizeLimit, AWritePastItFailsTheJobAndChangesNothing)
 {
     test::ScratchDir dir;
     const test::ScratchDir logs;
-    test::WriteFile(dir / "source", RandomBytes(3 << 20, 7));
+    test::WriteFile(dir / "source", test::RandomBytes(3 << 20, 7));
     ASSERT_EQ(RunQuietly(EncodeFile, dir / "source", dir / "packed"), JobResult::Done);
     test::WriteFile(dir / "dest", kOld);
     const Snapshot before = SnapshotOf(dir.Path());

@@ -37,15 +37,9 @@ using test::Bytes;
     return true;
 }();
 using test::BytesOf;
-using test::Concat;
-using test::Entry;
-using test::FromHex;
-using test::HeaderOf;
 using Job = JobResult (*)(const std::string&, const std::string&);
 
-// "abracadabra" compressed: header, five table entries (a 5, b 2, c 1, d 1, r 2), 23 code bits.
-const Bytes kAbra = FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 00 "
-                            "64 01 00 00 00 72 02 00 00 00 6E 8A DC");
+const Bytes& kAbra = test::AbracadabraFile();
 const Bytes kPrecious = BytesOf("the old destination, which a failed job must not touch");
 
 struct Outcome
@@ -88,12 +82,6 @@ mode_t ModeOf(const std::string& path)
     };
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
-}
-
-Bytes Changed(Bytes bytes, std::size_t at, std::uint8_t value)
-{
-    bytes.at(at) = value;
-    return bytes;
 }
 
 class Umask
@@ -221,9 +209,9 @@ TEST(FileJobsFailure, AFailedJobLeavesTheDestinationAsItWas)
         { "decode a FIFO", DecodeFile, fifo, "out", JobResult::CannotOpen, "" },
         { "encode /dev/null", EncodeFile, devNull, "out", JobResult::CannotOpen, "" },
         { "decode /dev/null", DecodeFile, devNull, "out", JobResult::CannotOpen, "" },
-        { "decode a bad checksum", DecodeFile, file(Changed(kAbra, 0, 0x2F)), "out",
+        { "decode a bad checksum", DecodeFile, file(test::BadChecksumFile()), "out",
           JobResult::NotOurFormat, "Bad checksum.  Invalid format........Done.\n" },
-        { "decode a truncated file", DecodeFile, file(Bytes(kAbra.begin(), kAbra.end() - 1)), "out",
+        { "decode a truncated file", DecodeFile, file(test::Cut(kAbra, kAbra.size() - 1)), "out",
           JobResult::NotOurFormat, "Done.\n" },
         { "encode into a missing folder", EncodeFile, file(BytesOf("abracadabra")), "absent/out",
           JobResult::CannotOpen, "" },
@@ -424,8 +412,8 @@ TEST(FileJobsLinks, ASymbolicLinkDestinationReplacesItsTargetAndStaysALink)
         EXPECT_EQ(fs::read_symlink(dir / c.link), c.target) << "the link still points there";
         EXPECT_EQ(test::ReadFile(dir / c.targetFile), kAbra) << "the target gets the new bytes";
         EXPECT_FALSE(fs::is_symlink(dir / c.targetFile)) << "the target is a file";
-        for (const auto& name : Tree(dir.Path()))
-            EXPECT_EQ(name.find(".hufpack-"), std::string::npos) << "left behind: " << name;
+        EXPECT_EQ(test::TemporaryFilesIn(dir.Path()), std::vector<std::string> {})
+            << "no temporary file is left behind";
     }
 }
 
@@ -469,83 +457,45 @@ TEST(FileJobsSameFile, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten)
     }
 }
 
+// Decodes `file` over a destination that holds kPrecious: the job's outcome, what the
+// destination then holds, and whether the job left its folder as it found it but for that.
+struct DecodedOver
+{
+    Outcome outcome;
+    Bytes destination;
+    bool folderUnchanged;
+};
+
+DecodedOver DecodeOverPrecious(const Bytes& file)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "packed", file);
+    test::WriteFile(dir / "restored", kPrecious);
+    const auto before = Tree(dir.Path());
+    const Outcome outcome = RunJob(DecodeFile, dir / "packed", dir / "restored");
+    return { outcome, test::ReadFile(dir / "restored"), Tree(dir.Path()) == before };
+}
+
 TEST(FileJobsDecode, DamagedFilesAreNotOurFormat)
 {
-    std::vector<std::pair<std::string, Bytes>> files;
-    for (std::size_t length = 1; length < kAbra.size(); ++length)
-        files.emplace_back("first " + std::to_string(length) + " bytes",
-                           Bytes(kAbra.begin(), kAbra.begin() + length));
-    files.emplace_back("table past the end", Concat({ HeaderOf(0, 0x7FFF), Entry('a', 0) }));
-    files.emplace_back("table of 2 entries, 1 present", Concat({ HeaderOf(8, 10), Entry('a', 1) }));
-    files.emplace_back("bits but no table", Concat({ HeaderOf(8, 0), FromHex("00") }));
-    files.emplace_back("bits but a zero count",
-                       Concat({ HeaderOf(8, 5), Entry('a', 0), FromHex("00") }));
-    files.emplace_back("bits but a negative count",
-                       Concat({ HeaderOf(8, 5), Entry('a', -1), FromHex("00") }));
-    files.emplace_back("bits and a negative table size",
-                       Concat({ HeaderOf(5, -5), FromHex("00") }));
-    files.emplace_back("more bits than the file holds", Changed(Changed(kAbra, 1, 48), 0, 25 + 48));
-    // A lone value's code is all 0 bits, so a stream cut short reads as if padded with 0s.
-    files.emplace_back("a lone value's stream cut short",
-                       Concat({ HeaderOf(16, 5), Entry('a', 16), FromHex("00") }));
-    files.emplace_back("a lone value's stream missing",
-                       Concat({ HeaderOf(16, 5), Entry('a', 16) }));
-    files.emplace_back("one bit too few", Changed(Changed(kAbra, 1, 22), 0, 25 + 22));
-    // The checksum covers only the header, so a changed count keeps it right.
-    for (const auto& [offset, count] :
-         { std::pair { 8, 4 }, { 8, 6 }, { 13, 1 }, { 18, 2 }, { 28, 3 }, { 9, 1 } })
-        files.emplace_back("count at " + std::to_string(offset) + " set to "
-                               + std::to_string(count),
-                           Changed(kAbra, offset, static_cast<std::uint8_t>(count)));
-    for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name + ": " + test::ToHex(bytes));
-        test::ScratchDir dir;
-        test::WriteFile(dir / "packed", bytes);
-        test::WriteFile(dir / "restored", kPrecious);
-        const auto before = Tree(dir.Path());
-        EXPECT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result,
-                  JobResult::NotOurFormat)
+    for (const test::Sample& damaged : test::DamagedFiles()) {
+        SCOPED_TRACE(damaged.name + ": " + test::ToHex(damaged.file));
+        const DecodedOver decoded = DecodeOverPrecious(damaged.file);
+        EXPECT_EQ(decoded.outcome.result, JobResult::NotOurFormat)
             << "a file that does not decode to its own table is not ours";
-        EXPECT_EQ(test::ReadFile(dir / "restored"), kPrecious) << "the destination is untouched";
-        EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
+        EXPECT_EQ(decoded.destination, kPrecious) << "the destination is untouched";
+        EXPECT_TRUE(decoded.folderUnchanged) << "no temporary file is left behind";
     }
 }
 
 TEST(FileJobsDecode, OddButConsistentFilesDecode)
 {
-    const Bytes bits = FromHex("6E 8A DC");
-    const struct
-    {
-        const char* name;
-        Bytes file;
-        Bytes expected;
-    } cases[] = {
-        { "entries in another order",
-          Concat({ HeaderOf(23, 25), Entry('r', 2), Entry('d', 1), Entry('b', 2), Entry('a', 5),
-                   Entry('c', 1), bits }),
-          BytesOf("abracadabra") },
-        { "a value listed twice, the last count right",
-          Concat({ HeaderOf(23, 30), Entry('a', 9), Entry('b', 2), Entry('c', 1), Entry('d', 1),
-                   Entry('r', 2), Entry('a', 5), bits }),
-          BytesOf("abracadabra") },
-        { "an entry with a zero count",
-          Concat({ HeaderOf(23, 30), Entry('a', 5), Entry('b', 2), Entry('c', 1), Entry('d', 1),
-                   Entry('z', 0), Entry('r', 2), bits }),
-          BytesOf("abracadabra") },
-        { "a lone value, whose code is 0", Concat({ HeaderOf(16, 5), Entry('a', 16), Bytes(2, 0) }),
-          Bytes(16, 'a') },
-        { "seven zero bytes", Bytes(7, 0), {} },
-        { "total bits -256, no table", FromHex("00 00 FF FF FF 00 00"), {} },
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + ": " + test::ToHex(c.file));
-        test::ScratchDir dir;
-        test::WriteFile(dir / "packed", c.file);
-        test::WriteFile(dir / "restored", kPrecious);
-        const Outcome outcome = RunJob(DecodeFile, dir / "packed", dir / "restored");
-        EXPECT_EQ(outcome.result, JobResult::Done) << "a consistent file decodes";
-        EXPECT_EQ(outcome.printed, "Done.\n") << "a finished job reports Done.";
-        EXPECT_EQ(test::ReadFile(dir / "restored"), c.expected) << "the destination is replaced";
+    for (const test::Consistent& c : test::OddButConsistentFiles()) {
+        SCOPED_TRACE(c.name + ": " + test::ToHex(c.file));
+        const DecodedOver decoded = DecodeOverPrecious(c.file);
+        EXPECT_EQ(decoded.outcome.result, JobResult::Done) << "a consistent file decodes";
+        EXPECT_EQ(decoded.outcome.printed, "Done.\n") << "a finished job reports Done.";
+        EXPECT_EQ(decoded.destination, c.restored) << "the destination is replaced";
     }
 }
 

@@ -1,59 +1,60 @@
+// The two passes of a coder on real files: the exact bytes of the golden files, the same bytes
+// from every path, damaged files rejected and odd but consistent ones accepted.
+
 #include "TreeCoder.h"
 
 #include "CodeTree.h"
+#include "CoderRun.h"
 #include "Corpus.h"
-#include "EncodeKernel.h"
 #include "Format.h"
-#include "NodeHeap.h"
 #include "ReferencePaths.h"
+#include "SystemIo.h"
 #include "TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
 #include <thread>
 #include <unistd.h>
+
+namespace hufpack::test {
+
+void PrintTo(const Golden& golden, std::ostream* os)
+{
+    *os << golden.name;
+}
+
+} // namespace hufpack::test
 
 namespace hufpack {
 namespace {
 
 using test::Bytes;
 using test::BytesOf;
+using test::Coded;
 using test::FromHex;
+using test::Path;
 
-struct Coded
+// What every pass must leave behind: a destination closed without an error, an empty node heap.
+Coded Checked(Coded coded)
 {
-    JobResult result;
-    Bytes bytes;
-};
+    EXPECT_TRUE(coded.closed);
+    EXPECT_TRUE(coded.heapEmpty) << "every pass leaves the node heap empty";
+    return coded;
+}
 
-enum class Path { Fast, Reference };
-
-// Runs one pass of a coder over `input` on real files, as a job does. `parts` > 0 lets the fast
-// encoder cut even a small source into that many parts.
-Coded RunCoder(const Bytes& input, bool encode, Path path = Path::Fast, int parts = 0)
+// `parts` > 0 lets the fast encoder cut even a small source into that many parts.
+Coded Encode(const Bytes& input, Path path = Path::Fast, int parts = 0)
 {
-    test::ScratchDir dir;
-    const std::string source = dir / "source";
-    const std::string destination = dir / "destination";
-    test::WriteFile(source, input);
-    FileStream in;
-    FileStream out;
-    in.AttachForReading(::open(source.c_str(), O_RDONLY));
-    out.AttachForWriting(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-    JobResult result;
-    {
-        TreeCoder coder(in, out);
-        TreeCoderTesting::UseReferencePaths(coder, path == Path::Reference);
-        if (parts > 0)
-            TreeCoderTesting::SetParts(coder, parts, 1);
-        result = encode ? coder.Encode() : coder.Decode();
-    }
-    EXPECT_TRUE(out.Close());
-    EXPECT_TRUE(TheNodeHeap().IsEmpty()) << "every pass leaves the node heap empty";
-    return { result, test::ReadFile(destination) };
+    return Checked(test::Encode(input, { .path = path, .parts = parts }));
+}
+
+Coded Decode(const Bytes& input, Path path = Path::Fast)
+{
+    return Checked(test::Decode(input, { .path = path }));
 }
 
 // Encodes `input` into a pipe, which cannot seek, as a stream destination such as standard
@@ -67,7 +68,7 @@ Coded EncodeIntoPipe(const Bytes& input, int parts)
     Bytes piped;
     std::thread reader([&] {
         std::uint8_t buffer[65536];
-        for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        for (std::int64_t got; (got = ReadSome(ends[0], buffer, sizeof buffer)) > 0;)
             piped.insert(piped.end(), buffer, buffer + got);
         ::close(ends[0]);
     });
@@ -85,17 +86,7 @@ Coded EncodeIntoPipe(const Bytes& input, int parts)
     }
     EXPECT_TRUE(out.Close());
     reader.join();
-    return { result, piped };
-}
-
-Coded Encode(const Bytes& input, Path path = Path::Fast, int parts = 0)
-{
-    return RunCoder(input, true, path, parts);
-}
-
-Coded Decode(const Bytes& input, Path path = Path::Fast)
-{
-    return RunCoder(input, false, path);
+    return { .result = result, .bytes = piped };
 }
 
 // Encodes with both paths, checks they agree, decodes with both, and checks the source comes
@@ -131,21 +122,13 @@ void Verify(const Bytes& input)
     EXPECT_TRUE(walked.bytes == input) << "the bit-by-bit walk restores the source";
 }
 
-struct Golden
-{
-    const char* name;
-    Bytes source;
-    Bytes file;
-    friend void PrintTo(const Golden& golden, std::ostream* os) { *os << golden.name; }
-};
-
-class GoldenFiles : public testing::TestWithParam<Golden>
+class GoldenFiles : public testing::TestWithParam<test::Golden>
 {
 };
 
 TEST_P(GoldenFiles, EncodeWritesExactlyTheseBytesAndDecodeRestores)
 {
-    const Golden& golden = GetParam();
+    const test::Golden& golden = GetParam();
     const Coded encoded = Encode(golden.source);
     ASSERT_EQ(encoded.result, JobResult::Done);
     EXPECT_EQ(test::ToHex(encoded.bytes), test::ToHex(golden.file));
@@ -154,80 +137,15 @@ TEST_P(GoldenFiles, EncodeWritesExactlyTheseBytesAndDecodeRestores)
     EXPECT_TRUE(decoded.bytes == golden.source);
 }
 
-Bytes Repeat(char byte, std::size_t count)
-{
-    return Bytes(count, static_cast<std::uint8_t>(byte));
-}
-
-Bytes AllByteValues()
-{
-    Bytes bytes(256);
-    for (int i = 0; i < 256; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i);
-    return bytes;
-}
-
-Bytes AllByteValuesFile()
-{
-    Bytes file = FromHex("00 00 08 00 00 00 05");
-    for (int i = 0; i < 256; ++i) {
-        file.push_back(static_cast<std::uint8_t>(i));
-        file.insert(file.end(), { 1, 0, 0, 0 });
-    }
-    // Every code is 8 bits: the stream is the 256 codes in order of the bytes.
-    CodeTree tree;
-    Counts counts;
-    counts.fill(1);
-    tree.AssignCodes(tree.BuildTree(counts), "");
-    for (int i = 0; i < 256; ++i) {
-        const CodeWord& code = tree.CodeFor(static_cast<std::uint8_t>(i));
-        EXPECT_EQ(code.Length(), 8);
-        std::uint8_t byte = 0;
-        for (int bit = 1; bit <= 8; ++bit)
-            byte = static_cast<std::uint8_t>((byte << 1) | code[bit]);
-        file.push_back(byte);
-    }
-    return file;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Sources, GoldenFiles,
-    testing::Values(
-        Golden { "abracadabra", BytesOf("abracadabra"),
-                 FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 01 00 00 00"
-                         "64 01 00 00 00 72 02 00 00 00 6E 8A DC") },
-        Golden { "aaaa", BytesOf("aaaa"), FromHex("09 04 00 00 00 05 00 61 04 00 00 00 00") },
-        // Byte 32 alone is written as 1 bits.
-        Golden { "four_spaces", BytesOf("    "),
-                 FromHex("09 04 00 00 00 05 00 20 04 00 00 00 F0") },
-        Golden { "abc", BytesOf("abc"),
-                 FromHex("14 05 00 00 00 0F 00 61 01 00 00 00 62 01 00 00 00 63 01 00 00 00 B0") },
-        Golden { "abcd", BytesOf("abcd"),
-                 FromHex("1C 08 00 00 00 14 00 61 01 00 00 00 62 01 00 00 00 63 01 00 00 00"
-                         "64 01 00 00 00 27") },
-        Golden { "single_a", BytesOf("a"), FromHex("06 01 00 00 00 05 00 61 01 00 00 00 00") },
-        // Eight bits make a whole byte: no fill byte follows.
-        Golden { "eight_x", Repeat('x', 8), FromHex("0D 08 00 00 00 05 00 78 08 00 00 00 00") },
-        Golden { "seven_zero_bytes", Repeat('\0', 7),
-                 FromHex("0C 07 00 00 00 05 00 00 07 00 00 00 00") },
-        Golden { "three_hundred_a", Repeat('a', 300),
-                 [] {
-                     Bytes file = FromHex("31 2C 01 00 00 05 00 61 2C 01 00 00");
-                     file.resize(file.size() + 38, 0);
-                     return file;
-                 }() },
-        Golden { "all_byte_values", AllByteValues(), AllByteValuesFile() }),
-    [](const testing::TestParamInfo<Golden>& info) { return info.param.name; });
-
-const Bytes kAbracadabraFile = FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00"
-                                       "63 01 00 00 00 64 01 00 00 00 72 02 00 00 00 6E 8A DC");
+INSTANTIATE_TEST_SUITE_P(Sources, GoldenFiles, testing::ValuesIn(test::GoldenFiles()),
+                         [](const testing::TestParamInfo<test::Golden>& info) {
+                             return info.param.name;
+                         });
 
 TEST(Decode, BadChecksumIsRejectedWithItsMessage)
 {
-    Bytes file = kAbracadabraFile;
-    file[0] = 0x31;
     testing::internal::CaptureStdout();
-    const Coded decoded = Decode(file);
+    const Coded decoded = Decode(test::BadChecksumFile());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Bad checksum.  Invalid format........");
     EXPECT_EQ(decoded.result, JobResult::NotOurFormat);
     EXPECT_TRUE(decoded.bytes.empty()) << "nothing is written before the checksum passes";
@@ -250,72 +168,39 @@ TEST(Decode, ChecksumRule)
     EXPECT_TRUE((Header { 0, 1, -1 }).ChecksumMatches()) << "table size read as signed 16-bit";
 }
 
-TEST(Decode, HeaderOnlyFilesWithNothingToWalk)
+// Tables out of order or with repeated values, zero counts, and files of a header alone or of
+// nothing, with nothing to walk.
+TEST(Decode, OddButConsistentFilesAreAccepted)
 {
-    const Coded zeros = Decode(FromHex("00 00 00 00 00 00 00"));
-    EXPECT_EQ(zeros.result, JobResult::Done);
-    EXPECT_TRUE(zeros.bytes.empty());
-    const Coded negative = Decode(FromHex("00 00 FF FF FF 00 00"));
-    EXPECT_EQ(negative.result, JobResult::Done) << "total bits -256: no bit is read";
-    EXPECT_TRUE(negative.bytes.empty());
-    const Coded empty = Decode({});
-    EXPECT_EQ(empty.result, JobResult::Done) << "an empty file is what an empty source gives";
-}
-
-TEST(Decode, OddButConsistentTablesAreAccepted)
-{
-    // Entries out of order: r, d, c, b, a.
-    Verify(BytesOf("abracadabra"));
-    Bytes reordered = FromHex("30 17 00 00 00 19 00 72 02 00 00 00 64 01 00 00 00 63 01 00 00 00"
-                              "62 02 00 00 00 61 05 00 00 00 6E 8A DC");
-    EXPECT_EQ(Decode(reordered).bytes, BytesOf("abracadabra"));
-    // b repeated: first with a wrong count, then the right one; checksum 30 + 5.
-    Bytes repeated = FromHex("35 17 00 00 00 1E 00 62 09 00 00 00 61 05 00 00 00 62 02 00 00 00"
-                             "63 01 00 00 00 64 01 00 00 00 72 02 00 00 00 6E 8A DC");
-    const Coded decoded = Decode(repeated);
-    EXPECT_EQ(decoded.result, JobResult::Done) << "the last entry of a value counts";
-    EXPECT_EQ(decoded.bytes, BytesOf("abracadabra"));
+    for (const test::Consistent& c : test::OddButConsistentFiles()) {
+        SCOPED_TRACE(c.name);
+        for (const Path path : { Path::Fast, Path::Reference }) {
+            const Coded decoded = Decode(c.file, path);
+            EXPECT_EQ(decoded.result, JobResult::Done) << "a file true to its own table decodes";
+            EXPECT_EQ(decoded.bytes, c.restored);
+        }
+    }
 }
 
 TEST(Decode, DamagedFilesAreRejected)
 {
-    struct Case
-    {
-        const char* why;
-        Bytes file;
-    };
-    const Case cases[] = {
-        { "shorter than the header", FromHex("30 17 00 00 00 19") },
-        { "one byte", FromHex("30") },
-        { "bit stream one byte short",
-          Bytes(kAbracadabraFile.begin(), kAbracadabraFile.end() - 1) },
-        { "table reaches past the end",
-          Bytes(kAbracadabraFile.begin(), kAbracadabraFile.begin() + 20) },
-        // Total bits 8 but the only entry has count 0: there is no tree to walk.
-        { "bits without a tree", FromHex("0D 08 00 00 00 05 00 61 00 00 00 00 FF") },
-        // c's count says 2, the bits hold one c.
-        { "counts disagree with the bits",
-          FromHex("30 17 00 00 00 19 00 61 05 00 00 00 62 02 00 00 00 63 02 00 00 00"
-                  "64 01 00 00 00 72 02 00 00 00 6E 8A DC") },
-        // A count for a value that no bit carries.
-        { "positive count and no bits", FromHex("05 00 00 00 00 05 00 61 03 00 00 00") },
-        // "aaaa" with a 1 bit: the dummy leaf yields a space the table does not count.
-        { "dummy leaf reached", FromHex("09 04 00 00 00 05 00 61 04 00 00 00 10") },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(Decode(c.file).result, JobResult::NotOurFormat);
-        EXPECT_EQ(Decode(c.file, Path::Reference).result, JobResult::NotOurFormat);
+    for (const test::Sample& damaged : test::DamagedFiles()) {
+        SCOPED_TRACE(damaged.name);
+        EXPECT_EQ(Decode(damaged.file).result, JobResult::NotOurFormat);
+        EXPECT_EQ(Decode(damaged.file, Path::Reference).result, JobResult::NotOurFormat);
     }
 }
 
 TEST(RoundTrip, SmallSourcesOfEveryKind)
 {
+    Bytes allByteValues(256);
+    std::iota(allByteValues.begin(), allByteValues.end(), 0);
     Verify(BytesOf("a"));
     Verify(BytesOf(" "));
-    Verify(Repeat(' ', 1000));
-    Verify(Repeat('\xFF', 4097));
-    Verify(AllByteValues());
+    Verify(Bytes(1000, ' '));
+    Verify(Bytes(4097, 0xFF));
+    Verify(allByteValues);
+    Verify(BytesOf("abracadabra"));
     Verify(BytesOf("hello world"));
     Verify(BytesOf("mississippi"));
 }

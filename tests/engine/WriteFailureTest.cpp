@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/resource.h>
 
 namespace hufpack {
@@ -32,19 +31,10 @@ private:
     rlimit m_saved {};
 };
 
-test::Bytes RandomBytes(std::size_t size)
-{
-    std::mt19937_64 random(5);
-    test::Bytes bytes(size);
-    for (auto& byte : bytes)
-        byte = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-
 TEST(WriteFailure, IsReportedAndTheDestinationKeepsItsBytes)
 {
     test::ScratchDir dir;
-    const test::Bytes source = RandomBytes(3 << 20);
+    const test::Bytes source = test::RandomBytes(3 << 20, 5);
     test::WriteFile(dir / "source", source);
     test::WriteFile(dir / "packed", test::BytesOf("old packed"));
     test::WriteFile(dir / "restored", test::BytesOf("old restored"));

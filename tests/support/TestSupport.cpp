@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "SystemIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -60,12 +62,22 @@ std::string ToHex(const Bytes& bytes)
     return text;
 }
 
+std::string TextOf(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
 Bytes ReadFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path.string());
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    return TextOf(ReadFile(path));
 }
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
@@ -100,11 +112,35 @@ std::string ScratchDir::operator/(std::string_view name) const
 
 std::vector<std::string> ScratchDir::List() const
 {
+    return NamesIn(m_path);
+}
+
+std::vector<std::string> NamesIn(const std::filesystem::path& folder)
+{
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> TemporaryFilesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.path().filename().string().find(".hufpack-") != std::string::npos)
+            found.push_back(entry.path().lexically_relative(folder).string());
+    }
+    return found;
+}
+
+Bytes RandomBytes(std::size_t size, std::uint64_t seed)
+{
+    std::mt19937_64 random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<std::uint8_t>(random());
+    return bytes;
 }
 
 Bytes SkewedBytes(std::size_t size, std::uint64_t seed)
@@ -343,6 +379,35 @@ int StartTool(const std::vector<std::string>& args, const std::string& outPath,
     launch.output = outPath;
     launch.errors = errPath;
     return Start(launch);
+}
+
+ToolRun RunTool(const ToolCall& call)
+{
+    const ScratchDir logs;
+    Launch launch;
+    launch.args = call.wrapper;
+    launch.args.push_back(ToolPath());
+    launch.args.insert(launch.args.end(), call.args.begin(), call.args.end());
+    launch.output = logs / "out";
+    launch.errors = logs / "err";
+    launch.folder = call.folder;
+    launch.user = call.user;
+    int pipeEnds[2] = { -1, -1 };
+    if (call.input && ::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return { -1, 0, {}, "cannot make a pipe for the tool's input" };
+    launch.inputFd = pipeEnds[0];
+    const pid_t pid = ToolPath().empty() ? -1 : Start(launch);
+    if (call.input) {
+        ::close(pipeEnds[0]);
+        if (pid > 0)
+            WriteFully(pipeEnds[1], call.input->data(), call.input->size());
+        ::close(pipeEnds[1]);
+    }
+    if (pid < 0)
+        return { -1, 0, {}, "cannot start the tool that HUFPACK_CLI names" };
+    const Finished finished = Wait(pid);
+    return { finished.status, finished.signal, TextOf(ReadFile(logs / "out")),
+             TextOf(ReadFile(logs / "err")), finished.peakKiB };
 }
 
 } // namespace hufpack::test

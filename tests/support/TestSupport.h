@@ -1,7 +1,12 @@
 #pragma once
 
+// What the tests share beyond the compressed files themselves: bytes as hex and text, scratch
+// folders, deterministic test data, other users on this machine, and starting programs, the
+// hufpack tool above all, as a user's shell would.
+
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -16,8 +21,16 @@ Bytes BytesOf(std::string_view text);
 // "30 17 00" -> {0x30, 0x17, 0x00}; spaces and commas separate bytes.
 Bytes FromHex(std::string_view hex);
 std::string ToHex(const Bytes& bytes);
+std::string TextOf(const Bytes& bytes);
+
+// Names of everything in a folder, sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& folder);
+// Everything under a folder, sub-folders included, that is named as a job's temporary file
+// (.NAME.hufpack-XXXXXX): what a job must never leave behind.
+std::vector<std::string> TemporaryFilesIn(const std::filesystem::path& folder);
 
 Bytes ReadFile(const std::filesystem::path& path);
+std::string ReadText(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 
 // A fresh folder under the system's temporary folder, removed with everything in it when the
@@ -40,6 +53,8 @@ private:
 };
 
 // Deterministic test data.
+// Uniformly random bytes, which do not compress.
+Bytes RandomBytes(std::size_t size, std::uint64_t seed);
 // Bytes drawn from a skewed distribution: a few values dominate, with runs.
 Bytes SkewedBytes(std::size_t size, std::uint64_t seed);
 // Words separated by spaces and line ends, with word frequencies following a Zipf-like law:
@@ -114,5 +129,24 @@ std::string ToolPath();
 // error written to the files named; -1 when it cannot be started.
 int StartTool(const std::vector<std::string>& args, const std::string& outPath,
               const std::string& errPath);
+
+// One run of the hufpack tool, waited for.
+struct ToolCall
+{
+    std::vector<std::string> args {};
+    std::string folder {}; // working folder; the test's own when empty
+    std::optional<Bytes> input = std::nullopt; // through a pipe, as from another program
+    const TestUser* user = nullptr; // run as this user; as the test's own when null
+    std::vector<std::string> wrapper {}; // a program that runs the tool, such as strace
+};
+struct ToolRun
+{
+    int status = -1; // the exit status, or -1 when a signal ended the tool or it did not start
+    int signal = 0;
+    std::string out; // its bytes, whether text or not
+    std::string err; // says so when the tool cannot be started
+    long peakKiB = 0; // the process's maximum resident set
+};
+ToolRun RunTool(const ToolCall& call);
 
 } // namespace hufpack::test
