@@ -136,37 +136,14 @@ HCURSOR CCompressorDlg::OnQueryDragIcon()
     return m_hIcon;
 }
 
-CString CCompressorDlg::Browse()
+void CCompressorDlg::Browse(CString& field, bool destination)
 {
     CFileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr,
                         nullptr);
     chooser.DoModal();
-    return chooser.GetPathName();
-}
-
-void CCompressorDlg::OnBrowseDecodeSource()
-{
-    m_decodeSource = Browse();
-    UpdateData(FALSE);
-}
-
-void CCompressorDlg::OnBrowseDecodeDest()
-{
-    m_decodeDest = Browse();
-    m_status = kOverwriteNote;
-    UpdateData(FALSE);
-}
-
-void CCompressorDlg::OnBrowseEncodeSource()
-{
-    m_encodeSource = Browse();
-    UpdateData(FALSE);
-}
-
-void CCompressorDlg::OnBrowseEncodeDest()
-{
-    m_encodeDest = Browse();
-    m_status = kOverwriteNote;
+    field = chooser.GetPathName();
+    if (destination)
+        m_status = kOverwriteNote;
     UpdateData(FALSE);
 }
 

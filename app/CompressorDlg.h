@@ -20,10 +20,10 @@ public:
     void OnSysCommand(UINT id, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
-    void OnBrowseDecodeSource();
-    void OnBrowseDecodeDest();
-    void OnBrowseEncodeSource();
-    void OnBrowseEncodeDest();
+    void OnBrowseDecodeSource() { Browse(m_decodeSource, false); }
+    void OnBrowseDecodeDest() { Browse(m_decodeDest, true); }
+    void OnBrowseEncodeSource() { Browse(m_encodeSource, false); }
+    void OnBrowseEncodeDest() { Browse(m_encodeDest, true); }
     void OnDecode();
     void OnEncode();
     void OnUpdateSourcePath();
@@ -48,8 +48,9 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    // Runs the file chooser and returns the chosen path, or empty after Cancel.
-    CString Browse();
+    // A Browse button: runs the file chooser, and the chosen path, or nothing after Cancel,
+    // replaces `field`; a destination's Browse posts the overwrite note either way.
+    void Browse(CString& field, bool destination);
     // Shows "Working...." at once, runs the job on a worker thread with its progress behind the
     // status text, and shows its outcome.
     void RunJob(const CString& source, const CString& destination, bool encode);

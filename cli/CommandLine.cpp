@@ -6,27 +6,25 @@ namespace {
 
 enum LongOnly : int { kRemove = 256, kSync, kProgress };
 
-constexpr option kOptions[] = {
-    { "compress", no_argument, nullptr, 'z' },
-    { "decompress", no_argument, nullptr, 'd' },
-    { "uncompress", no_argument, nullptr, 'd' },
-    { "stdout", no_argument, nullptr, 'c' },
-    { "to-stdout", no_argument, nullptr, 'c' },
-    { "output", required_argument, nullptr, 'o' },
-    { "force", no_argument, nullptr, 'f' },
-    { "keep", no_argument, nullptr, 'k' },
-    { "rm", no_argument, nullptr, kRemove },
-    { "suffix", required_argument, nullptr, 'S' },
-    { "test", no_argument, nullptr, 't' },
-    { "list", no_argument, nullptr, 'l' },
-    { "verbose", no_argument, nullptr, 'v' },
-    { "quiet", no_argument, nullptr, 'q' },
-    { "progress", no_argument, nullptr, kProgress },
-    { "sync", no_argument, nullptr, kSync },
-    { "help", no_argument, nullptr, 'h' },
-    { "version", no_argument, nullptr, 'V' },
-    { nullptr, 0, nullptr, 0 },
-};
+// A long option and what getopt_long returns for it: the short option's letter, or a LongOnly.
+constexpr option Flag(const char* name, int value)
+{
+    return { name, no_argument, nullptr, value };
+}
+
+constexpr option WithValue(const char* name, int value)
+{
+    return { name, required_argument, nullptr, value };
+}
+
+constexpr option kOptions[]
+    = { Flag("compress", 'z'),     Flag("decompress", 'd'), Flag("uncompress", 'd'),
+        Flag("stdout", 'c'),       Flag("to-stdout", 'c'),  WithValue("output", 'o'),
+        Flag("force", 'f'),        Flag("keep", 'k'),       Flag("rm", kRemove),
+        WithValue("suffix", 'S'),  Flag("test", 't'),       Flag("list", 'l'),
+        Flag("verbose", 'v'),      Flag("quiet", 'q'),      Flag("progress", kProgress),
+        Flag("sync", kSync),       Flag("help", 'h'),       Flag("version", 'V'),
+        { nullptr, 0, nullptr, 0 } };
 // The leading ':' has a missing value reported as ':', apart from an unknown option.
 constexpr const char* kShortOptions = ":cdfhklo:qS:tvVz";
 

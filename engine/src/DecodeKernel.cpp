@@ -108,31 +108,18 @@ struct Lane
     return true;
 }
 
-// One lookup on each lane in turn.
-template<int K, int k = 0>
-[[gnu::always_inline]] inline bool LookupEach(Lane* lanes, std::uint32_t* runs,
-                                              const std::uint32_t* subs, Workspace& workspace)
-{
-    if constexpr (k == K) {
-        return true;
-    } else {
-        if (!Lookup(lanes[k], runs, subs, workspace))
-            return false;
-        return LookupEach<K, k + 1>(lanes, runs, subs, workspace);
-    }
-}
-
-// A round's lookups after a refill: kLookupsPerRefill on each lane.
-template<int K, int lookup = 0>
+// A round's lookups after a refill: kLookupsPerRefill on each lane, one lane after another, so
+// that lookup i is on lane i % K.
+template<int K, int i = 0>
 [[gnu::always_inline]] inline bool LookupRound(Lane* lanes, std::uint32_t* runs,
                                                const std::uint32_t* subs, Workspace& workspace)
 {
-    if constexpr (lookup == kLookupsPerRefill) {
+    if constexpr (i == K * kLookupsPerRefill) {
         return true;
     } else {
-        if (!LookupEach<K>(lanes, runs, subs, workspace))
+        if (!Lookup(lanes[i % K], runs, subs, workspace))
             return false;
-        return LookupRound<K, lookup + 1>(lanes, runs, subs, workspace);
+        return LookupRound<K, i + 1>(lanes, runs, subs, workspace);
     }
 }
 

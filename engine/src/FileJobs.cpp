@@ -53,12 +53,22 @@ JobOutcome Failed(JobResult result, JobFile file, int error, const char* reason 
     return { result, file, error, reason };
 }
 
+// A job's source, open for reading, and what the system says of the file.
+struct Source
+{
+    FileStream stream;
+    struct stat info
+    {
+    };
+};
+
 // Opens a source for reading: a regular file only. A FIFO would block the open and could not be
 // read twice; a directory or a device is not a file to compress. Links are followed by the
 // kernel, by its own rules for this user. A source given as a descriptor is read through a
-// descriptor of its own, from the start.
-int OpenSource(const JobSource& source, struct stat& info, JobOutcome& outcome)
+// descriptor of its own, from the start. False, with the reason in `outcome`, when it cannot.
+bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
 {
+    struct stat& info = opened.info;
     int fd = -1;
     if (source.fd >= 0) {
         fd = ::fcntl(source.fd, F_DUPFD_CLOEXEC, 0);
@@ -69,7 +79,7 @@ int OpenSource(const JobSource& source, struct stat& info, JobOutcome& outcome)
     }
     if (fd < 0) {
         outcome = Failed(JobResult::CannotOpen, JobFile::Source, errno);
-        return -1;
+        return false;
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = errno;
@@ -79,10 +89,11 @@ int OpenSource(const JobSource& source, struct stat& info, JobOutcome& outcome)
         if (outcome.error == 0)
             outcome.reason = "not a regular file";
         ::close(fd);
-        return -1;
+        return false;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    opened.stream.AttachForReading(fd);
+    return true;
 }
 
 bool SameInode(const struct stat& a, const struct stat& b)
@@ -135,6 +146,26 @@ JobOutcome Code(JobKind kind, FileStream& source, FileStream& output, bool inOrd
     return done;
 }
 
+// Codes the source into a descriptor of its own for `destinationFd`, and closes both streams
+// once the coding is done; a close that fails fails the job. `opened` tells whether the job got
+// as far as having both files open.
+JobOutcome CodeInto(int destinationFd, JobKind kind, FileStream& source, bool inOrder,
+                    const JobOptions& options, bool& opened)
+{
+    FileStream output;
+    output.AttachForWriting(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0));
+    if (!output.IsOpen())
+        return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
+    opened = true;
+    const JobOutcome outcome = Code(kind, source, output, inOrder, options);
+    if (outcome.result != JobResult::Done)
+        return outcome;
+    source.Close();
+    if (!output.Close())
+        return Failed(JobResult::CannotOpen, JobFile::Destination, output.Error());
+    return outcome;
+}
+
 // A job whose destination is a stream: written in order, no file to make or replace.
 JobOutcome RunIntoStream(JobKind kind, FileStream& source, const struct stat& sourceInfo,
                          int destinationFd, const JobOptions& options, bool& opened)
@@ -146,15 +177,7 @@ JobOutcome RunIntoStream(JobKind kind, FileStream& source, const struct stat& so
         return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
     if (SameInode(destinationInfo, sourceInfo))
         return Failed(JobResult::SameFile, JobFile::Destination, 0, kSameFile);
-    FileStream output;
-    output.AttachForWriting(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0));
-    if (!output.IsOpen())
-        return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
-    opened = true;
-    const JobOutcome outcome = Code(kind, source, output, true, options);
-    if (!output.Close() && outcome.result == JobResult::Done)
-        return Failed(JobResult::CannotOpen, JobFile::Destination, output.Error());
-    return outcome;
+    return CodeInto(destinationFd, kind, source, true, options, opened);
 }
 
 JobOutcome DestinationFailure(const Destination& destination)
@@ -169,15 +192,12 @@ JobOutcome RunJob(JobKind kind, const JobSource& sourceFile, const JobDestinatio
                   const JobOptions& options, bool& opened)
 {
     JobOutcome outcome;
-    struct stat sourceInfo
-    {
-    };
-    FileStream source;
-    source.AttachForReading(OpenSource(sourceFile, sourceInfo, outcome));
-    if (!source.IsOpen())
+    Source source;
+    if (!OpenSource(sourceFile, source, outcome))
         return outcome;
+    const struct stat& sourceInfo = source.info;
     if (destinationFile.fd >= 0)
-        return RunIntoStream(kind, source, sourceInfo, destinationFile.fd, options, opened);
+        return RunIntoStream(kind, source.stream, sourceInfo, destinationFile.fd, options, opened);
 
     // Writing the destination would destroy the source before it is read.
     if (!sourceFile.path.empty() && sourceFile.path == destinationFile.path)
@@ -192,18 +212,9 @@ JobOutcome RunJob(JobKind kind, const JobSource& sourceFile, const JobDestinatio
     const int fd = destination.Create();
     if (fd < 0)
         return DestinationFailure(destination);
-    FileStream output;
-    output.AttachForWriting(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-    if (!output.IsOpen())
-        return Failed(JobResult::CannotOpen, JobFile::Destination, errno);
-    opened = true;
-
-    outcome = Code(kind, source, output, false, options);
+    outcome = CodeInto(fd, kind, source.stream, false, options, opened);
     if (outcome.result != JobResult::Done)
         return outcome;
-    source.Close();
-    if (!output.Close())
-        return Failed(JobResult::CannotOpen, JobFile::Destination, output.Error());
     if (!destination.Commit(sourceInfo))
         return DestinationFailure(destination);
     if (options.removeSource && !sourceFile.path.empty()) {
@@ -239,16 +250,12 @@ JobOutcome RunFileJob(JobKind kind, const JobSource& source, const JobDestinatio
 JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary)
 {
     JobOutcome outcome;
-    struct stat info
-    {
-    };
-    FileStream input;
-    input.AttachForReading(OpenSource(source, info, outcome));
-    if (!input.IsOpen())
+    Source input;
+    if (!OpenSource(source, input, outcome))
         return outcome;
     FileStream nowhere;
     try {
-        TreeCoder coder(input, nowhere);
+        TreeCoder coder(input.stream, nowhere);
         coder.SetReporting(false, nullptr);
         if (coder.Summarize(summary) != JobResult::Done)
             return coder.Failure();

@@ -47,14 +47,19 @@ openbox >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
 
+# Starts the program with `$@` and waits for its window to be active.
+start_gui() {
+    QT_QPA_PLATFORM=xcb "$gui" "$@" >>"$work/gui.log" 2>&1 &
+    gui_pid=$!
+    pids+=("$gui_pid")
+    wait_for 100 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
+    window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
+    xdotool windowactivate --sync "$window" || true
+    sleep 0.5
+}
+
 head -c 300000 /dev/urandom | base64 >"$work/source.txt"
-QT_QPA_PLATFORM=xcb "$gui" >"$work/gui.log" 2>&1 &
-gui_pid=$!
-pids+=("$gui_pid")
-wait_for 100 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
-window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
-xdotool windowactivate --sync "$window" || true
-sleep 0.5
+start_gui
 
 # "&Close" has the focus; seven Tabs reach the compression source's Browse.
 xdotool key --delay 50 Tab Tab Tab Tab Tab Tab Tab space
@@ -93,17 +98,6 @@ end_with_escape() {
 }
 end_with_escape
 echo "PASS: chose, typed, encoded and compared in a real window; Escape ended it with 0"
-
-# Starts the program with `$@` and waits for its window to be active.
-start_gui() {
-    QT_QPA_PLATFORM=xcb "$gui" "$@" >>"$work/gui.log" 2>&1 &
-    gui_pid=$!
-    pids+=("$gui_pid")
-    wait_for 100 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
-    window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
-    xdotool windowactivate --sync "$window" || true
-    sleep 0.5
-}
 
 # Opened with a compressed file: it is the Decompress group's source. Three Tabs from "&Close"
 # reach that group's destination; two more, "Decode!".

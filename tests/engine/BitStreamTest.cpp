@@ -44,6 +44,17 @@ protected:
         m_in.AttachForReading(::open(path.c_str(), O_RDONLY));
     }
 
+    // The first `count` bits a reader hands out over `bytes`, as '0' and '1'.
+    std::string ReadBits(const Bytes& bytes, int count)
+    {
+        OpenReader(bytes);
+        BitReader reader(m_in);
+        std::string bits;
+        for (int i = 0; i < count; ++i)
+            bits += reader.GetBit() ? '1' : '0';
+        return bits;
+    }
+
     test::ScratchDir m_dir;
     FileStream m_in;
 };
@@ -114,12 +125,7 @@ TEST_F(BitStreams, CodesBitsAndWordsMixInOrder)
 
 TEST_F(BitStreams, ReaderHandsOutBitsAndRepeatsTheLastBitAtTheEnd)
 {
-    OpenReader(FromHex("6E 8A DC"));
-    BitReader reader(m_in);
-    std::string bits;
-    for (int i = 0; i < 30; ++i)
-        bits += reader.GetBit() ? '1' : '0';
-    EXPECT_EQ(bits,
+    EXPECT_EQ(ReadBits(FromHex("6E 8A DC"), 30),
               "011011101000101011011100"
               "000000")
         << "after the data every call returns bit 0 of the last byte";
@@ -127,20 +133,12 @@ TEST_F(BitStreams, ReaderHandsOutBitsAndRepeatsTheLastBitAtTheEnd)
 
 TEST_F(BitStreams, ReaderAtTheEndOfASingleByte)
 {
-    OpenReader(FromHex("01"));
-    BitReader reader(m_in);
-    std::string bits;
-    for (int i = 0; i < 11; ++i)
-        bits += reader.GetBit() ? '1' : '0';
-    EXPECT_EQ(bits, "00000001111");
+    EXPECT_EQ(ReadBits(FromHex("01"), 11), "00000001111");
 }
 
 TEST_F(BitStreams, ReaderOnAnEmptyStreamReturnsZeros)
 {
-    OpenReader({});
-    BitReader reader(m_in);
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(reader.GetBit(), 0);
+    EXPECT_EQ(ReadBits({}, 10), "0000000000");
 }
 
 TEST_F(BitStreams, ReaderIsOneByteAhead)

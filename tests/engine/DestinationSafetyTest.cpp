@@ -369,9 +369,9 @@ TEST(Replace, AFifoSwappedInNeverHangsTheJob)
     }
     stop = true;
     swapper.join();
-    EXPECT_EQ(hung, 0) << "a job never waits on a FIFO at the destination";
     EXPECT_EQ(test::TemporaryFilesIn(dir.Path()), std::vector<std::string> {})
         << "no temporary file is left behind";
+    EXPECT_EQ(hung, 0) << "a job never waits on a FIFO at the destination";
 }
 
 TEST(Replace, ARunningProgramsFileIsReplacedWithoutBeingOpened)

@@ -3,6 +3,7 @@
 #include <deque>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace hufpack {
 namespace {
@@ -31,61 +32,55 @@ std::string Contents(const NodeHeap& heap)
 }
 
 // The heap's positions after every step of building the tree of "abracadabra": these are what
-// fix the tree, so each push and pop is checked against them.
+// fix the tree, so each push and pop is checked against them. A step pushes a leaf ("push a5"),
+// pops the node named ("pop c1"), or pushes the merge of the last two nodes popped, the first
+// of them on the left ("merge").
 TEST(NodeHeap, AbracadabraStepByStep)
 {
+    const struct
+    {
+        const char* step;
+        const char* heap;
+        const char* why;
+    } steps[] = {
+        { "push a5", "a5", "" },
+        { "push b2", "b2, a5", "" },
+        { "push c1", "c1, a5, b2", "" },
+        { "push d1", "c1, d1, b2, a5", "a pushed node never rises above an equal weight" },
+        { "push r2", "c1, d1, b2, a5, r2", "" },
+        { "pop c1", "d1, r2, b2, a5",
+          "the hole descends to the bottom before the last node rises" },
+        { "pop d1", "b2, r2, a5", "" },
+        { "merge", "b2, r2, a5, (cd)2", "" },
+        { "pop b2", "r2, (cd)2, a5", "on a tie the hole takes the right child" },
+        { "pop r2", "(cd)2, a5", "" },
+        { "merge", "(cd)2, a5, (br)4", "" },
+        { "pop (cd)2", "(br)4, a5", "" },
+        { "pop (br)4", "a5", "" },
+        { "merge", "a5, (cdbr)6", "" },
+        { "pop a5", "(cdbr)6", "" },
+        { "pop (cdbr)6", "empty", "" },
+        { "merge", "(acdbr)11", "" },
+        { "pop (acdbr)11", "empty", "" },
+    };
     NodeHeap heap;
     std::deque<TreeNode> nodes;
-    auto leaf = [&](char symbol, int weight) {
-        return &nodes.emplace_back(static_cast<std::uint8_t>(symbol), weight);
-    };
-    auto merge
-        = [&](TreeNode* first, TreeNode* second) { return &nodes.emplace_back(first, second); };
-
-    heap.Push(leaf('a', 5));
-    EXPECT_EQ(Contents(heap), "a5");
-    heap.Push(leaf('b', 2));
-    EXPECT_EQ(Contents(heap), "b2, a5");
-    heap.Push(leaf('c', 1));
-    EXPECT_EQ(Contents(heap), "c1, a5, b2");
-    heap.Push(leaf('d', 1));
-    EXPECT_EQ(Contents(heap), "c1, d1, b2, a5")
-        << "a pushed node never rises above an equal weight";
-    heap.Push(leaf('r', 2));
-    EXPECT_EQ(Contents(heap), "c1, d1, b2, a5, r2");
-
-    TreeNode* c = heap.Pop();
-    EXPECT_EQ(Describe(c), "c1");
-    EXPECT_EQ(Contents(heap), "d1, r2, b2, a5")
-        << "the hole descends to the bottom before the last node rises";
-    TreeNode* d = heap.Pop();
-    EXPECT_EQ(Describe(d), "d1");
-    EXPECT_EQ(Contents(heap), "b2, r2, a5");
-    heap.Push(merge(c, d));
-    EXPECT_EQ(Contents(heap), "b2, r2, a5, (cd)2");
-    TreeNode* b = heap.Pop();
-    EXPECT_EQ(Describe(b), "b2");
-    EXPECT_EQ(Contents(heap), "r2, (cd)2, a5") << "on a tie the hole takes the right child";
-    TreeNode* r = heap.Pop();
-    EXPECT_EQ(Describe(r), "r2");
-    EXPECT_EQ(Contents(heap), "(cd)2, a5");
-    heap.Push(merge(b, r));
-    EXPECT_EQ(Contents(heap), "(cd)2, a5, (br)4");
-    TreeNode* cd = heap.Pop();
-    EXPECT_EQ(Describe(cd), "(cd)2");
-    EXPECT_EQ(Contents(heap), "(br)4, a5");
-    TreeNode* br = heap.Pop();
-    EXPECT_EQ(Describe(br), "(br)4");
-    EXPECT_EQ(Contents(heap), "a5");
-    heap.Push(merge(cd, br));
-    EXPECT_EQ(Contents(heap), "a5, (cdbr)6");
-    TreeNode* a = heap.Pop();
-    EXPECT_EQ(Describe(a), "a5");
-    EXPECT_EQ(Contents(heap), "(cdbr)6");
-    TreeNode* rest = heap.Pop();
-    EXPECT_EQ(Contents(heap), "empty");
-    heap.Push(merge(a, rest));
-    EXPECT_EQ(Describe(heap.Pop()), "(acdbr)11");
+    std::vector<TreeNode*> popped;
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        const std::string step = s.step;
+        if (step == "merge") {
+            ASSERT_GE(popped.size(), 2u);
+            heap.Push(&nodes.emplace_back(popped.end()[-2], popped.end()[-1]));
+        } else if (step.starts_with("push ")) {
+            heap.Push(
+                &nodes.emplace_back(static_cast<std::uint8_t>(step[5]), std::stoi(step.substr(6))));
+        } else {
+            popped.push_back(heap.Pop());
+            EXPECT_EQ(Describe(popped.back()), step.substr(4));
+        }
+        EXPECT_EQ(Contents(heap), s.heap) << s.why;
+    }
     EXPECT_TRUE(heap.IsEmpty());
 }
 

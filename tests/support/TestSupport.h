@@ -39,9 +39,10 @@ class ScratchDir
 {
 public:
     ScratchDir();
-    ~ScratchDir();
+    // One folder, one owner: it goes with the object.
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
+    ~ScratchDir();
 
     [[nodiscard]] const std::filesystem::path& Path() const { return m_path; }
     [[nodiscard]] std::string operator/(std::string_view name) const;

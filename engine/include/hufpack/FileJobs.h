@@ -42,35 +42,33 @@ struct JobOptions
     bool removeSource = false;
 };
 
-// Where a job reads: a file named by a path, or a descriptor open on a regular file, which the
-// job reads from its start and leaves open.
-struct JobSource
+// One of a job's two files: named by a path, or an open descriptor (fd >= 0, path empty).
+template<typename Self> struct PathOrDescriptor
 {
-    JobSource(std::string sourcePath) : path(std::move(sourcePath)) { }
-    static JobSource Descriptor(int descriptor)
+    PathOrDescriptor(std::string filePath) : path(std::move(filePath)) { }
+    static Self Descriptor(int descriptor)
     {
-        JobSource source { std::string() };
-        source.fd = descriptor;
-        return source;
+        Self file { std::string() };
+        file.fd = descriptor;
+        return file;
     }
     std::string path;
     int fd = -1;
 };
 
+// Where a job reads: a file named by a path, or a descriptor open on a regular file, which the
+// job reads from its start and leaves open.
+struct JobSource : PathOrDescriptor<JobSource>
+{
+    using PathOrDescriptor::PathOrDescriptor;
+};
+
 // Where a job writes: a file named by a path, written completely or not at all; or a descriptor
 // such as standard output, written in order as the data is made, and left open. A stream cannot
 // be taken back: a job that fails part-way has written part of its output.
-struct JobDestination
+struct JobDestination : PathOrDescriptor<JobDestination>
 {
-    JobDestination(std::string destinationPath) : path(std::move(destinationPath)) { }
-    static JobDestination Descriptor(int descriptor)
-    {
-        JobDestination destination { std::string() };
-        destination.fd = descriptor;
-        return destination;
-    }
-    std::string path;
-    int fd = -1;
+    using PathOrDescriptor::PathOrDescriptor;
 };
 
 // Runs one job. The destination path is resolved once by the kernel, so a symbolic link in it is
