@@ -1,3 +1,5 @@
+// The About box: its template and an empty message map; everything else is CDialog's.
+
 #include "AboutDlg.h"
 
 #include "resource.h"

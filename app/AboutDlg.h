@@ -1,8 +1,9 @@
 #pragma once
 
+// The About box: the icon, the product and a credit line, and "OK".
+
 #include "mfc/Dialog.h"
 
-// The About box: the icon, the product and a credit line, and "OK".
 class CAboutDlg : public CDialog
 {
 public:

@@ -1,3 +1,5 @@
+// The application object: start-up shows the main dialog modally, and the program ends with it.
+
 #include "CompressorApp.h"
 
 #include "CompressorDlg.h"

@@ -1,8 +1,9 @@
 #pragma once
 
+// The application: shows the main dialog modally, and ends when it ends.
+
 #include "mfc/WinApp.h"
 
-// The application: shows the main dialog modally, and ends when it ends.
 class CCompressorApp : public CWinApp
 {
 public:

@@ -1,3 +1,6 @@
+// The main dialog's behaviour: data exchange, the message map, and every handler with its status
+// texts, the file jobs run on a worker thread.
+
 #include "CompressorDlg.h"
 
 #include "AboutDlg.h"

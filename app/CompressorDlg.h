@@ -1,9 +1,10 @@
 #pragma once
 
-#include "mfc/Dialog.h"
-
 // The main dialog: a "Decompress" and a "Compress" group, each with a source, a destination, two
 // "Browse" buttons and an action button, and a status line that reports every outcome.
+
+#include "mfc/Dialog.h"
+
 class CCompressorDlg : public CDialog
 {
 public:

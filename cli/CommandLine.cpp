@@ -1,3 +1,6 @@
+// Parsing a hufpack command line: getopt_long's options, then the combinations that make no
+// sense refused.
+
 #include "CommandLine.h"
 
 #include <getopt.h>

@@ -1,3 +1,5 @@
+// The progress line on standard error: drawn in place, at most a few times a second, and wiped.
+
 #include "ProgressLine.h"
 
 #include <cstdio>

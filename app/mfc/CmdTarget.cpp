@@ -1,3 +1,5 @@
+// Message maps: finding a message's handler in a class's map or its bases'.
+
 #include "CmdTarget.h"
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "Afx.h"
-
 // Message maps: each class that handles messages lists them, from (message, notification code,
 // control identifier) to a handler, and a message that a class's map lacks goes on to its base
 // class's map. The macros keep the framework's spelling:
@@ -9,6 +7,8 @@
 //   BEGIN_MESSAGE_MAP(CMyDlg, CDialog)
 //       ON_BN_CLICKED(IDC_GO, OnGo)
 //   END_MESSAGE_MAP()
+
+#include "Afx.h"
 
 class CCmdTarget;
 

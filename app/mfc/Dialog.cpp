@@ -1,3 +1,6 @@
+// Dialogs on Qt: the window built from a template in dialog units, data exchange, modal and
+// modeless runs, and work run on a worker thread while input waits.
+
 #include "Dialog.h"
 
 #include "IconImage.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// Dialogs: CDialog (made from a template, run modally or not, with data exchange between fields
+// and controls) and the DDX_Text binding of a field to an edit control.
+
 #include "Wnd.h"
 
 #include <functional>

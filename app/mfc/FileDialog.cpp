@@ -1,3 +1,5 @@
+// The file chooser: Qt's file dialog, run modally, and the path it gives.
+
 #include "FileDialog.h"
 
 #include "WinApp.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The file chooser, CFileDialog, and the flags the program passes it.
+
 #include "Dialog.h"
 
 #include <string>

@@ -1,3 +1,5 @@
+// Icon resources turned into Qt pixmaps and window icons, each made once.
+
 #include "IconImage.h"
 
 #include "Resources.h"

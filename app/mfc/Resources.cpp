@@ -1,3 +1,5 @@
+// The table of registered resources and the lookups by identifier.
+
 #include "Resources.h"
 
 #include <map>

@@ -1,12 +1,12 @@
 #pragma once
 
+// The program's resources as data: dialog templates in dialog units, the string table, icons.
+// The program registers them at start-up; the framework looks them up by identifier.
+
 #include "Afx.h"
 
 #include <string>
 #include <vector>
-
-// The program's resources as data: dialog templates in dialog units, the string table, icons.
-// The program registers them at start-up; the framework looks them up by identifier.
 
 enum class ControlKind { PushButton, Edit, Static, GroupBox, Icon };
 

@@ -1,3 +1,5 @@
+// The application: its one object, its start-up and the command line it was given.
+
 #include "WinApp.h"
 
 #include "Resources.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// The application: CWinApp, whose InitInstance the program overrides, and CCommandLineInfo, what
+// the program was started with.
+
 #include "CmdTarget.h"
 
 class CWnd;

@@ -1,3 +1,5 @@
+// The program's entry point.
+
 #include "WinApp.h"
 
 // The process entry point belongs to the framework, as WinMain does on the original platform.

@@ -1,5 +1,8 @@
 #pragma once
 
+// Windows: CWnd, which receives the framework's messages, the system menu (CMenu) and painting
+// contexts (CPaintDC).
+
 #include "CmdTarget.h"
 
 #include <memory>

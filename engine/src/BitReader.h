@@ -1,16 +1,17 @@
 #pragma once
 
+// Hands out the bits of a stream one at a time, most significant bit of each byte first. It is
+// always one byte ahead of its caller: the constructor loads the first byte, and the call that
+// hands out bit 0 of a byte loads the next. At the end of the data a failed load changes
+// nothing, so every later call repeats bit 0 of the last byte loaded (0 when none was).
+// This is the plain reference reader; the coder's fast decoder reads the stream in words.
+
 #include "FileStream.h"
 
 #include <cstdint>
 
 namespace hufpack {
 
-// Hands out the bits of a stream one at a time, most significant bit of each byte first. It is
-// always one byte ahead of its caller: the constructor loads the first byte, and the call that
-// hands out bit 0 of a byte loads the next. At the end of the data a failed load changes
-// nothing, so every later call repeats bit 0 of the last byte loaded (0 when none was).
-// This is the plain reference reader; the coder's fast decoder reads the stream in words.
 class BitReader
 {
 public:

@@ -1,3 +1,5 @@
+// The bit writer's single bits, code words and the last partial byte.
+
 #include "BitWriter.h"
 
 #include "CodeWord.h"

@@ -1,5 +1,11 @@
 #pragma once
 
+// Packs bits into bytes, most significant bit first, and puts them to a stream it does not own.
+// Pending bits live in one word rather than a slot per bit; the bytes are the same. PutBit emits
+// a byte as soon as its eighth bit arrives; PutBits, the coder's fast path, lets up to 31 bits
+// wait and emits four bytes at a time. The writer does not look at the stream's state: the job
+// asks the stream whether a write failed.
+
 #include "FileStream.h"
 
 #include <cstdint>
@@ -8,11 +14,6 @@ namespace hufpack {
 
 class CodeWord;
 
-// Packs bits into bytes, most significant bit first, and puts them to a stream it does not own.
-// Pending bits live in one word rather than a slot per bit; the bytes are the same. PutBit emits
-// a byte as soon as its eighth bit arrives; PutBits, the coder's fast path, lets up to 31 bits
-// wait and emits four bytes at a time. The writer does not look at the stream's state: the job
-// asks the stream whether a write failed.
 class BitWriter
 {
 public:

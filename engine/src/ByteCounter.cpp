@@ -1,3 +1,5 @@
+// Counting byte values: four interleaved tables per block, summed into 64-bit counts.
+
 #include "ByteCounter.h"
 
 #include "ByteOrder.h"

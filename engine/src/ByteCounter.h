@@ -1,5 +1,7 @@
 #pragma once
 
+// Counts how often each byte value occurs in a stream.
+
 #include "FileStream.h"
 
 #include <array>
@@ -8,7 +10,6 @@
 
 namespace hufpack {
 
-// Counts how often each byte value occurs in a stream.
 class ByteCounter
 {
 public:

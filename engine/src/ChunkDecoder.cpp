@@ -1,3 +1,6 @@
+// The parallel decoder: the plan of chunks and slots, the workers' decoding, and the calling
+// thread finishing each chunk in order.
+
 #include "ChunkDecoder.h"
 
 #include "ByteCounter.h"

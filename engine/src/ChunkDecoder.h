@@ -1,21 +1,5 @@
 #pragma once
 
-#include "DecodeKernel.h"
-#include "DecodeTable.h"
-#include "FileStream.h"
-#include "Progress.h"
-#include "hufpack/JobResult.h"
-
-#include <array>
-#include <condition_variable>
-#include <cstdint>
-#include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
-
-namespace hufpack {
-
 // Decodes one bit stream on every processor, and writes exactly what a walk of the tree one bit
 // at a time writes.
 //
@@ -41,6 +25,23 @@ namespace hufpack {
 // decoded only once the chunk as many places before it has been written, whatever the stream's
 // size. The end of the stream follows the bit-by-bit walk: a code that the last bit leaves
 // unfinished is dropped, and bits past the end are never decoded.
+
+#include "DecodeKernel.h"
+#include "DecodeTable.h"
+#include "FileStream.h"
+#include "Progress.h"
+#include "hufpack/JobResult.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace hufpack {
+
 class ChunkDecoder
 {
 public:

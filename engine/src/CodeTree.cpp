@@ -1,3 +1,5 @@
+// Building the code tree with the node heap, and assigning each leaf its code.
+
 #include "CodeTree.h"
 
 #include "NodeHeap.h"

@@ -1,3 +1,5 @@
+// A code word from its string, and its packed form.
+
 #include "CodeWord.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The decoding loop over several bit streams at once, built for any x86-64 and for BMI2, and the
+// substitution for codes of one byte each.
+
 #include "DecodeKernel.h"
 
 #include "ByteCounter.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// The decoding loop's interface: the streams it advances, the per-thread workspace, and the
+// builds of the loop for this processor.
+
 #include "DecodeTable.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The decode tables made from a code tree, and the careful one-code step.
+
 #include "DecodeTable.h"
 
 #include <algorithm>

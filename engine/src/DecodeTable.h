@@ -1,5 +1,8 @@
 #pragma once
 
+// The lookup tables a decoder derives from the code tree, and reading a stream held in memory by
+// bit position.
+
 #include "ByteOrder.h"
 #include "TreeNode.h"
 

@@ -1,3 +1,6 @@
+// The destination's rules in system calls: resolving the path, making the new file, and putting
+// it in place.
+
 #include "Destination.h"
 
 #include "JobSignals.h"

@@ -1,12 +1,5 @@
 #pragma once
 
-#include "hufpack/FileJobs.h"
-
-#include <string>
-#include <sys/stat.h>
-
-namespace hufpack {
-
 // The one place that touches a job's destination path, and the rules for replacing what stands
 // there. The path is resolved once, by the kernel: its folder is opened (every link on the way
 // followed by the kernel's own rules, fs.protected_symlinks included), and a link at the final
@@ -18,6 +11,14 @@ namespace hufpack {
 // the job. It takes the destination's name only in Commit, after every byte is written, so a
 // failed or killed job leaves the destination as it was, and nobody else can read or change it
 // while it is being written.
+
+#include "hufpack/FileJobs.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace hufpack {
+
 class Destination
 {
 public:

@@ -1,3 +1,6 @@
+// The encoder's loops: counting with the part hash, and coding in groups of codes, built for any
+// x86-64 and for BMI2.
+
 #include "EncodeKernel.h"
 
 #include "ByteOrder.h"

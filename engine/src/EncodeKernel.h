@@ -1,5 +1,7 @@
 #pragma once
 
+// The encoder's loops over the source's bytes, and the part hash they keep.
+
 #include "ByteCounter.h"
 #include "ByteOrder.h"
 #include "CodeWord.h"

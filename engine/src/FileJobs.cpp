@@ -1,3 +1,6 @@
+// The file jobs: opening the source, choosing the destination, running the coder, and reporting
+// the outcome.
+
 #include "hufpack/FileJobs.h"
 
 #include "Destination.h"

@@ -1,3 +1,5 @@
+// The buffered file stream's reads, writes, seeks and close.
+
 #include "FileStream.h"
 
 #include "SystemIo.h"

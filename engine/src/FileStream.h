@@ -1,12 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <span>
-
-namespace hufpack {
-
 // A buffered binary stream over one file descriptor, either for reading or for writing.
 // Single-byte Get and Put are inline and touch the descriptor only once per buffer, so the
 // coder can work a byte at a time without paying a system call, a virtual call or a sentry.
@@ -14,6 +7,14 @@ namespace hufpack {
 // cache, and each page a job touches for the first time costs a page fault.
 // Errors are sticky: once a read or write fails, Failed() stays true and writes are dropped,
 // so a job checks once at the end instead of after every byte.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace hufpack {
+
 class FileStream
 {
 public:

@@ -1,3 +1,5 @@
+// Writing and reading the header and the table, with the checks on a file's front.
+
 #include "Format.h"
 
 #include "ByteOrder.h"

@@ -1,3 +1,5 @@
+// The signal handlers a job installs, and the one temporary name they remove.
+
 #include "JobSignals.h"
 
 #include <array>

@@ -1,7 +1,5 @@
 #pragma once
 
-namespace hufpack {
-
 // While a job runs, the signals that end a process by default and are sent to stop it (SIGINT,
 // SIGTERM, SIGHUP, SIGPIPE) first remove the job's named temporary file, if it has one, and then
 // end the process as they would have. SIGXFSZ is ignored instead, so that a write past the file
@@ -10,6 +8,9 @@ namespace hufpack {
 // frees it with the process, even after SIGKILL.
 //
 // The handlers are process-wide; jobs run one at a time, so there is one slot for one name.
+
+namespace hufpack {
+
 class JobSignals
 {
 public:

@@ -1,3 +1,5 @@
+// The node heap's push and pop, tie rules included, and the process-wide heap.
+
 #include "NodeHeap.h"
 
 #include <cassert>

@@ -1,11 +1,5 @@
 #pragma once
 
-#include "TreeNode.h"
-
-#include <array>
-
-namespace hufpack {
-
 // The min-heap by weight that builds every code tree. Its push and pop procedures, tie rules
 // included, decide which of two equal weights merges first and which child it becomes, so they
 // are part of the file format: a heap with another pop (say, one that moves the last node to the
@@ -14,6 +8,13 @@ namespace hufpack {
 //
 // There is one heap for the whole process; every tree construction leaves it empty. It takes no
 // lock: jobs run one at a time.
+
+#include "TreeNode.h"
+
+#include <array>
+
+namespace hufpack {
+
 class NodeHeap
 {
 public:

@@ -1,3 +1,6 @@
+// Compression in parts: planning them, running them on threads, and merging the bytes they
+// share.
+
 #include "PartEncoder.h"
 
 #include "ByteCounter.h"

@@ -1,16 +1,5 @@
 #pragma once
 
-#include "CodeWord.h"
-#include "Progress.h"
-#include "hufpack/JobResult.h"
-
-#include <array>
-#include <cstdint>
-#include <memory>
-#include <vector>
-
-namespace hufpack {
-
 // The fast way through both passes of a compression. The source is cut into a few large parts
 // that threads count and then code side by side: once the code is known, the bit where each
 // part starts follows from the counts of the parts before it, so every part can be coded and
@@ -23,6 +12,18 @@ namespace hufpack {
 //
 // This class schedules the parts on threads, reads and writes them; the loops that count and
 // code the bytes are in EncodeKernel.
+
+#include "CodeWord.h"
+#include "Progress.h"
+#include "hufpack/JobResult.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace hufpack {
+
 class PartEncoder
 {
 public:

@@ -1,12 +1,13 @@
 #pragma once
 
+// A path as a folder and a name in it: "a/b/c" is the name "c" in the folder "a/b", and a bare
+// name is in the working folder. The kernel resolves the folder; the name is then used with the
+// folder's descriptor, never resolved as a string again.
+
 #include <string>
 
 namespace hufpack {
 
-// A path as a folder and a name in it: "a/b/c" is the name "c" in the folder "a/b", and a bare
-// name is in the working folder. The kernel resolves the folder; the name is then used with the
-// folder's descriptor, never resolved as a string again.
 struct SplitPath
 {
     std::string folder;

@@ -1,5 +1,9 @@
 #pragma once
 
+// Counts the work of a job as its threads do it and passes the count on to the job's progress
+// callback, one call at a time. A thread that finds another thread reporting does not wait: its
+// work shows in the next report. Costs an atomic add and a try-lock per block.
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -7,9 +11,6 @@
 
 namespace hufpack {
 
-// Counts the work of a job as its threads do it and passes the count on to the job's progress
-// callback, one call at a time. A thread that finds another thread reporting does not wait: its
-// work shows in the next report. Costs an atomic add and a try-lock per block.
 class Progress
 {
 public:

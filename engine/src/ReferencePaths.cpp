@@ -1,3 +1,5 @@
+// The bit-by-bit reference paths of both passes.
+
 #include "ReferencePaths.h"
 
 #include "BitReader.h"

@@ -1,3 +1,5 @@
+// Copying what a pipe gives into an unnamed file.
+
 #include "hufpack/Spool.h"
 
 #include "SystemIo.h"

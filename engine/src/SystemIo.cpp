@@ -1,3 +1,5 @@
+// The read and write loops on a descriptor.
+
 #include "SystemIo.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// The encode and decode passes and the summary of a file, and what each failure is reported as.
+
 #include "TreeCoder.h"
 
 #include "ByteCounter.h"

@@ -1,12 +1,13 @@
 #pragma once
 
+// A node of the code tree. A 0 bit leads left, a 1 bit right. A leaf has no children; an inner
+// node always has both and carries the symbol 32.
+
 #include <algorithm>
 #include <cstdint>
 
 namespace hufpack {
 
-// A node of the code tree. A 0 bit leads left, a 1 bit right. A leaf has no children; an inner
-// node always has both and carries the symbol 32.
 struct TreeNode
 {
     static constexpr std::uint8_t kInnerSymbol = 32;

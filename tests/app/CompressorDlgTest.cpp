@@ -1,3 +1,6 @@
+// The main dialog driven as a user drives it: every field, button and status text, the jobs'
+// outcomes, the About box and the painting, on real widgets.
+
 #include "CompressorDlg.h"
 
 #include "AboutDlg.h"

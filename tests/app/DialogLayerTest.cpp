@@ -1,3 +1,6 @@
+// The MFC-style layer on its own: templates in dialog units, message maps, data exchange, modal
+// loops and the file chooser.
+
 #include "mfc/Dialog.h"
 #include "mfc/Resources.h"
 #include "mfc/WinApp.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// What the dialog tests share: answers for the file chooser and the modal dialogs that open
+// while a test runs, given from timers since their modal loops hold the test.
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>

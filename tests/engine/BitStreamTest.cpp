@@ -1,3 +1,6 @@
+// The bit writer and the bit reader: bit order, padding, and what the reader hands out at the end
+// of its data.
+
 #include "BitReader.h"
 #include "BitWriter.h"
 #include "CodeWord.h"

@@ -1,3 +1,5 @@
+// The node heap's positions after every push and pop, which fix the code tree.
+
 #include "NodeHeap.h"
 
 #include <deque>

@@ -1,3 +1,6 @@
+// Compression in parts: each part lands at its place, and a source that changes between the
+// passes fails the job.
+
 #include "PartEncoder.h"
 
 #include "TestSupport.h"

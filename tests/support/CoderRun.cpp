@@ -1,3 +1,5 @@
+// One pass of a coder, on disk or in memory files, and memory files themselves.
+
 #include "CoderRun.h"
 
 #include "FileStream.h"

@@ -1,3 +1,5 @@
+// The corpus's files, written out byte for byte or built a field at a time.
+
 #include "Corpus.h"
 
 #include "Format.h"

@@ -1,3 +1,6 @@
+// The shared test helpers: hex and text, scratch folders, test data, test users, and starting
+// programs.
+
 #include "TestSupport.h"
 
 #include "SystemIo.h"

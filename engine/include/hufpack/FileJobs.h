@@ -1,5 +1,8 @@
 #pragma once
 
+// The engine's jobs for its programs: compressing and restoring one file into another, and
+// reading what a compressed file holds.
+
 #include "hufpack/JobResult.h"
 
 #include <cstdint>

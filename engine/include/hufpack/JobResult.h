@@ -1,5 +1,8 @@
 #pragma once
 
+// What a job's outcome is: a result code with the values the dialog maps, the file a failure
+// concerns, the reason, and the texts a person is shown.
+
 #include <cstdint>
 #include <string>
 
