@@ -224,6 +224,7 @@ const Kernel kPortable { "portable", &RoundsPortable };
 
 } // namespace
 
+// Declared for the tests in TestHooks.h.
 const Kernel& PortableKernel()
 {
     return kPortable;

@@ -93,8 +93,6 @@ void SubstituteBytes(const std::uint8_t* in, std::size_t count, std::uint8_t* ou
 
 // Chosen once per process: the best build this processor runs.
 const Kernel& KernelForThisProcessor();
-// The build every processor runs, so that tests can check it on a processor with BMI2.
-const Kernel& PortableKernel();
 
 } // namespace decode
 } // namespace hufpack

@@ -30,10 +30,10 @@ public:
     TreeNode* Pop();
     [[nodiscard]] bool IsEmpty() const { return m_size == 0; }
 
-    [[nodiscard]] int Size() const { return m_size; }
-    [[nodiscard]] const TreeNode* At(int position) const { return m_nodes[position]; }
-
 private:
+    // The tests' way to see every position.
+    friend struct NodeHeapTesting;
+
     std::array<TreeNode*, kCapacity> m_nodes {};
     int m_size = 0;
 };

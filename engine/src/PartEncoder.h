@@ -45,7 +45,6 @@ public:
     // bytes long.
     [[nodiscard]] bool Scan();
     [[nodiscard]] std::array<std::uint64_t, 256> Counts() const;
-    [[nodiscard]] int PartCount() const { return static_cast<int>(m_parts.size()); }
 
     // The coding pass: writes the bit stream for `codes` (every counted byte value must have one)
     // to `destinationFd` from byte `streamOffset` on, the last byte padded with 0 bits. CannotOpen
@@ -60,6 +59,9 @@ public:
     [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
 
 private:
+    // The tests' way to see how the source was cut.
+    friend struct PartEncoderTesting;
+
     struct Part
     {
         std::int64_t begin = 0;

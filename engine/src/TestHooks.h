@@ -1,12 +1,16 @@
 #pragma once
 
-// What the tests and the benchmark may change in the engine beyond what its programs use: which
-// paths a coder takes and how it cuts its work, named temporary files where unnamed ones work,
-// the plain build of the coding loop. None of it changes a byte of output. It stays out of the
-// classes' own interfaces; only targets linked with hufpack_engine_internals see it.
+// What the tests and the benchmark may change or see in the engine beyond what its programs use:
+// which paths a coder takes and how it cuts its work, named temporary files where unnamed ones
+// work, the plain builds of the coding and decoding loops, the node heap's positions and the
+// parts of a source. None of it changes a byte of output. It stays out of the classes' own
+// interfaces; only targets linked with hufpack_engine_internals see it.
 
 #include "ChunkDecoder.h"
+#include "DecodeKernel.h"
 #include "Destination.h"
+#include "NodeHeap.h"
+#include "PartEncoder.h"
 #include "TreeCoder.h"
 
 #include <cstdint>
@@ -45,6 +49,29 @@ struct DestinationTesting
     // Named temporary files even where unnamed ones work, so that tests reach that path.
     static void UseNamedFilesOnly(bool only) { Destination::s_namedOnly = only; }
 };
+
+struct NodeHeapTesting
+{
+    [[nodiscard]] static int Size(const NodeHeap& heap) { return heap.m_size; }
+    [[nodiscard]] static const TreeNode* At(const NodeHeap& heap, int position)
+    {
+        return heap.m_nodes[position];
+    }
+};
+
+struct PartEncoderTesting
+{
+    [[nodiscard]] static int PartCount(const PartEncoder& encoder)
+    {
+        return static_cast<int>(encoder.m_parts.size());
+    }
+};
+
+namespace decode {
+// The decoding loop's build that every processor runs, so that tests can check it on a
+// processor with BMI2.
+const Kernel& PortableKernel();
+} // namespace decode
 
 namespace encode {
 // Whether the coding loop may be the build that uses instructions beyond plain x86-64 where the

@@ -7,6 +7,7 @@
 #include "CoderRun.h"
 #include "Corpus.h"
 #include "Format.h"
+#include "TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 

@@ -2,6 +2,8 @@
 
 #include "NodeHeap.h"
 
+#include "TestHooks.h"
+
 #include <deque>
 #include <gtest/gtest.h>
 #include <string>
@@ -28,8 +30,8 @@ std::string Describe(const TreeNode* node)
 std::string Contents(const NodeHeap& heap)
 {
     std::string text;
-    for (int i = 0; i < heap.Size(); ++i)
-        text += (i ? ", " : "") + Describe(heap.At(i));
+    for (int i = 0; i < NodeHeapTesting::Size(heap); ++i)
+        text += (i ? ", " : "") + Describe(NodeHeapTesting::At(heap, i));
     return text.empty() ? "empty" : text;
 }
 
