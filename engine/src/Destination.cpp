@@ -32,7 +32,10 @@ std::string TemporaryNameFor(const std::string& name)
         = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::mt19937_64 random { std::random_device {}() };
     constexpr std::size_t kMaxBaseName = 200;
-    std::string temporary = "." + name.substr(0, kMaxBaseName) + ".hufpack-";
+    // Appended piece by piece: GCC 12 at -O3 takes "." + std::string for an overlapping copy.
+    std::string temporary = ".";
+    temporary.append(name, 0, kMaxBaseName);
+    temporary += ".hufpack-";
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
     for (int i = 0; i < 6; ++i)
         temporary += kLetters[pick(random)];
