@@ -2,9 +2,9 @@
 """Times commands as whole processes, in turn: one run of each per round, so that the machine's
 drift reaches them all alike, and compares them round by round.
 
-    bench/alternate.py --runs N --json OUT.json SPEC.json
+    bench/alternate.py --runs N --json OUT.json PLAN.json
 
-SPEC.json holds {"commands": {NAME: {"argv": [...], "stdout": PATH or null, "remove": [PATHS]}},
+PLAN.json holds {"commands": {NAME: {"argv": [...], "stdout": PATH or null, "remove": [PATHS]}},
 "pairs": [[A, B], ...]}. Before each run the files in "remove" are deleted (outside the timing),
 so that every command writes a new file. The timing covers creating the file named by
 "stdout" (when given), starting the process and waiting for it. One round is run first and not
@@ -49,11 +49,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--json", required=True)
-    parser.add_argument("spec")
+    parser.add_argument("plan")
     args = parser.parse_args()
-    with open(args.spec) as f:
-        spec = json.load(f)
-    commands = spec["commands"]
+    with open(args.plan) as f:
+        plan = json.load(f)
+    commands = plan["commands"]
     times = {name: [] for name in commands}
     for round_ in range(args.runs + 1):
         for name, command in commands.items():
@@ -63,7 +63,7 @@ def main():
     result = {"runs": args.runs, "median": {}, "pairs": []}
     for name, values in times.items():
         result["median"][name] = statistics.median(values)
-    for a, b in spec["pairs"]:
+    for a, b in plan["pairs"]:
         ratios = [x / y for x, y in zip(times[a], times[b])]
         result["pairs"].append({"a": a, "b": b, "median": statistics.median(ratios),
                                 "min": min(ratios), "max": max(ratios)})
