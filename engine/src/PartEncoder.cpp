@@ -31,7 +31,28 @@ constexpr int kMaxThreads = 8;
 // Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
 // machine holds the job back by one small part at most.
 constexpr int kPartsPerThread = 4;
-constexpr const char* kSourceChanged = "changed while it was being read";
+// The bits a part codes to.
+std::int64_t CodedBits(const std::array<std::uint64_t, 256>& counts, const PackedCodes& codes)
+{
+    std::int64_t bits = 0;
+    for (int value = 0; value < 256; ++value)
+        bits += static_cast<std::int64_t>(counts[value]) * codes.lengths[value];
+    return bits;
+}
+
+// Room for one input block coded: at most longest/8 bytes per byte, plus the 8 a flush stores.
+std::size_t CodedBlockBytes(const PackedCodes& codes)
+{
+    return kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
+}
+
+// The coding loop for a part of `bytes` bytes that codes to `bits` bits.
+encode::CodeBlockFunction LoopFor(const PackedCodes& codes, std::int64_t bits, std::int64_t bytes)
+{
+    return encode::CodeBlockFor(codes,
+                                static_cast<double>(std::max<std::int64_t>(bits, 1))
+                                    / static_cast<double>(std::max<std::int64_t>(bytes, 1)));
+}
 
 } // namespace
 
@@ -55,41 +76,57 @@ PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
 
 PartEncoder::~PartEncoder() = default;
 
-// Runs `work(part, block)` on every part, on up to one thread per processor; each thread takes
-// the next part not yet taken and reads through its own block, kept for the next pass.
+int PartEncoder::Workers() const
+{
+    return std::min(m_threads, static_cast<int>(m_parts.size()));
+}
+
+// Makes sure each worker has an input block, and an output block of `outBytes` when not 0; both
+// are kept for the next pass. Allocated before the threads start, so running out of memory fails
+// the job before any part is read.
+void PartEncoder::MakeBlocks(std::size_t outBytes)
+{
+    while (static_cast<int>(m_blocks.size()) < Workers())
+        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
+    if (outBytes > m_outBlockBytes) {
+        m_outBlocks.clear();
+        m_outBlockBytes = outBytes;
+    }
+    while (outBytes > 0 && m_outBlocks.size() < m_blocks.size())
+        m_outBlocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(m_outBlockBytes));
+}
+
+// Runs `work(part, worker)` on every part, on up to one thread per processor; each thread takes
+// the next part not yet taken and works in the blocks of its worker number.
 template<typename Work> void PartEncoder::RunParts(Work work)
 {
-    const int workers = std::min(m_threads, static_cast<int>(m_parts.size()));
-    while (static_cast<int>(m_blocks.size()) < workers)
-        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
     std::atomic<std::size_t> next { 0 };
-    const auto takeParts = [&](std::uint8_t* block) {
+    const auto takeParts = [&](int worker) {
         for (std::size_t i = next++; i < m_parts.size(); i = next++) {
             try {
-                work(m_parts[i], block);
+                work(m_parts[i], worker);
             } catch (const std::bad_alloc&) {
                 FailPart(m_parts[i], JobFile::None, ENOMEM);
             }
         }
     };
     std::vector<std::thread> threads;
-    for (int worker = 1; worker < workers; ++worker) {
+    for (int worker = 1; worker < Workers(); ++worker) {
         try {
-            threads.emplace_back(takeParts, m_blocks[worker].get());
+            threads.emplace_back(takeParts, worker);
         } catch (const std::exception&) {
             break; // no more threads: the ones there are take every part
         }
     }
-    takeParts(m_blocks[0].get());
+    takeParts(0);
     for (std::thread& thread : threads)
         thread.join();
 }
 
 void PartEncoder::FailPart(Part& part, JobFile file, int error, const char* reason)
 {
-    if (!part.failed)
+    if (!part.Failed())
         part.failure = { JobResult::CannotOpen, file, error, reason };
-    part.failed = true;
 }
 
 JobResult PartEncoder::FailJob(JobFile file, int error, const char* reason)
@@ -100,14 +137,18 @@ JobResult PartEncoder::FailJob(JobFile file, int error, const char* reason)
 
 bool PartEncoder::Scan()
 {
-    RunParts([this](Part& part, std::uint8_t* block) { ScanPart(part, block); });
+    MakeBlocks(0);
+    RunParts([this](Part& part, int worker) { ScanPart(part, m_blocks[worker].get()); });
     for (const Part& part : m_parts) {
-        if (part.failed) {
+        if (part.Failed()) {
             m_failure = part.failure;
             return false;
         }
     }
-    return SourceEndsAtSize() || FailJob(JobFile::Source, 0, kSourceChanged) == JobResult::Done;
+    if (SourceEndsAtSize())
+        return true;
+    (void)FailJob(JobFile::Source, 0, kSourceChanged);
+    return false;
 }
 
 // Reads the part block by block into `buffer` and hands each block to `use`, which returns
@@ -194,20 +235,20 @@ JobResult PartEncoder::Encode(const PackedCodes& packed, int destinationFd,
     std::int64_t firstBit = 0;
     for (Part& part : m_parts) {
         part.firstBit = firstBit;
-        part.bits = 0;
-        for (int value = 0; value < 256; ++value)
-            part.bits += static_cast<std::int64_t>(part.counts[value]) * packed.lengths[value];
+        part.bits = CodedBits(part.counts, packed);
         firstBit += part.bits;
     }
 
-    RunParts([&](Part& part, std::uint8_t* block) {
-        EncodePart(part, block, packed, destinationFd, streamOffset);
+    MakeBlocks(CodedBlockBytes(packed));
+    RunParts([&](Part& part, int worker) {
+        EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), packed, destinationFd,
+                   streamOffset);
     });
 
     std::map<std::int64_t, std::uint8_t> shared;
     bool changed = false;
     for (const Part& part : m_parts) {
-        if (part.failed) {
+        if (part.Failed()) {
             m_failure = part.failure;
             return JobResult::CannotOpen;
         }
@@ -233,25 +274,18 @@ JobResult PartEncoder::EncodeInOrder(const PackedCodes& packed, int destinationF
 {
     if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
         return result;
-    if (m_blocks.empty())
-        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
+    MakeBlocks(CodedBlockBytes(packed));
     std::uint8_t* const in = m_blocks[0].get();
-    const std::size_t outCapacity = kBlockBytes * std::max(packed.longest, 8) / 8 + 16;
-    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
+    std::uint8_t* const out = m_outBlocks[0].get();
     encode::PendingBits pending;
     for (Part& part : m_parts) {
-        std::int64_t bits = 0;
-        for (int value = 0; value < 256; ++value)
-            bits += static_cast<std::int64_t>(part.counts[value]) * packed.lengths[value];
-        const encode::CodeBlockFunction codeBlock = encode::CodeBlockFor(
-            packed,
-            static_cast<double>(std::max<std::int64_t>(bits, 1))
-                / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1)));
+        const encode::CodeBlockFunction codeBlock
+            = LoopFor(packed, CodedBits(part.counts, packed), part.end - part.begin);
         encode::PartHash hash;
         const bool read = ReadPart(part, in, [&](std::size_t size) {
             hash.Add(in, size);
-            const std::uint8_t* const stop = codeBlock(in, in + size, out.get(), packed, pending);
-            if (!WriteFully(destinationFd, out.get(), static_cast<std::size_t>(stop - out.get()))) {
+            const std::uint8_t* const stop = codeBlock(in, in + size, out, packed, pending);
+            if (!WriteFully(destinationFd, out, static_cast<std::size_t>(stop - out))) {
                 FailPart(part, JobFile::Destination, errno);
                 return false;
             }
@@ -273,16 +307,12 @@ JobResult PartEncoder::EncodeInOrder(const PackedCodes& packed, int destinationF
     return JobResult::Done;
 }
 
-void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes,
-                             int destinationFd, std::int64_t streamOffset) const
+void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out,
+                             const PackedCodes& codes, int destinationFd,
+                             std::int64_t streamOffset) const
 {
     part.sharedBytes = {};
-    const double bitsPerByte = static_cast<double>(std::max<std::int64_t>(part.bits, 1))
-        / static_cast<double>(std::max<std::int64_t>(part.end - part.begin, 1));
-    const encode::CodeBlockFunction codeBlock = encode::CodeBlockFor(codes, bitsPerByte);
-    // A block of input codes to at most longest/8 bytes per byte, plus the 8 a flush stores.
-    const std::size_t outCapacity = kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
-    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(outCapacity);
+    const encode::CodeBlockFunction codeBlock = LoopFor(codes, part.bits, part.end - part.begin);
 
     encode::PartHash hash;
     // The part's first byte is shared with the part before when it starts inside a byte; its
@@ -292,8 +322,8 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, const PackedCodes& co
     std::int64_t nextByte = streamOffset + part.firstBit / 8;
     const bool read = ReadPart(part, in, [&](std::size_t size) {
         hash.Add(in, size);
-        const std::uint8_t* start = out.get();
-        const std::uint8_t* const stop = codeBlock(in, in + size, out.get(), codes, pending);
+        const std::uint8_t* start = out;
+        const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;

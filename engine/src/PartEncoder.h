@@ -29,6 +29,8 @@ class PartEncoder
 public:
     // No part is smaller, so a small source is done on the calling thread alone.
     static constexpr std::int64_t kMinPartBytes = std::int64_t { 1 } << 20;
+    // The reason a job gives when the source's bytes or length differ between the passes.
+    static constexpr const char* kSourceChanged = "changed while it was being read";
 
     // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
     // most INT32_MAX, which is all the format can hold anyway.
@@ -72,8 +74,8 @@ private:
         std::uint64_t codedHash = 0;
         std::int64_t firstBit = 0;
         std::int64_t bits = 0;
-        bool failed = false;
         JobOutcome failure;
+        [[nodiscard]] bool Failed() const { return failure.result != JobResult::Done; }
         // A byte that this part shares with its neighbour: its bits are ORed with theirs.
         struct SharedByte
         {
@@ -88,8 +90,10 @@ private:
     static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
     JobResult FailJob(JobFile file, int error, const char* reason = nullptr);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
-    void EncodePart(Part& part, std::uint8_t* in, const PackedCodes& codes, int destinationFd,
-                    std::int64_t streamOffset) const;
+    void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const PackedCodes& codes,
+                    int destinationFd, std::int64_t streamOffset) const;
+    [[nodiscard]] int Workers() const;
+    void MakeBlocks(std::size_t outBytes);
     template<typename Work> void RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
 
@@ -97,8 +101,11 @@ private:
     std::int64_t m_size;
     int m_threads;
     std::vector<Part> m_parts;
-    // One input block per thread, reused by the second pass.
+    // One input block per thread, reused by the second pass, and one output block per thread
+    // for the coding pass.
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_outBlocks;
+    std::size_t m_outBlockBytes = 0;
     Progress* m_progress = nullptr;
     JobOutcome m_failure;
 };

@@ -19,7 +19,6 @@ constexpr const char* kTooLarge = "too large for this format";
 constexpr const char* kNotOurs = "not a file this program wrote";
 constexpr const char* kCutShort = "unexpected end of file";
 constexpr const char* kDamaged = "damaged: its bytes do not match its table";
-constexpr const char* kChanged = "changed while it was being read";
 const Progress::Callback kNoProgress;
 
 } // namespace
@@ -86,7 +85,7 @@ JobResult TreeCoder::EncodeStepByStep()
     std::array<std::uint64_t, 256> seen {};
     reference::EncodeBits(m_in, m_out, m_tree, seen);
     if (seen != counter.Counts())
-        return Fail(JobResult::CannotOpen, JobFile::Source, 0, kChanged);
+        return Fail(JobResult::CannotOpen, JobFile::Source, 0, PartEncoder::kSourceChanged);
     if (m_in.Failed() || m_out.Failed())
         return StreamFailure();
     return JobResult::Done;
@@ -101,7 +100,7 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
     m_root = m_tree.BuildTree(m_freq);
     if (!m_root) // the source was empty after all
-        return Fail(JobResult::CannotOpen, JobFile::Source, 0, kChanged);
+        return Fail(JobResult::CannotOpen, JobFile::Source, 0, PartEncoder::kSourceChanged);
     m_tree.AssignCodes(m_root, std::string());
     if (m_tree.ExactBits() > kMaxField)
         return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
@@ -181,8 +180,9 @@ JobResult TreeCoder::Decode()
             if (result != JobResult::Done) {
                 if (m_out.Failed())
                     return StreamFailure();
-                return decoder.Error() != 0 ? Fail(result, JobFile::Source, decoder.Error())
-                                            : Fail(result, JobFile::Source, 0, kChanged);
+                return decoder.Error() != 0
+                    ? Fail(result, JobFile::Source, decoder.Error())
+                    : Fail(result, JobFile::Source, 0, PartEncoder::kSourceChanged);
             }
         }
     }
