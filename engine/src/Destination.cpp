@@ -20,11 +20,6 @@ namespace hufpack {
 
 namespace {
 
-bool SameInode(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // A hidden name beside the destination, `.NAME.hufpack-XXXXXX`, short enough for any file system.
 std::string TemporaryNameFor(const std::string& name)
 {
@@ -193,8 +188,7 @@ int Destination::Create()
             m_unnamed = true;
             return m_fd;
         }
-        // Only a file system without unnamed files is a reason to try a named one.
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        if (!NoUnnamedFiles(errno)) {
             Fail(errno);
             return -1;
         }
@@ -202,18 +196,17 @@ int Destination::Create()
     return CreateNamed() ? m_fd : -1;
 }
 
-bool Destination::CreateNamed()
+// Gives the new file a hidden name beside the destination: `make(name)` makes it, false with
+// errno when it cannot. The name is tracked before it exists, so that neither a signal nor a
+// failed allocation can come between its making and its removal; a name that turns out to be
+// taken is not ours, is forgotten at once, and another is tried.
+template<typename Make> bool Destination::MakeTemporaryName(Make make)
 {
     constexpr int kAttempts = 100;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        // Named and tracked before it exists, so that neither a signal nor a failed allocation
-        // can come between its making and its removal; a name that turns out to be taken is not
-        // ours, and is forgotten at once.
         m_temporaryName = TemporaryNameFor(m_name);
         JobSignals::Track(m_folder, m_temporaryName.c_str());
-        m_fd = ::openat(m_folder, m_temporaryName.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-        if (m_fd >= 0)
+        if (make(m_temporaryName.c_str()))
             return true;
         const int error = errno;
         JobSignals::Untrack();
@@ -222,6 +215,15 @@ bool Destination::CreateNamed()
             return Fail(error);
     }
     return Fail(EEXIST);
+}
+
+bool Destination::CreateNamed()
+{
+    return MakeTemporaryName([this](const char* name) {
+        m_fd = ::openat(m_folder, name,
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        return m_fd >= 0;
+    });
 }
 
 void Destination::RemoveTemporaryName()
@@ -245,6 +247,7 @@ void Destination::ApplyPermissions(const struct stat& source)
         && ::fchown(m_fd, static_cast<uid_t>(-1), m_existing.st_gid) != 0) {
         // Not allowed: the file keeps this user's group.
     }
+    // A file whose mode cannot be set stays at 0600: narrower than asked, never wider.
     ::fchmod(m_fd, ownFile ? m_existing.st_mode & 07777 : source.st_mode & 0777);
     if (ownFile)
         CopyAccessAndAttributes();
@@ -305,7 +308,7 @@ bool Destination::Commit(const struct stat& source)
         {
             source.st_atim, source.st_mtim
         };
-        ::futimens(m_fd, times);
+        ::futimens(m_fd, times); // the times are a courtesy: a file without them is still whole
     }
     // The data must be on the disk before the rename that drops the old file reaches it, or a
     // power cut could leave neither; a new file is synced only when asked, as other tools do.
@@ -344,19 +347,8 @@ bool Destination::PutInPlace()
         }
         // Replacing: link under a hidden name, then rename that over the old file, the data
         // synced first (again only if a file came to stand there since the start).
-        if (!SyncData())
+        if (!SyncData() || !MakeTemporaryName([this](const char* name) { return LinkAs(name); }))
             return false;
-        for (int attempt = 0;; ++attempt) {
-            m_temporaryName = TemporaryNameFor(m_name);
-            JobSignals::Track(m_folder, m_temporaryName.c_str());
-            if (LinkAs(m_temporaryName.c_str()))
-                break;
-            const int error = errno;
-            JobSignals::Untrack();
-            m_temporaryName.clear();
-            if (error != EEXIST || attempt == 100)
-                return Fail(error);
-        }
     }
     if (m_replace) {
         if (::renameat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str()) != 0)

@@ -59,6 +59,7 @@ private:
     bool Fail(int error, const char* reason = nullptr);
     bool FollowFinalLinks();
     bool CreateNamed();
+    template<typename Make> bool MakeTemporaryName(Make make);
     void ApplyPermissions(const struct stat& source);
     void CopyAccessAndAttributes();
     bool LinkAs(const char* name);

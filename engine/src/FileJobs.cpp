@@ -68,7 +68,8 @@ struct Source
 // Opens a source for reading: a regular file only. A FIFO would block the open and could not be
 // read twice; a directory or a device is not a file to compress. Links are followed by the
 // kernel, by its own rules for this user. A source given as a descriptor is read through a
-// descriptor of its own, from the start. False, with the reason in `outcome`, when it cannot.
+// duplicate, from the start; the duplicate shares the file's offset, which the job moves. False,
+// with the reason in `outcome`, when it cannot.
 bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
 {
     struct stat& info = opened.info;
@@ -97,11 +98,6 @@ bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     opened.stream.AttachForReading(fd);
     return true;
-}
-
-bool SameInode(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Removes the source's name once its new form is safe on the disk, if the name still leads to
@@ -202,9 +198,6 @@ JobOutcome RunJob(JobKind kind, const JobSource& sourceFile, const JobDestinatio
     if (destinationFile.fd >= 0)
         return RunIntoStream(kind, source.stream, sourceInfo, destinationFile.fd, options, opened);
 
-    // Writing the destination would destroy the source before it is read.
-    if (!sourceFile.path.empty() && sourceFile.path == destinationFile.path)
-        return Failed(JobResult::SameFile, JobFile::Destination, 0, kSameFile);
     Destination destination(options);
     if (!destination.Resolve(destinationFile.path))
         return DestinationFailure(destination);

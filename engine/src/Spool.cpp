@@ -2,6 +2,7 @@
 
 #include "hufpack/Spool.h"
 
+#include "Paths.h"
 #include "SystemIo.h"
 
 #include <cerrno>
@@ -20,11 +21,16 @@ constexpr std::size_t kBlockBytes = std::size_t { 1 } << 17;
 int MakeUnnamedFile(const std::string& folder)
 {
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    if (fd < 0 && NoUnnamedFiles(errno)) {
         std::string pattern = folder + "/hufpack-XXXXXX";
         fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd >= 0)
-            ::unlink(pattern.c_str());
+        // A name that cannot be removed again would be left behind: no file then.
+        if (fd >= 0 && ::unlink(pattern.c_str()) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
     }
     return fd;
 }
