@@ -189,8 +189,7 @@ JobResult ChunkDecoder::Run(std::array<std::uint64_t, 256>& written)
     if (workers < 0)
         workers = static_cast<int>(std::thread::hardware_concurrency());
     workers = std::clamp(workers, 0, kMaxWorkers);
-    m_streamsPerWorker = kStreamsPerWorker;
-    int slots = 2 * workers * m_streamsPerWorker;
+    int slots = 2 * workers * kStreamsPerWorker;
     if (workers > 0) {
         Plan(slots);
         if (m_chunks < 2)
@@ -284,13 +283,13 @@ void ChunkDecoder::Work(decode::Workspace& workspace)
             // A group takes its chunks only when all of their slots are free.
             m_freed.wait(lock, [&] {
                 const std::int64_t wanted
-                    = std::min<std::int64_t>(m_streamsPerWorker, m_chunks - m_nextChunk);
+                    = std::min<std::int64_t>(kStreamsPerWorker, m_chunks - m_nextChunk);
                 return m_stop || wanted <= 0 || m_nextChunk + wanted <= m_finished + slotCount;
             });
             if (m_stop || m_nextChunk >= m_chunks)
                 return;
             count = static_cast<int>(
-                std::min<std::int64_t>(m_streamsPerWorker, m_chunks - m_nextChunk));
+                std::min<std::int64_t>(kStreamsPerWorker, m_chunks - m_nextChunk));
             for (int k = 0; k < count; ++k) {
                 group[k] = &m_slots[static_cast<std::size_t>(m_nextChunk % slotCount)];
                 group[k]->index = m_nextChunk++;
@@ -308,8 +307,8 @@ void ChunkDecoder::Work(decode::Workspace& workspace)
             Seek(job, slot.firstBit);
             // The chunk's first bit is a checkpoint too, even when its first code is too long
             // for the rounds.
-            slot.markPositions[0] = (reinterpret_cast<std::uintptr_t>(job.stream.next) << 3)
-                - static_cast<std::uint64_t>(job.stream.bitCount);
+            slot.markPositions[0] = decode::AddressBits(
+                job.stream.next, static_cast<std::uint64_t>(job.stream.bitCount));
             slot.markOuts[0] = job.stream.out;
             job.marks = { slot.markPositions.get(), slot.markOuts.get(), 1, m_markCapacity };
             const std::int64_t markEnd

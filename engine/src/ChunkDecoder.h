@@ -52,7 +52,6 @@ public:
         int threads = -1;
         // Bits per chunk, rounded up to where codes may start; 0 chooses from the code.
         std::int64_t chunkBits = 0;
-        std::int64_t bufferBytes = 0; // every slot's input and output, held for the whole run
         // Bits of each chunk's first stretch that its checkpoints cover; 0 chooses.
         std::int64_t checkpointBits = 0;
         const decode::Kernel* kernel = nullptr; // null: the best for this processor
@@ -130,7 +129,6 @@ private:
     std::int64_t m_chunks = 0;
     std::int64_t m_markBits = 0;
     int m_markCapacity = 0;
-    int m_streamsPerWorker = 1;
     std::size_t m_inputCapacity = 0;
     std::size_t m_outputCapacity = 0;
     std::vector<Slot> m_slots;

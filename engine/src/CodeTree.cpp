@@ -61,8 +61,6 @@ void CodeTree::AssignCodes(const TreeNode* node, std::string code)
         return;
     }
     const auto length = static_cast<std::uint32_t>(code.size());
-    m_totalBits = static_cast<std::int32_t>(static_cast<std::uint32_t>(m_totalBits)
-                                            + static_cast<std::uint32_t>(node->weight) * length);
     m_exactBits += std::int64_t { node->weight } * length;
     // Only a source of byte 32 alone has two leaves with one symbol: the dummy leaf comes last,
     // so such a source is written as 1 bits.

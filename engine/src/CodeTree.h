@@ -37,7 +37,10 @@ public:
     [[nodiscard]] const CodeWord& CodeFor(std::uint8_t byte) const { return *m_codes[byte]; }
     [[nodiscard]] const PackedCodes& Packed() const { return m_packed; }
     // The sum of count x code length, wrapped in 32 bits as the header stores it.
-    [[nodiscard]] std::int32_t TotalBits() const { return m_totalBits; }
+    [[nodiscard]] std::int32_t TotalBits() const
+    {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(m_exactBits));
+    }
     // The same sum without wrapping, to refuse a source whose bits the header cannot hold.
     [[nodiscard]] std::int64_t ExactBits() const { return m_exactBits; }
 
@@ -49,7 +52,6 @@ private:
     std::deque<TreeNode> m_nodes;
     std::array<std::unique_ptr<CodeWord>, 256> m_codes;
     PackedCodes m_packed;
-    std::int32_t m_totalBits = 0;
     std::int64_t m_exactBits = 0;
 };
 

@@ -164,8 +164,7 @@ template<int K, bool kMark>
             Refill(lanes[k]);
             if constexpr (kMark) {
                 const int mark = marks[k].count + rounds;
-                marks[k].positions[mark] = (reinterpret_cast<std::uintptr_t>(lanes[k].next) << 3)
-                    - (lanes[k].bitCount & 63);
+                marks[k].positions[mark] = AddressBits(lanes[k].next, lanes[k].bitCount & 63);
                 marks[k].outs[mark] = lanes[k].out;
             }
         }
@@ -220,7 +219,7 @@ void RoundsPortable(const DecodeTable& table, Stream* streams, int count, Worksp
 }
 #endif
 
-const Kernel kPortable { "portable", &RoundsPortable };
+const Kernel kPortable { &RoundsPortable };
 
 } // namespace
 
@@ -234,7 +233,7 @@ const Kernel& KernelForThisProcessor()
 {
     static const Kernel& chosen = []() -> const Kernel& {
 #if defined(__x86_64__)
-        static const Kernel bmi2 { "bmi2", &RoundsBmi2 };
+        static const Kernel bmi2 { &RoundsBmi2 };
         if (__builtin_cpu_supports("bmi2"))
             return bmi2;
 #endif

@@ -61,9 +61,16 @@ struct Workspace
     std::array<std::uint64_t, 256> symbols {};
 };
 
+// A stream's position counted in bits from address 0: 8 * next less the `held` bits loaded from
+// before `next` and not yet taken.
+inline std::uint64_t AddressBits(const std::uint8_t* next, std::uint64_t held)
+{
+    return (reinterpret_cast<std::uintptr_t>(next) << 3) - held;
+}
+
 // Where a stream stood at the start of each round, for finding later where a decoder started
-// elsewhere falls in step with it. A position is stored as 8 * next - bitCount, the stream's
-// position counted from address 0, to be turned into a stream position by the caller.
+// elsewhere falls in step with it. A position is stored as its AddressBits, to be turned into a
+// stream position by the caller.
 struct Checkpoints
 {
     std::uint64_t* positions = nullptr;
@@ -83,7 +90,6 @@ using RoundsFunction = void (*)(const DecodeTable& table, Stream* streams, int c
 // whose shifts take their count in any register; most of the loop is variable shifts.
 struct Kernel
 {
-    const char* name;
     RoundsFunction rounds;
 };
 // The loop for a code whose every code is a byte long: each of the `count` bytes at `in` is

@@ -36,7 +36,7 @@ struct BitView
 // code that fits in those bits, up to three, so that short codes come out several per lookup:
 //
 //   bits  0-23  the symbols, first code in the low byte            (Run::Symbols)
-//   bits 24-27  how many bits they take, 1 to kRunBits             (Run::Length)
+//   bits 24-27  how many bits they take, 1 to kRunBits
 //   bits 28-29  zero
 //   bits 30-31  how many symbols, 1 to 3                           (Run::Count)
 //
@@ -69,7 +69,6 @@ public:
         static constexpr std::uint32_t kFirstWithSymbols = 1u << 30;
         static bool IsLong(std::uint32_t entry) { return entry < kFirstWithSymbols; }
         static std::uint32_t Symbols(std::uint32_t entry) { return entry & 0xFFFFFF; }
-        static int Length(std::uint32_t entry) { return static_cast<int>((entry >> 24) & 0xF); }
         static int Count(std::uint32_t entry) { return static_cast<int>(entry >> 30); }
         static std::uint32_t Shift(std::uint32_t entry) { return entry >> 24; }
         static std::uint32_t SubTable(std::uint32_t entry) { return entry & 0xFFFF; }
