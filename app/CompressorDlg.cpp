@@ -17,25 +17,6 @@
 namespace {
 
 constexpr const char* kOverwriteNote = "Please note that the destination file will be overwritten";
-constexpr const char* kSameFile = "Please select a different destination file.";
-constexpr const char* kCannotOpen
-    = "The source file cannot be opened / destination file cannot be written";
-
-const char* StatusFor(hufpack::JobResult result)
-{
-    switch (result) {
-    case hufpack::JobResult::CannotOpen:
-        return kCannotOpen;
-    case hufpack::JobResult::NotOurFormat:
-        return "You must only decode a file encoded by this program.";
-    case hufpack::JobResult::TooLarge:
-        return "The source file is too large for this format.";
-    case hufpack::JobResult::SameFile:
-        return kSameFile;
-    default:
-        return "Done!";
-    }
-}
 
 } // namespace
 
@@ -153,7 +134,7 @@ void CCompressorDlg::Browse(CString& field, bool destination)
 void CCompressorDlg::RunJob(const CString& source, const CString& destination, bool encode)
 {
     if (_mbscmp(source, destination) == 0) {
-        m_status = kSameFile;
+        m_status = hufpack::ResultMessage(hufpack::JobResult::SameFile);
         UpdateData(FALSE);
         return;
     }
@@ -183,7 +164,7 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, b
                 ShowProgressBehindText(IDC_STATUS, static_cast<double>(done) / total);
         });
     ShowProgressBehindText(IDC_STATUS, -1);
-    m_status = StatusFor(result);
+    m_status = hufpack::ResultMessage(result);
     UpdateData(FALSE);
 }
 

@@ -52,7 +52,7 @@ bool CheckCombinations(const CommandLine& line, bool compressAsked, bool otherOp
 {
     if (line.help || line.version)
         return true;
-    if (!line.files.empty() && (line.files[0] == "encode" || line.files[0] == "decode")) {
+    if (line.verbForm) {
         const std::string& command = line.files[0];
         if (otherOptions)
             return Refuse(problem, command + " takes no options but -f and --sync");
@@ -161,20 +161,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
             break;
         case ':':
             return Refuse(problem, "option '" + NameOf(argv, index, optopt) + "' needs a value");
-        default: {
-            const std::string word = argv[index] ? argv[index] : "";
-            if (word.rfind("--", 0) == 0)
-                return Refuse(problem, "unknown option '" + word.substr(0, word.find('=')) + "'");
-            return Refuse(problem,
-                          "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'");
-        }
+        default:
+            return Refuse(problem, "unknown option '" + NameOf(argv, index, optopt) + "'");
         }
     }
     for (int i = optind; i < argc; ++i)
         line.files.emplace_back(argv[i]);
+    line.verbForm = !line.files.empty() && (line.files[0] == "encode" || line.files[0] == "decode");
     if (!CheckCombinations(line, compressAsked, otherOptions, problem))
         return false;
-    line.verbForm = !line.files.empty() && (line.files[0] == "encode" || line.files[0] == "decode");
     if (line.verbForm) {
         line.action = line.files[0] == "encode" ? CommandLine::Action::Compress
                                                 : CommandLine::Action::Decompress;
