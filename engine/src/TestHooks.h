@@ -11,9 +11,11 @@
 #include "Destination.h"
 #include "NodeHeap.h"
 #include "PartEncoder.h"
+#include "Progress.h"
 #include "TreeCoder.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace hufpack {
 
@@ -57,6 +59,13 @@ struct NodeHeapTesting
     {
         return heap.m_nodes[position];
     }
+};
+
+struct ProgressTesting
+{
+    // Called on the job's thread after each report of every job's progress, until set empty;
+    // it may wait, and the job waits with it. Set it while no job runs.
+    static void Observe(Progress::Callback observer) { Progress::s_observer = std::move(observer); }
 };
 
 struct PartEncoderTesting

@@ -5,6 +5,7 @@
 
 #include "AboutDlg.h"
 #include "DialogTestSupport.h"
+#include "JobGate.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 #include "mfc/WinApp.h"
@@ -16,6 +17,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -44,8 +46,8 @@ const QString kCannotOpen
     = QStringLiteral("The source file cannot be opened / destination file cannot be written");
 const QString kNotOurs = QStringLiteral("You must only decode a file encoded by this program.");
 
-// A text file of `mebibytes` MiB, large enough that a job on it takes several tenths of a
-// second: one block of text written again and again.
+// A text file of `mebibytes` MiB, for jobs that report their progress many times: one block of
+// text written again and again.
 void WriteLargeText(const std::string& path, int mebibytes)
 {
     const Bytes block = hufpack::test::TextLikeBytes(1 << 20, 9);
@@ -505,29 +507,29 @@ private slots:
         QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QStringLiteral("typed"));
     }
 
+    // The job is held by a gate at two points of its progress, each until the bar has been
+    // seen there, so that what the window does meanwhile is seen on a fast machine as on a slow
+    // one.
     void aLongJobShowsProgressTakesNoInputAndHoldsACloseRequest()
     {
-        WriteLargeText(Path("large.txt"), 384);
+        WriteLargeText(Path("large.txt"), 8);
         Choose(IDC_ENCODE_SOURCE_BROWSE, Path("large.txt"));
         Edit(IDC_ENCODE_DEST)->setText(QString::fromStdString(Path("large.huf")));
         Edit(IDC_DECODE_DEST)->setText(QStringLiteral("kept"));
         QWidget* const window = m_dlg->GetSafeHwnd();
 
-        // What happens while the job runs, seen from a timer, as the window sees it.
+        hufpack::test::JobGate gate(2);
         QList<double> shown;
         QStringList statuses;
         bool visibleAfterClose = false;
-        bool tried = false;
         QTimer watcher;
-        watcher.setInterval(20);
+        watcher.setInterval(10);
         connect(&watcher, &QTimer::timeout, [&] {
-            if (!m_dlg->IsBusy())
+            double held = -1;
+            if (!gate.Held(&held))
                 return;
             statuses << Status();
-            if (const double progress = ProgressShown(Edit(IDC_STATUS));
-                progress >= 0 && (shown.isEmpty() || shown.last() != progress))
-                shown << progress;
-            if (!std::exchange(tried, true)) {
+            if (gate.Stops() == 1 && shown.isEmpty()) {
                 // A second job, a typed change and Escape: none of them may be acted on.
                 QTest::mouseClick(Button(IDC_DECODE), Qt::LeftButton);
                 QTest::keyClicks(Edit(IDC_DECODE_DEST), QStringLiteral("zz"));
@@ -535,16 +537,21 @@ private slots:
                 window->close();
                 visibleAfterClose = window->isVisible();
             }
+            // The bar is drawn ten times a second: the job waits until it shows where it stands.
+            if (const double progress = ProgressShown(Edit(IDC_STATUS));
+                std::abs(progress - held) < 1e-9) {
+                shown << progress;
+                gate.Release();
+            }
         });
         watcher.start();
         QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
         watcher.stop();
 
-        QVERIFY2(tried, "the job ran long enough to be watched");
+        QCOMPARE(shown.size(), 2); // the bar moved during the job, at both stops
+        QVERIFY2(shown[0] > 0 && shown[0] < shown[1] && shown[1] < 1, "and only forward");
         QVERIFY2(statuses.count(kWorking) == statuses.size(),
                  "the status reads Working.... throughout");
-        QVERIFY2(shown.size() >= 2, "the progress bar moved during the job");
-        QVERIFY2(std::is_sorted(shown.begin(), shown.end()), "and only forward");
         QVERIFY2(visibleAfterClose, "a close request waits for the job");
         QCOMPARE(Edit(IDC_DECODE_DEST)->text(), QStringLiteral("kept"));
         QCOMPARE(Status(), kDone);
@@ -571,15 +578,18 @@ private slots:
         m_dlg->OnSysCommand(IDM_ABOUTBOX, 0);
         QVERIFY(QFile::exists(folder + QStringLiteral("/about-box.png")));
 
-        // During a long job: "Working...." with the progress behind it.
-        WriteLargeText(Path("photos.tar"), 384);
+        // During a long job, held past 40 %: "Working...." with the progress behind it.
+        WriteLargeText(Path("photos.tar"), 8);
         Choose(IDC_ENCODE_SOURCE_BROWSE, Path("photos.tar"));
         Edit(IDC_ENCODE_DEST)->setText(QString::fromStdString(Path("photos.tar.huf")));
+        hufpack::test::JobGate gate(1, 0.4);
         QTimer camera;
-        camera.setInterval(20);
+        camera.setInterval(10);
         bool taken = false;
         connect(&camera, &QTimer::timeout, [&] {
-            if (taken || ProgressShown(Edit(IDC_STATUS)) < 0.4)
+            double held = -1;
+            if (taken || !gate.Held(&held)
+                || std::abs(ProgressShown(Edit(IDC_STATUS)) - held) > 1e-9)
                 return;
             // The paths shown are those a user would see, not the test's scratch folder; the
             // fields get them for the picture only, their signals held.
@@ -598,6 +608,7 @@ private slots:
                 const QSignalBlocker hold(Edit(id));
                 Edit(id)->setText(text);
             }
+            gate.Release();
         });
         camera.start();
         QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
@@ -628,16 +639,25 @@ private slots:
     void aCloseDuringAJobEndsTheDialogAfterIt()
     {
         hufpack::test::ScratchDir dir;
-        WriteLargeText(dir / "large.txt", 256);
+        WriteLargeText(dir / "large.txt", 4);
         CCompressorDlg dlg;
         dlg.m_encodeSource = dir / "large.txt";
         dlg.m_encodeDest = dir / "large.huf";
+        // The job waits at its first report until the close has been asked for.
+        hufpack::test::JobGate gate(1);
         bool closedMidJob = false;
-        WhenModalOpens([&dlg, &closedMidJob](QWidget* modal) {
-            QTimer::singleShot(100, modal, [&dlg, &closedMidJob, modal] {
+        WhenModalOpens([&dlg, &closedMidJob, &gate](QWidget* modal) {
+            auto* const closer = new QTimer(modal);
+            closer->setInterval(10);
+            QObject::connect(closer, &QTimer::timeout, [&dlg, &closedMidJob, &gate, modal, closer] {
+                if (!gate.Held())
+                    return;
+                closer->stop();
                 closedMidJob = dlg.IsBusy();
                 modal->close();
+                gate.Release();
             });
+            closer->start();
             QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_ENCODE)),
                               Qt::LeftButton);
         });
