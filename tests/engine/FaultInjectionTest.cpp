@@ -275,74 +275,28 @@ TEST(DestinationPath, ANameThatCannotLeadToAFileIsRefusedAndNothingIsMade)
     }
 }
 
-// How many bytes the process has written so far, as the kernel counts them; -1 once it has
-// ended.
-long long BytesWritten(pid_t pid)
-{
-    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
-    for (std::string word; io >> word;) {
-        long long value = 0;
-        if (io >> value && word == "wchar:")
-            return value;
-    }
-    return -1;
-}
-
-// Polls until the process is writing its output, in the middle of its job, or has ended.
-void AwaitWriting(pid_t pid)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        siginfo_t info {};
-        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
-            && info.si_pid == pid)
-            return; // ended, not yet reaped: its id is still ours to signal
-        if (BytesWritten(pid) > 0)
-            return;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ADD_FAILURE() << "the job neither wrote anything nor ended within a minute";
-}
-
-// Stops `hufpack COMMAND SOURCE DEST -f` with `signal` while it writes DEST, whose old bytes
-// must survive with nothing left beside them. `whole` is what the finished job writes.
-void StopMidJob(const char* command, Job job, const fs::path& sourceFile, const Bytes& whole,
-                int signal)
+// Stops `hufpack ARGS... -o DEST SOURCE` with `signal` while it writes DEST, whose old bytes
+// must survive with nothing left beside them: the tool is held at its first progress line, in
+// the middle of its job, when the signal comes.
+void StopMidJob(const std::vector<std::string>& args, Job job, const fs::path& sourceFile,
+                const Bytes& whole, int signal)
 {
     test::ScratchDir dir;
-    const test::ScratchDir logs;
     fs::copy_file(sourceFile, dir / "source");
     test::WriteFile(dir / "dest", kOld);
     const Snapshot before = SnapshotOf(dir.Path());
-    bool stopped = false;
-    // A machine fast enough to finish first gets more tries.
-    for (int attempt = 0; attempt < 4 && !stopped; ++attempt) {
-        test::Launch launch;
-        launch.args = { test::ToolPath(), command, dir / "source", dir / "dest", "-f" };
-        launch.errors = logs / "errors";
-        const pid_t pid = test::Start(launch);
-        ASSERT_GT(pid, 0) << "the tool that HUFPACK_CLI names can be started";
-        AwaitWriting(pid);
-        ::kill(pid, signal);
-        const test::Finished finished = test::Wait(pid);
-        const Snapshot after = SnapshotOf(dir.Path());
-        if (finished.status == 0) {
-            // It put its file in place before the signal came: a finished job.
-            EXPECT_TRUE(after.at("dest").bytes == whole)
-                << "the destination holds either its old bytes or the whole new file";
-            EXPECT_EQ(after.size(), before.size()) << "a finished job leaves nothing behind";
-            test::WriteFile(dir / "dest", kOld);
-            continue;
-        }
-        stopped = true;
-        EXPECT_EQ(finished.signal, signal) << "the process ends as the signal ends it";
-        EXPECT_TRUE(after == before)
-            << "a stopped job leaves the source, the old destination and the folder as they "
-               "were, with no temporary file; before:"
-            << Describe(before) << "\nafter:" << Describe(after);
-    }
-    if (!stopped)
-        GTEST_SKIP() << "every job finished before it could be stopped";
+    std::vector<std::string> command = args;
+    command.insert(command.end(), { "-f", "--progress", "-o", dir / "dest", dir / "source" });
+    test::HeldTool tool(command);
+    ASSERT_TRUE(tool.AwaitHeld()) << "the tool stands at its progress line, mid-job";
+    ::kill(tool.Pid(), signal);
+    const test::Finished finished = tool.Wait();
+    EXPECT_EQ(finished.signal, signal) << "the process ends as the signal ends it";
+    const Snapshot after = SnapshotOf(dir.Path());
+    EXPECT_TRUE(after == before)
+        << "a stopped job leaves the source, the old destination and the folder as they were, "
+           "with no temporary file; before:"
+        << Describe(before) << "\nafter:" << Describe(after);
 
     ASSERT_EQ(RunQuietly(job, dir / "source", dir / "dest"), JobResult::Done)
         << "a job after a stopped one succeeds";
@@ -350,20 +304,14 @@ void StopMidJob(const char* command, Job job, const fs::path& sourceFile, const 
     EXPECT_EQ(SnapshotOf(dir.Path()).size(), before.size()) << "and nothing else is there";
 }
 
-// 64 MiB of text, which takes the tool a good fraction of a second, and its compressed form.
+// Text of a few MiB, which the tool reports its progress on many times, and its compressed form.
 class KilledJob : public testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
         s_dir = std::make_unique<test::ScratchDir>();
-        std::ofstream out(*s_dir / "text", std::ios::binary);
-        test::TextGenerator text(6);
-        for (int mib = 0; mib < 64; ++mib) {
-            const Bytes block = text.Next(1 << 20);
-            out.write(reinterpret_cast<const char*>(block.data()), std::ssize(block));
-        }
-        out.close();
+        test::WriteFile(*s_dir / "text", test::TextLikeBytes(8 << 20, 6));
         ASSERT_EQ(RunQuietly(EncodeFile, *s_dir / "text", *s_dir / "packed"), JobResult::Done);
         ASSERT_EQ(RunQuietly(DecodeFile, *s_dir / "packed", *s_dir / "restored"), JobResult::Done);
         s_text = ReadAll(*s_dir / "text");
@@ -382,7 +330,7 @@ TEST_F(KilledJob, EncodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
     // The packed text decodes to the text (checked above), so a destination equal to it does too.
     for (const int signal : { SIGKILL, SIGTERM, SIGINT, SIGHUP }) {
         SCOPED_TRACE(strsignal(signal));
-        StopMidJob("encode", EncodeFile, *s_dir / "text", s_packed, signal);
+        StopMidJob({}, EncodeFile, *s_dir / "text", s_packed, signal);
     }
 }
 
@@ -390,7 +338,7 @@ TEST_F(KilledJob, DecodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
 {
     for (const int signal : { SIGKILL, SIGTERM, SIGINT, SIGHUP }) {
         SCOPED_TRACE(strsignal(signal));
-        StopMidJob("decode", DecodeFile, *s_dir / "packed", s_text, signal);
+        StopMidJob({ "-d" }, DecodeFile, *s_dir / "packed", s_text, signal);
     }
 }
 
@@ -398,13 +346,10 @@ TEST_F(KilledJob, DecodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
 TEST_F(KilledJob, SigpipeDoesNotStopTheTool)
 {
     test::ScratchDir dir;
-    test::Launch launch;
-    launch.args = { test::ToolPath(), "decode", *s_dir / "packed", dir / "dest" };
-    const pid_t pid = test::Start(launch);
-    ASSERT_GT(pid, 0);
-    AwaitWriting(pid);
-    ::kill(pid, SIGPIPE);
-    EXPECT_EQ(test::Wait(pid).status, 0) << "the job goes on to its end";
+    test::HeldTool tool({ "-d", "--progress", "-o", dir / "dest", *s_dir / "packed" });
+    ASSERT_TRUE(tool.AwaitHeld());
+    ::kill(tool.Pid(), SIGPIPE);
+    EXPECT_EQ(tool.Wait().status, 0) << "the job goes on to its end";
     EXPECT_TRUE(ReadAll(dir / "dest") == s_text);
 }
 

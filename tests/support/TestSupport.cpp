@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,9 @@
 #include <pwd.h>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace hufpack::test {
@@ -411,6 +414,83 @@ ToolRun RunTool(const ToolCall& call)
     const Finished finished = Wait(pid);
     return { finished.status, finished.signal, TextOf(ReadFile(logs / "out")),
              TextOf(ReadFile(logs / "err")), finished.peakKiB };
+}
+
+HeldTool::HeldTool(const std::vector<std::string>& args)
+{
+    int ends[2] = { -1, -1 };
+    if (ToolPath().empty() || ::pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    // Filled without blocking, then blocking again: the flag belongs to the pipe's open file,
+    // which the tool shares, and its first write must wait.
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const std::vector<std::uint8_t> filler(4096, '.');
+    while (::write(ends[1], filler.data(), filler.size()) > 0) { }
+    ::fcntl(ends[1], F_SETFL, 0);
+    Launch launch;
+    launch.args = { ToolPath() };
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.errorsFd = ends[1];
+    m_pid = Start(launch);
+    ::close(ends[1]);
+    m_errors = ends[0];
+}
+
+HeldTool::~HeldTool()
+{
+    if (m_pid > 0 && !m_waited) {
+        ::kill(m_pid, SIGKILL);
+        Wait();
+    }
+    if (m_errors >= 0)
+        ::close(m_errors);
+}
+
+bool HeldTool::AwaitHeld()
+{
+    if (m_pid <= 0)
+        return false;
+    // A thread of the tool inside write(2, ...): the syscall file names the call and its
+    // arguments while a thread is blocked in one.
+    const std::string writingErrors = std::to_string(SYS_write) + " 0x2 ";
+    const std::filesystem::path tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    // Only so that a tool that never gets there cannot hang the test.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        siginfo_t info {};
+        if (::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+            && info.si_pid == m_pid)
+            return false; // ended, not yet reaped
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream syscall(task.path() / "syscall");
+            std::string line;
+            if (std::getline(syscall, line) && line.rfind(writingErrors, 0) == 0)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+void HeldTool::Release()
+{
+    if (m_errors < 0)
+        return;
+    // Read on a thread of its own until the tool closes its end.
+    std::thread([fd = m_errors] {
+        std::uint8_t buffer[4096];
+        while (ReadSome(fd, buffer, sizeof buffer) > 0) { }
+        ::close(fd);
+    }).detach();
+    m_errors = -1;
+}
+
+Finished HeldTool::Wait()
+{
+    Release();
+    m_waited = true;
+    return test::Wait(m_pid);
 }
 
 } // namespace hufpack::test

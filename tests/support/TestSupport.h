@@ -150,4 +150,31 @@ struct ToolRun
 };
 ToolRun RunTool(const ToolCall& call);
 
+// The tool started with `args`, which should ask for --progress, and its standard error a pipe
+// that is full already: it stops in the middle of its job, at its first progress line, and stays
+// there until released. So a test reaches a running job at a known point, whatever the
+// machine's speed, without guessing a size that is "still running".
+class HeldTool
+{
+public:
+    explicit HeldTool(const std::vector<std::string>& args);
+    ~HeldTool();
+    HeldTool(const HeldTool&) = delete;
+    HeldTool& operator=(const HeldTool&) = delete;
+
+    [[nodiscard]] pid_t Pid() const { return m_pid; }
+    // Waits until the tool stands at its progress line: true, or false when it ended first or
+    // never got there (checked by what the kernel says each thread is doing).
+    [[nodiscard]] bool AwaitHeld();
+    // Lets the tool go on: its standard error is read to its end from now on.
+    void Release();
+    // Waits for the tool to end; its standard error is read meanwhile.
+    Finished Wait();
+
+private:
+    pid_t m_pid = -1;
+    int m_errors = -1; // the pipe's read end
+    bool m_waited = false;
+};
+
 } // namespace hufpack::test
