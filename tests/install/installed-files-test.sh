@@ -65,6 +65,10 @@ fi
 grep -qx "50:$mime_type:\*.huf" "$mime/mime/globs2" || fail "the MIME database has no *.huf glob for $mime_type"
 grep -qx "$mime_type:$app_id" "$mime/mime/icons" || fail "the MIME database gives $mime_type no icon"
 [[ -s $mime/mime/${mime_type}.xml ]] || fail "the MIME database has no entry for $mime_type"
+# Desktops read the entry through GIO, with the databases a package's triggers build.
+cp -r "$root/share/applications" "$mime/"
+XDG_DATA_DIRS=$mime update-desktop-database "$mime/applications" || fail "update-desktop-database failed"
+"$(dirname "$0")/desktop-reads-entry.sh" "$mime" "$root/bin" >/dev/null || fail "GIO does not open .huf files with the entry"
 rm -rf "$mime"
 
 # The menu finds the icon by the entry's Icon= name in the hicolor theme, at every size.
