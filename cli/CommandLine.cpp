@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 
+#include <cstring>
 #include <getopt.h>
 
 namespace {
@@ -31,13 +32,51 @@ constexpr option kOptions[]
 // The leading ':' has a missing value reported as ':', apart from an unknown option.
 constexpr const char* kShortOptions = ":cdfhklo:qS:tvVz";
 
-// What the option at argv[index] was called, for a message.
-std::string NameOf(char** argv, int index, int shortOption)
+bool IsShortOption(int option)
 {
-    const std::string word = argv[index] ? argv[index] : "";
-    if (word.rfind("--", 0) == 0)
-        return word.substr(0, word.find('='));
-    return std::string("-") + static_cast<char>(shortOption);
+    return option > 0 && option < 256 && option != ':'
+        && std::strchr(kShortOptions, option) != nullptr;
+}
+
+// The long options that `typed` (such as "--s") is the start of, when more than one is meant:
+// getopt refuses such an abbreviation. Empty otherwise.
+std::string Possibilities(const std::string& typed)
+{
+    const std::string prefix = typed.substr(2);
+    std::string names;
+    int meanings = 0;
+    int meaning = 0;
+    for (const option* o = kOptions; o->name; ++o) {
+        if (std::strncmp(o->name, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        names += std::string(" '--") + o->name + "'";
+        if (meanings == 0 || o->val != meaning)
+            ++meanings;
+        meaning = o->val;
+    }
+    return meanings > 1 ? names : std::string();
+}
+
+// What getopt_long refused, worded as getopt words it and naming the option as it was typed.
+// getopt keeps no note of the word it was reading, but its rules tell: a long option that it
+// refuses has been stepped past, so it is the word before optind, and optopt holds its value (0
+// when no option has that name); so does a short option that ends its word and lacks its value.
+// Any other short option is named by its letter, wherever it stood in a bundle.
+std::string Problem(int returned, char** argv)
+{
+    const std::string word = optind > 0 && argv[optind - 1] ? argv[optind - 1] : "";
+    const std::string longName = word.substr(0, word.find('='));
+    const std::string shortName = std::string("-") + static_cast<char>(optopt);
+    if (returned == ':')
+        return "option '" + (word.rfind("--", 0) == 0 ? longName : shortName) + "' needs a value";
+    if (optopt == 0) {
+        if (const std::string possible = Possibilities(longName); !possible.empty())
+            return "option '" + longName + "' is ambiguous; possibilities:" + possible;
+        return "unknown option '" + longName + "'";
+    }
+    if (IsShortOption(optopt) || optopt >= 256)
+        return "option '" + longName + "' doesn't allow an argument";
+    return "unknown option '" + shortName + "'";
 }
 
 bool Refuse(std::string& problem, std::string text)
@@ -101,7 +140,6 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
     bool compressAsked = false;
     bool otherOptions = false; // anything but -f and --sync
     for (;;) {
-        const int index = optind;
         const int option = getopt_long(argc, argv, kShortOptions, kOptions, nullptr);
         if (option == -1)
             break;
@@ -128,6 +166,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
             line.toStdout = true;
             break;
         case 'o':
+            if (*optarg == '\0')
+                return Refuse(problem, "option '-o' names no file");
             line.output = optarg;
             break;
         case 'f':
@@ -159,10 +199,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
         case 'V':
             line.version = true;
             break;
-        case ':':
-            return Refuse(problem, "option '" + NameOf(argv, index, optopt) + "' needs a value");
-        default:
-            return Refuse(problem, "unknown option '" + NameOf(argv, index, optopt) + "'");
+        default: // '?' or ':'
+            return Refuse(problem, Problem(option, argv));
         }
     }
     for (int i = optind; i < argc; ++i)

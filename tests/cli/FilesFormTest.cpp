@@ -321,27 +321,50 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
     EXPECT_TRUE(RunTool({ "-dc", "a.huf" }, dir.Path()).out == "abracadabra");
     EXPECT_EQ(RunTool({ "a.huf", "-dcf" }, dir.Path()).status, 0) << "options after files too";
 
-    const std::vector<std::vector<std::string>> misuses = {
-        { "--bogus" },           { "-x", "a" },          { "-o" },
-        { "-o", "x", "a", "-" }, { "-t", "-l", "a" },    { "-z", "-d", "a" },
-        { "--rm", "-c", "a" },   { "-c", "a", "-v" },    { "-S", "", "a" },
-        { "-q", "-v", "a" },     { "encode", "a", "-" }, { "decode", "a" },
+    // Each wrong use names what is wrong, an option as the user typed it, wherever it stands.
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* problem;
+    } misuses[] = {
+        { { "--bogus", "a" }, "unknown option '--bogus'" },
+        { { "-v", "--bogus=1", "a" }, "unknown option '--bogus'" },
+        { { "-x", "a" }, "unknown option '-x'" },
+        { { "--keep", "-xk", "a" }, "unknown option '-x'" },
+        { { "a", "-kx" }, "unknown option '-x'" },
+        { { "--force=1", "a" }, "option '--force' doesn't allow an argument" },
+        { { "a", "--sync=yes" }, "option '--sync' doesn't allow an argument" },
+        { { "--s", "a" },
+          "option '--s' is ambiguous; possibilities: '--stdout' '--suffix' '--sync'" },
+        { { "-o" }, "option '-o' needs a value" },
+        { { "a", "-ko" }, "option '-o' needs a value" },
+        { { "a", "--output" }, "option '--output' needs a value" },
+        { { "--output=", "a" }, "option '-o' names no file" },
+        { { "-o", "x", "a", "-" }, "-o names the output of one file, not of several" },
+        { { "-t", "-l", "a" }, "-t and -l ask for different things" },
+        { { "-z", "-d", "a" }, "-z does not go with -d, -t or -l" },
+        { { "--rm", "-c", "a" }, "--rm needs an output file to keep what it removes" },
+        { { "-S", "", "a" }, "the suffix must be a non-empty name without '/'" },
+        { { "-q", "-v", "a" }, "-q and -v ask for opposite things" },
+        { { "encode", "a", "-" },
+          "encode reads and writes files; for standard input and output, use hufpack -c or "
+          "hufpack -dc" },
+        { { "decode", "a" }, "decode takes a SOURCE and a DEST" },
     };
     const auto before = dir.List();
-    for (const auto& args : misuses) {
+    for (const auto& misuse : misuses) {
         std::string line;
-        for (const auto& arg : args)
+        for (const auto& arg : misuse.args)
             line += arg + " ";
         SCOPED_TRACE(line);
-        const test::ToolRun run = RunTool(args, dir.Path());
-        if (line == "-c a -v ") {
-            EXPECT_EQ(run.status, 0) << "one file to standard output is fine";
-            continue;
-        }
+        const test::ToolRun run = RunTool(misuse.args, dir.Path());
         EXPECT_EQ(run.status, 2) << "wrong usage exits 2";
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), std::string("hufpack: ") + misuse.problem);
         EXPECT_NE(run.err.find("Try 'hufpack --help'"), std::string::npos) << run.err;
         EXPECT_EQ(dir.List(), before) << "nothing is written";
     }
+    EXPECT_EQ(RunTool({ "-c", "a", "-v" }, dir.Path()).status, 0)
+        << "one file to standard output is fine";
     const test::ToolRun help = RunTool({ "--help" }, dir.Path());
     EXPECT_NE(help.out.find("Usage: hufpack [OPTION]... [FILE]..."), std::string::npos);
     EXPECT_NE(help.out.find("hufpack encode SOURCE DEST"), std::string::npos)
