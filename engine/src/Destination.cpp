@@ -56,9 +56,11 @@ bool IsMemberOf(gid_t group)
 
 // The extended attributes that a replacement keeps: the user's own and the access ACL. Others
 // (security labels, trusted attributes) belong to the system and are not copied.
+constexpr const char* kAccessList = "system.posix_acl_access";
+
 bool IsCopiedAttribute(const char* name)
 {
-    return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, "system.posix_acl_access") == 0;
+    return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, kAccessList) == 0;
 }
 
 } // namespace
@@ -90,64 +92,78 @@ bool Destination::Resolve(const std::string& path)
     if (m_folder < 0)
         return Fail(errno);
     m_name = std::move(split.name);
-    // The kernel's own reading of the whole path, links followed by its rules for this user: a
-    // link it refuses to follow (EACCES under fs.protected_symlinks) or a loop ends the job here.
-    const int found = ::openat(m_folder, m_name.c_str(), O_PATH | O_CLOEXEC);
-    if (found >= 0) {
-        m_found = ::fstat(found, &m_foundInfo) == 0;
-        ::close(found);
-    } else if (errno != ENOENT) {
-        return Fail(errno);
-    }
-    return !m_replace || FollowFinalLinks();
+    return FollowTrustedLinks();
 }
 
-// A replaced link stays a link: the file it leads to is replaced. The kernel has just followed
-// the whole chain for this user, so each link may be read and its folder opened (again by the
-// kernel); the walk must end on what the kernel found.
-bool Destination::FollowFinalLinks()
+// A link at the destination is followed only when this user or root made it: another user's
+// link may lead anywhere this user can write (their shell's start-up file, say), so it is never
+// followed, and with replace it is replaced itself, as gzip, xz and zstd replace it. This is the
+// program's own rule, the same in every folder whatever the kernel's fs.protected_symlinks says.
+// Each followed link is read, and its folder opened, through the descriptors; the walk ends at a
+// name that is no link, or is another user's link, or at no name at all.
+bool Destination::FollowTrustedLinks()
 {
     constexpr int kMaxLinks = 40;
+    int folder = ::fcntl(m_folder, F_DUPFD_CLOEXEC, 0);
+    if (folder < 0)
+        return Fail(errno);
+    std::string name = m_name;
+    const auto finish = [&](bool ok) {
+        // Without replace, the new file takes the name given or nothing: what stands there only
+        // tells whether it is the source.
+        if (!m_replace)
+            m_exists = false;
+        if (ok && m_replace) {
+            ::close(m_folder);
+            m_folder = folder;
+            m_name = std::move(name);
+        } else {
+            ::close(folder);
+        }
+        return ok;
+    };
     for (int hop = 0;; ++hop) {
         struct stat info
         {
         };
-        if (::fstatat(m_folder, m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT)
-                return Fail(errno);
-            m_exists = false;
-            break;
+                return finish(Fail(errno));
+            return finish(true); // nothing there: a new file
         }
-        if (!S_ISLNK(info.st_mode)) {
+        const bool trusted = info.st_uid == ::geteuid() || info.st_uid == 0;
+        if (!S_ISLNK(info.st_mode) || !trusted) {
             m_exists = true;
             m_existing = info;
-            break;
+            // What stands there is the destination's file only when it is no link: another
+            // user's link is a name to replace, and leads nowhere.
+            m_found = !S_ISLNK(info.st_mode);
+            return finish(true);
         }
         if (hop == kMaxLinks)
-            return Fail(ELOOP);
+            return finish(Fail(ELOOP));
         char target[PATH_MAX];
-        const ssize_t length = ::readlinkat(m_folder, m_name.c_str(), target, sizeof target - 1);
+        const ssize_t length = ::readlinkat(folder, name.c_str(), target, sizeof target - 1);
+        if (length < 0 && errno == ENOENT)
+            return finish(true); // gone since: a new file, as if it had never been there
         if (length <= 0)
-            return Fail(length == 0 ? ENOENT : errno);
+            return finish(Fail(length == 0 ? ENOENT : errno));
         target[length] = '\0';
         SplitPath split = Split(target);
         if (!NamesAFile(split.name))
-            return Fail(EISDIR);
-        const int next = ::openat(m_folder, split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            return finish(Fail(EISDIR));
+        const int next = ::openat(folder, split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (next < 0)
-            return Fail(errno);
-        ::close(m_folder);
-        m_folder = next;
-        m_name = std::move(split.name);
+            return finish(Fail(errno));
+        ::close(folder);
+        folder = next;
+        name = std::move(split.name);
     }
-    if (m_exists != m_found || (m_found && !SameInode(m_existing, m_foundInfo)))
-        return Fail(0, "changed while it was being opened");
-    return true;
 }
 
 bool Destination::IsFile(const struct stat& source) const
 {
-    return m_found && SameInode(m_foundInfo, source);
+    return m_found && SameInode(m_existing, source);
 }
 
 bool Destination::NameExists() const
@@ -167,8 +183,18 @@ bool Destination::MayWrite()
     // A folder, a device or a FIFO must not turn into a file.
     if (S_ISDIR(m_existing.st_mode))
         return Fail(EISDIR);
-    if (!S_ISREG(m_existing.st_mode))
+    if (!S_ISREG(m_existing.st_mode) && !S_ISLNK(m_existing.st_mode))
         return Fail(0, "not a regular file");
+    // In a sticky folder only the name's owner, the folder's owner or root may replace a name;
+    // the rename at the end would be refused, so the job is refused before its work.
+    struct stat folder
+    {
+    };
+    if (::fstat(m_folder, &folder) == 0 && (folder.st_mode & S_ISVTX) && ::geteuid() != 0
+        && m_existing.st_uid != ::geteuid() && folder.st_uid != ::geteuid())
+        return Fail(EPERM);
+    if (S_ISLNK(m_existing.st_mode))
+        return true; // another user's link: the name is replaced, the link never followed
     // A file this user may not write is not theirs to replace. The kernel answers without the
     // file being opened; a running program's file is replaced by a rename, never written, so
     // its "text file busy" does not count.
@@ -236,55 +262,69 @@ void Destination::RemoveTemporaryName()
 }
 
 // A replacement of this user's own file keeps that file's permission bits, group (where this
-// user may set it), access ACL and user attributes, so replacing never widens or drops access.
-// Any other new file gets the source's permission bits and this user as its owner, so that a
-// file planted by someone else never hands them what this user writes. The group of a replaced
-// file is kept where this user belongs to it.
+// user may set it), access ACL and user attributes, so replacing never widens or drops access;
+// when its access list cannot be carried over, the new file is the owner's alone rather than
+// open to more. Any other new file gets the source's permission bits and this user as its
+// owner, so that a file planted by someone else never hands them what this user writes. New
+// contents never carry set-user-id or set-group-id bits. The group of a replaced file is kept
+// where this user belongs to it.
 void Destination::ApplyPermissions(const struct stat& source)
 {
-    const bool ownFile = m_exists && m_existing.st_uid == ::geteuid();
-    if (m_exists && (ownFile || IsMemberOf(m_existing.st_gid))
+    const bool replacesFile = m_exists && S_ISREG(m_existing.st_mode);
+    const bool ownFile = replacesFile && m_existing.st_uid == ::geteuid();
+    if (replacesFile && (ownFile || IsMemberOf(m_existing.st_gid))
         && ::fchown(m_fd, static_cast<uid_t>(-1), m_existing.st_gid) != 0) {
         // Not allowed: the file keeps this user's group.
     }
     // A file whose mode cannot be set stays at 0600: narrower than asked, never wider.
-    ::fchmod(m_fd, ownFile ? m_existing.st_mode & 07777 : source.st_mode & 0777);
-    if (ownFile)
-        CopyAccessAndAttributes();
+    const mode_t mode = (ownFile ? m_existing.st_mode : source.st_mode) & 0777;
+    ::fchmod(m_fd, mode);
+    if (ownFile && !CopyAccessAndAttributes())
+        ::fchmod(m_fd, mode & 0700);
 }
 
-void Destination::CopyAccessAndAttributes()
+// Copies the old file's access ACL and user attributes to the new file, without opening the
+// old one for reading or writing: an O_PATH descriptor pins the very file that was checked,
+// and its attributes are read through /proc/self/fd, which needs no permission on the file.
+// False when the old file has an access list (or may have one) that could not be carried over.
+bool Destination::CopyAccessAndAttributes()
 {
-    // Opened for reading only, never writing; a FIFO swapped in meanwhile neither blocks the
-    // open nor passes the check after it.
-    const int old = ::openat(m_folder, m_name.c_str(),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int old = ::openat(m_folder, m_name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (old < 0)
-        return;
+        return false;
     struct stat info
     {
     };
-    if (::fstat(old, &info) == 0 && S_ISREG(info.st_mode) && SameInode(info, m_existing)) {
-        std::vector<char> names(4096);
-        ssize_t length = ::flistxattr(old, names.data(), names.size());
-        if (length < 0 && errno == ERANGE) {
-            length = ::flistxattr(old, nullptr, 0);
-            if (length > 0) {
-                names.resize(static_cast<std::size_t>(length));
-                length = ::flistxattr(old, names.data(), names.size());
-            }
-        }
-        std::vector<char> value(65536);
-        for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
-            const char* const name = &names[static_cast<std::size_t>(at)];
-            if (!IsCopiedAttribute(name))
-                continue;
-            const ssize_t size = ::fgetxattr(old, name, value.data(), value.size());
-            if (size >= 0)
-                ::fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0);
+    bool copied = ::fstat(old, &info) == 0 && S_ISREG(info.st_mode) && SameInode(info, m_existing);
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", old);
+    std::vector<char> names(4096);
+    ssize_t length = copied ? ::listxattr(path, names.data(), names.size()) : -1;
+    if (length < 0 && errno == ERANGE) {
+        length = ::listxattr(path, nullptr, 0);
+        if (length > 0) {
+            names.resize(static_cast<std::size_t>(length));
+            length = ::listxattr(path, names.data(), names.size());
         }
     }
+    if (length < 0 && (errno == ENOTSUP || errno == ENODATA))
+        length = 0; // no attributes at all here: nothing to carry over
+    copied = copied && length >= 0;
+    std::vector<char> value(65536);
+    for (ssize_t at = 0; copied && at < length;
+         at += static_cast<ssize_t>(std::strlen(&names[static_cast<std::size_t>(at)])) + 1) {
+        const char* const name = &names[static_cast<std::size_t>(at)];
+        if (!IsCopiedAttribute(name))
+            continue;
+        const ssize_t size = ::getxattr(path, name, value.data(), value.size());
+        const bool set = size >= 0
+            && ::fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0) == 0;
+        // A user attribute is a courtesy; the access list decides who may read the file.
+        if (!set && std::strcmp(name, kAccessList) == 0)
+            copied = false;
+    }
     ::close(old);
+    return copied;
 }
 
 // Gives the unnamed file `name` in the folder. Linking by descriptor needs a capability that a
@@ -317,11 +357,16 @@ bool Destination::Commit(const struct stat& source)
     if (!PutInPlace())
         return false;
     if (m_synced) {
+        // The name is on the disk only once its folder is. Asked for (--sync, and always before
+        // a source is removed), a folder that cannot be synced fails the job; otherwise the
+        // data is safe and the sync is a courtesy.
         const int folder = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
+        const bool synced = folder >= 0 && ::fsync(folder) == 0;
+        const int error = errno;
+        if (folder >= 0)
             ::close(folder);
-        }
+        if (!synced && m_sync)
+            return Fail(error);
     }
     return true;
 }

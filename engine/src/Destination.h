@@ -1,10 +1,10 @@
 #pragma once
 
 // The one place that touches a job's destination path, and the rules for replacing what stands
-// there. The path is resolved once, by the kernel: its folder is opened (every link on the way
-// followed by the kernel's own rules, fs.protected_symlinks included), and a link at the final
-// name is followed only when the kernel follows it for this user. From then on everything works
-// through the folder's descriptor.
+// there. The path is resolved once: its folder is opened by the kernel (links on the way followed
+// by the kernel's own rules), and a link at the final name is followed only when this user or
+// root made it; another user's link is replaced itself, never followed. From then on everything
+// works through the folder's descriptor.
 //
 // The new file is made in that folder unnamed (O_TMPFILE) where the file system can, otherwise
 // under a hidden name `.NAME.hufpack-XXXXXX`, always with mode 0600 and owned by whoever runs
@@ -33,8 +33,8 @@ public:
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
 
-    // Resolves `path`. False when it leads nowhere a file can be made: a missing folder, a link
-    // the kernel will not follow for this user, a loop of links.
+    // Resolves `path`. False when it leads nowhere a file can be made: a missing folder, a loop
+    // of links.
     [[nodiscard]] bool Resolve(const std::string& path);
     // Whether the destination, as the kernel resolves it, is the file `source` describes.
     [[nodiscard]] bool IsFile(const struct stat& source) const;
@@ -57,11 +57,11 @@ private:
     friend struct DestinationTesting;
 
     bool Fail(int error, const char* reason = nullptr);
-    bool FollowFinalLinks();
+    bool FollowTrustedLinks();
     bool CreateNamed();
     template<typename Make> bool MakeTemporaryName(Make make);
     void ApplyPermissions(const struct stat& source);
-    void CopyAccessAndAttributes();
+    bool CopyAccessAndAttributes();
     bool LinkAs(const char* name);
     bool PutInPlace();
     bool SyncData();
@@ -75,12 +75,10 @@ private:
     const bool m_copyTimes;
     int m_folder = -1; // O_PATH descriptor of the folder that receives the new file
     std::string m_name; // the new file's name in it
-    // What the kernel's own resolution of the whole path found, links followed.
+    // Whether the destination, links of this user and root followed, is a file or a folder (in
+    // m_existing): not another user's link, and not missing.
     bool m_found = false;
-    struct stat m_foundInfo
-    {
-    };
-    // Replace only: the file that stands at m_name and is to be replaced.
+    // Replace only: what stands at m_name and is to be replaced.
     bool m_exists = false;
     struct stat m_existing
     {

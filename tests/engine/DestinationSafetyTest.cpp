@@ -26,6 +26,7 @@
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace hufpack {
 namespace {
@@ -59,21 +60,23 @@ struct stat StatOf(const fs::path& path)
     return info;
 }
 
-// fs.protected_symlinks set to 1 for the scope, Debian's default, and put back after.
+// fs.protected_symlinks set to `value` for the scope, and put back after.
 class ProtectedSymlinks
 {
 public:
-    ProtectedSymlinks()
+    explicit ProtectedSymlinks(const std::string& value)
     {
         std::ifstream in(kPath);
         std::getline(in, m_saved);
-        m_set = Write("1");
+        m_set = Write(value);
     }
     ~ProtectedSymlinks()
     {
         if (m_set)
             Write(m_saved);
     }
+    ProtectedSymlinks(const ProtectedSymlinks&) = delete;
+    ProtectedSymlinks& operator=(const ProtectedSymlinks&) = delete;
     [[nodiscard]] bool Set() const { return m_set; }
 
 private:
@@ -121,49 +124,128 @@ protected:
     fs::path m_shared;
 };
 
-TEST_F(OtherUsers, ALinkPlantedInASharedFolderIsNotFollowed)
+// A link at the destination is followed only when the user who runs the job or root made it;
+// anyone else's link is replaced itself, where the folder lets this user replace it, and its
+// target is never opened. The same in a folder a team shares (2775, where B of the team plants
+// the link) and in a sticky one everyone may write (1777, where M does), whatever
+// fs.protected_symlinks says, in every form of the tool. A link of B's in the team folder once
+// made A's `hufpack -d -f data.huf` write B's payload into A's ~/.bashrc.
+class Links : public OtherUsers
 {
-    const ProtectedSymlinks protection;
-    if (!protection.Set())
-        GTEST_SKIP() << "cannot set fs.protected_symlinks here";
-    // A's own file in A's own folder, and a compressed file anyone may read.
+};
+
+TEST_F(Links, AreFollowedOnlyWhenTheirOwnerIsTheJobsUserOrRoot)
+{
+    enum class Outcome { Followed, Replaced, Refused };
+    // A's own file, in a folder of A's that nobody else may enter: what a link may point at.
     const fs::path home = Shared("home-a");
     fs::create_directory(home);
     Own(home, m_users.a);
-    ::chmod(home.c_str(), 0700);
-    test::WriteFile(home / "bashrc", kPrecious);
-    Own(home / "bashrc", m_users.a);
-    test::WriteFile(Shared("notes.huf"), test::AbracadabraFile());
-    ::chmod(Shared("notes.huf").c_str(), 0644);
-    // M plants a link to it where A is going to write.
-    const std::string link = Shared("notes.txt");
-    ASSERT_EQ(::symlink((home / "bashrc").c_str(), link.c_str()), 0);
-    Own(link, m_users.m);
-    const auto before = test::NamesIn(m_shared);
+    ::chmod(home.c_str(), 0711);
+    const fs::path team = Shared("team");
+    fs::create_directory(team);
+    ASSERT_EQ(::chown(team.c_str(), 0, m_users.team), 0);
+    ::chmod(team.c_str(), 02775);
+    const fs::path sticky = Shared("sticky");
+    fs::create_directory(sticky);
+    ::chmod(sticky.c_str(), 01777);
 
-    const test::TestUser* const users[] = { &m_users.a, nullptr };
-    for (const test::TestUser* user : users) {
-        SCOPED_TRACE(user ? "as " + user->name : std::string("as root"));
-        const test::ToolRun run = RunTool({ "decode", Shared("notes.huf"), link, "-f" }, user);
-        EXPECT_EQ(run.status, 1) << "the kernel refuses that link for this user, so the job does";
-        EXPECT_EQ(run.err, "hufpack: " + link + ": Permission denied\n")
-            << "the message names the link and the reason";
-        EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious) << "the link's target is untouched";
-        EXPECT_TRUE(fs::is_symlink(link)) << "the link is left as it was";
-        EXPECT_EQ(test::NamesIn(m_shared), before) << "nothing is made in the shared folder";
+    const struct
+    {
+        const char* what;
+        // The tool's arguments for a folder; the link stands at the returned destination.
+        std::function<std::vector<std::string>(const fs::path&)> args;
+        const char* output;
+        Bytes written;
+    } forms[] = {
+        { "-d -f FILE.huf",
+          [](const fs::path& at) {
+              return std::vector<std::string> { "-d", "-f", at / "data.huf" };
+          },
+          "data", BytesOf("abracadabra") },
+        { "-f FILE",
+          [](const fs::path& at) {
+              return std::vector<std::string> { "-f", at / "notes.txt" };
+          },
+          "notes.txt.huf", test::AbracadabraFile() },
+        { "-d -f -o LINK",
+          [](const fs::path& at) {
+              return std::vector<std::string> { "-d", "-f", "-o", at / "report.txt",
+                                                at / "data.huf" };
+          },
+          "report.txt", BytesOf("abracadabra") },
+        { "decode SOURCE LINK -f",
+          [](const fs::path& at) {
+              return std::vector<std::string> { "decode", at / "data.huf", at / "report.txt",
+                                                "-f" };
+          },
+          "report.txt", BytesOf("abracadabra") },
+    };
+    const test::TestUser root { "root", 0, 0, { 0 } };
+    for (const char* protection : { "0", "1" }) {
+        const ProtectedSymlinks setting(protection);
+        if (!setting.Set())
+            GTEST_SKIP() << "cannot set fs.protected_symlinks here";
+        for (const fs::path& folder : { team, sticky }) {
+            const test::TestUser& other = folder == team ? m_users.b : m_users.m;
+            for (const test::TestUser* runner : { &std::as_const(m_users.a), &root }) {
+                for (const test::TestUser* owner : { &std::as_const(m_users.a), &root, &other }) {
+                    for (const auto& form : forms) {
+                        const bool trusted = owner->uid == runner->uid || owner->uid == 0;
+                        const Outcome expected = trusted ? Outcome::Followed
+                            : folder == sticky && runner->uid != 0 && owner->uid != runner->uid
+                            ? Outcome::Refused
+                            : Outcome::Replaced;
+                        SCOPED_TRACE("protected_symlinks=" + std::string(protection) + ", "
+                                     + folder.filename().string() + " folder, " + runner->name
+                                     + " runs " + form.what + ", the link is " + owner->name
+                                     + "'s");
+                        test::WriteFile(folder / "data.huf", test::AbracadabraFile());
+                        test::WriteFile(folder / "notes.txt", BytesOf("abracadabra"));
+                        ::chmod((folder / "data.huf").c_str(), 0644);
+                        ::chmod((folder / "notes.txt").c_str(), 0644);
+                        test::WriteFile(home / "bashrc", kPrecious);
+                        Own(home / "bashrc", m_users.a);
+                        ::chmod((home / "bashrc").c_str(), 0666);
+                        const fs::path link = folder / form.output;
+                        ASSERT_EQ(::symlink((home / "bashrc").c_str(), link.c_str()), 0);
+                        Own(link, *owner);
+                        const auto before = test::NamesIn(folder);
+
+                        const test::ToolRun run
+                            = RunTool(form.args(folder), runner->uid == 0 ? nullptr : runner);
+                        switch (expected) {
+                        case Outcome::Followed:
+                            EXPECT_EQ(run.status, 0) << run.err;
+                            EXPECT_EQ(test::ReadFile(home / "bashrc"), form.written)
+                                << "the link's target is replaced";
+                            EXPECT_TRUE(fs::is_symlink(link)) << "and the link stays";
+                            break;
+                        case Outcome::Replaced:
+                            EXPECT_EQ(run.status, 0) << run.err;
+                            EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious)
+                                << "the link's target is never touched";
+                            EXPECT_FALSE(fs::is_symlink(link)) << "the link itself is replaced";
+                            EXPECT_EQ(test::ReadFile(link), form.written);
+                            EXPECT_EQ(StatOf(link).st_uid, runner->uid);
+                            break;
+                        case Outcome::Refused:
+                            EXPECT_EQ(run.status, 1);
+                            EXPECT_EQ(run.err,
+                                      "hufpack: " + link.string() + ": Operation not permitted\n")
+                                << "a sticky folder keeps another user's name";
+                            EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious);
+                            EXPECT_TRUE(fs::is_symlink(link));
+                            break;
+                        }
+                        EXPECT_EQ(test::NamesIn(folder), before) << "nothing else is left";
+                        fs::remove(link);
+                        fs::remove(folder / "data");
+                    }
+                }
+            }
+        }
     }
-
-    // A link of A's own in the same folder is one the kernel follows for A: its target is
-    // replaced, and the link stays.
-    const std::string mine = Shared("mine");
-    test::WriteFile(home / "target", kPrecious);
-    Own(home / "target", m_users.a);
-    ASSERT_EQ(::symlink((home / "target").c_str(), mine.c_str()), 0);
-    Own(mine, m_users.a);
-    const test::ToolRun run = RunTool({ "decode", Shared("notes.huf"), mine, "-f" }, &m_users.a);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(test::ReadFile(home / "target"), BytesOf("abracadabra")) << "the target is replaced";
-    EXPECT_TRUE(fs::is_symlink(mine)) << "the link stays a link";
 }
 
 TEST_F(OtherUsers, AFilePlantedForRootsOutputDoesNotHandItOver)
@@ -496,6 +578,65 @@ TEST(Durability, ReplacingSyncsTheDataBeforeTheRenameAndTheFolderAfter)
               (Calls { "fdatasync", "place", "fsync", "remove" }))
         << "the source goes only once its compressed form is safe";
     EXPECT_FALSE(fs::exists(dir / "notes"));
+}
+
+// --rm deletes the only other copy, so every sync on the way must succeed: a data or folder
+// sync that fails fails the job and keeps the source.
+TEST(Durability, ASyncThatFailsBeforeARemovalKeepsTheSource)
+{
+    if (::system("/usr/bin/strace -qq -o /dev/null true 2>/dev/null") != 0)
+        GTEST_SKIP() << "strace cannot trace here";
+    for (const char* call : { "fdatasync", "fsync" }) {
+        SCOPED_TRACE(call);
+        test::ScratchDir dir;
+        const Bytes text = test::TextLikeBytes(100000, 3);
+        test::WriteFile(dir / "notes", text);
+        const test::ToolRun run = RunTool({ "--rm", dir / "notes" }, nullptr,
+                                          { "/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                            std::string("inject=") + call + ":error=EIO" });
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "hufpack: " + dir / "notes.huf" + ": Input/output error\n");
+        EXPECT_EQ(test::ReadFile(dir / "notes"), text) << "the source stays";
+    }
+}
+
+// A replaced file of this user's keeps its access list, read without opening the file: even
+// one whose owner may write it but not read it, which once lost its list and gave its group
+// read and write.
+TEST_F(OtherUsers, AReplacedFileKeepsItsAccessListEvenWhenItsOwnerMayNotReadIt)
+{
+    if (::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl and getfacl (package acl) are missing";
+    const fs::path folder = Shared("own");
+    fs::create_directory(folder);
+    Own(folder, m_users.a);
+    const std::string m = std::to_string(m_users.m.uid);
+    for (const std::string& acl : { "u::rw-,g::---,o::---,u:" + m + ":r--,m::r--",
+                                    "u::-w-,g::---,o::---,u:" + m + ":rw-,m::rw-" }) {
+        SCOPED_TRACE(acl);
+        test::WriteFile(folder / "source", BytesOf("abracadabra"));
+        Own(folder / "source", m_users.a);
+        const std::string destination = folder / "packed";
+        test::WriteFile(destination, kPrecious);
+        Own(destination, m_users.a);
+        if (::system(("setfacl --set " + acl + " " + destination).c_str()) != 0)
+            GTEST_SKIP() << "this file system takes no access lists";
+        const auto listing = [&] {
+            const std::string out = Shared("acl.txt");
+            EXPECT_EQ(
+                ::system(("getfacl --omit-header --numeric " + destination + " >" + out).c_str()),
+                0);
+            return test::ReadText(out);
+        };
+        const std::string before = listing();
+        const mode_t mode = StatOf(destination).st_mode;
+        const test::ToolRun run
+            = RunTool({ "-f", "-o", destination, folder / "source" }, &m_users.a);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(listing(), before) << "the access list comes over whole";
+        EXPECT_EQ(StatOf(destination).st_mode, mode) << "and the group gains nothing";
+        EXPECT_NE(test::ReadFile(destination), kPrecious) << "the file was replaced";
+    }
 }
 
 } // namespace
