@@ -122,6 +122,10 @@ FrontOfFile ReadHeaderAndTable(FileStream& in, Header& header, Counts& counts)
         counts[entry[0]] = static_cast<std::int32_t>(LoadLittleEndian(std::span(entry).subspan(1)));
     }
 
+    // Every byte takes at least one bit: a table that counts more bytes than there are bits
+    // cannot be what the writer made, whatever its checksum.
+    if (OriginalBytes(counts) > std::max<std::int64_t>(header.totalBits, 0))
+        return FrontOfFile::CountsPastBits;
     // Bits need a tree to walk, and as many bytes as they take.
     if (header.totalBits > 0) {
         if (EntriesOf(counts) == 0)

@@ -68,6 +68,7 @@ enum class FrontOfFile {
     BadChecksum,
     CutShort, // the table or the bit stream reaches past the end of the file
     NoTree, // bits, but no positive count to build a tree from
+    CountsPastBits, // the counts add up to more bytes than the bits can hold, at a bit each
 };
 
 // Reads the header and the table of `in` from its start, with every check that can be made

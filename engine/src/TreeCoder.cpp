@@ -102,12 +102,15 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
     if (!m_root) // the source was empty after all
         return Fail(JobResult::CannotOpen, JobFile::Source, 0, PartEncoder::kSourceChanged);
     m_tree.AssignCodes(m_root, std::string());
-    if (m_tree.ExactBits() > kMaxField)
-        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
-
     // The header, the table and the bits in the order a stream takes them; the table's size,
     // which the header carries, is known from the counts.
     const std::uint16_t tableSize = TableSizeOf(m_freq);
+    // The reader checks the checksum against table size + total bits as a signed 32-bit sum: a
+    // sum past INT32_MAX wraps negative and fails that check, so such a source has no form that
+    // decodes, and is refused before anything is written.
+    if (m_tree.ExactBits() + tableSize > kMaxField)
+        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
+
     WriteHeader(m_out, Header::For(m_tree.TotalBits(), static_cast<std::int16_t>(tableSize)));
     const std::uint16_t written = WriteTable(m_out, m_freq);
     assert(written == tableSize);
@@ -140,6 +143,7 @@ JobResult TreeCoder::ReadHeaderAndTree(Header& header)
     case FrontOfFile::CutShort:
         return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
     case FrontOfFile::NoTree:
+    case FrontOfFile::CountsPastBits:
         return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
     }
     return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);

@@ -269,6 +269,15 @@ TEST(FilesForm, ListShowsTheHeadersFigures)
     bad[0] ^= 1;
     test::WriteFile(dir / "bad.huf", bad);
     EXPECT_EQ(RunTool({ "-l", "bad.huf" }, dir.Path()).status, 3);
+    // A table that counts more bytes than its bits could hold, one bit a byte at the least, is
+    // damaged before any bit is read: once listed as 549,755,813,632 bytes in 5,383.
+    test::WriteFile(dir / "claims.huf",
+                    test::Concat({ test::HeaderOf(40, 10), test::Entry('a', 1 << 30),
+                                   test::Entry('b', 1 << 30), Bytes(5, 0) }));
+    const test::ToolRun claims = RunTool({ "-l", "claims.huf" }, dir.Path());
+    EXPECT_EQ(claims.status, 3);
+    EXPECT_EQ(claims.err, "hufpack: claims.huf: damaged: its bytes do not match its table\n");
+    EXPECT_EQ(claims.out, "") << "nothing is listed";
 }
 
 TEST(FilesForm, RefusesWhatWouldSurpriseAUser)

@@ -154,6 +154,9 @@ const std::vector<Sample>& DamagedFiles()
             // "aaaa" with a 1 bit: the dummy leaf yields a space the table does not count.
             { "the dummy leaf reached", Concat({ HeaderOf(4, 5), Entry('a', 4), FromHex("10") }) },
             { "one bit too few", Changed(Changed(abra, 1, 22), 0, 25 + 22) },
+            // Every byte takes a bit at least: 2^31 bytes cannot come out of 40 bits.
+            { "counts of more bytes than bits",
+              Concat({ HeaderOf(40, 10), Entry('a', 1 << 30), Entry('b', 1 << 30), Bytes(5, 0) }) },
         };
         all.insert(all.end(), std::begin(more), std::end(more));
         // The checksum covers only the header, so a changed count keeps it right.

@@ -95,12 +95,22 @@ void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
         throw std::runtime_error("cannot write " + path.string());
 }
 
-ScratchDir::ScratchDir()
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) { }
+
+ScratchDir::ScratchDir(const std::filesystem::path& parent)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hufpack-test-XXXXXX").string();
+    std::string pattern = (parent / "hufpack-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a scratch folder");
     m_path = pattern;
+}
+
+std::filesystem::path MemoryFolder()
+{
+    std::error_code error;
+    if (std::filesystem::is_directory("/dev/shm", error) && ::access("/dev/shm", W_OK) == 0)
+        return "/dev/shm";
+    return std::filesystem::temp_directory_path();
 }
 
 ScratchDir::~ScratchDir()

@@ -39,6 +39,8 @@ class ScratchDir
 {
 public:
     ScratchDir();
+    // The same under `parent`.
+    explicit ScratchDir(const std::filesystem::path& parent);
     // One folder, one owner: it goes with the object.
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -52,6 +54,10 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// A folder in memory (/dev/shm) where there is one, for files of hundreds of megabytes that
+// need not reach a disk; the system's temporary folder otherwise.
+std::filesystem::path MemoryFolder();
 
 // Deterministic test data.
 // Uniformly random bytes, which do not compress.
