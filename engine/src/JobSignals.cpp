@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,15 +16,27 @@ namespace hufpack {
 
 namespace {
 
-constexpr std::array kStopSignals { SIGINT, SIGTERM, SIGHUP, SIGPIPE };
+// Every signal whose default action ends the process, with or without a core: a job's named
+// temporary file goes first, whoever sends the signal (a terminal, a parent, ulimit -t, the
+// job's own failed assertion). SIGKILL and SIGSTOP cannot be caught; SIGXFSZ is ignored instead.
+constexpr int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 // What the handler reads: written only while `g_tracked` is false, so it never sees half a name.
 std::atomic<bool> g_tracked { false };
 int g_folder = -1;
 char g_name[256];
 
-struct sigaction g_saved[std::size(kStopSignals)];
-bool g_installed[std::size(kStopSignals)];
+struct sigaction g_saved[NSIG];
+bool g_installed[NSIG];
 struct sigaction g_savedFileSize;
 bool g_ignoringFileSize = false;
 
@@ -39,28 +52,46 @@ void RemoveTemporaryFileAndStop(int signal)
     errno = savedErrno;
 }
 
+// A process that ends by exit() while a job runs (the dialog's display going away makes Qt call
+// exit(1), say) removes the file too.
+void RemoveTemporaryFileAtExit()
+{
+    if (g_tracked.exchange(false))
+        ::unlinkat(g_folder, g_name, 0);
+}
+
 bool IsDefault(const struct sigaction& action)
 {
     return !(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_DFL;
+}
+
+// Calls `use(signal)` for each signal that ends the process by default.
+template<typename Use> void ForEachEndingSignal(Use use)
+{
+    for (const int signal : kEndingSignals)
+        use(signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        use(signal);
 }
 
 } // namespace
 
 JobSignals::JobSignals()
 {
+    static const bool atExit = std::atexit(RemoveTemporaryFileAtExit) == 0;
+    (void)atExit;
     struct sigaction handler
     {
     };
     handler.sa_handler = RemoveTemporaryFileAndStop;
     sigemptyset(&handler.sa_mask);
-    for (const int signal : kStopSignals)
-        sigaddset(&handler.sa_mask, signal);
+    ForEachEndingSignal([&](int signal) { sigaddset(&handler.sa_mask, signal); });
     handler.sa_flags = SA_RESETHAND;
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        g_installed[i] = false;
-        if (::sigaction(kStopSignals[i], nullptr, &g_saved[i]) == 0 && IsDefault(g_saved[i]))
-            g_installed[i] = ::sigaction(kStopSignals[i], &handler, nullptr) == 0;
-    }
+    ForEachEndingSignal([&](int signal) {
+        g_installed[signal] = false;
+        if (::sigaction(signal, nullptr, &g_saved[signal]) == 0 && IsDefault(g_saved[signal]))
+            g_installed[signal] = ::sigaction(signal, &handler, nullptr) == 0;
+    });
     struct sigaction ignore
     {
     };
@@ -73,10 +104,10 @@ JobSignals::JobSignals()
 JobSignals::~JobSignals()
 {
     Untrack();
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        if (g_installed[i])
-            ::sigaction(kStopSignals[i], &g_saved[i], nullptr);
-    }
+    ForEachEndingSignal([](int signal) {
+        if (g_installed[signal])
+            ::sigaction(signal, &g_saved[signal], nullptr);
+    });
     if (g_ignoringFileSize)
         ::sigaction(SIGXFSZ, &g_savedFileSize, nullptr);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-// While a job runs, the signals that end a process by default and are sent to stop it (SIGINT,
-// SIGTERM, SIGHUP, SIGPIPE) first remove the job's named temporary file, if it has one, and then
-// end the process as they would have. SIGXFSZ is ignored instead, so that a write past the file
-// size limit fails with EFBIG and the job reports it. A signal that the program ignores or
-// handles itself is left as it is. An unnamed temporary file needs none of this: the kernel
-// frees it with the process, even after SIGKILL.
+// While a job runs, every signal whose default is to end the process (SIGINT, SIGTERM, SIGHUP,
+// SIGPIPE, SIGALRM, SIGUSR1, SIGXCPU, the real-time signals and the rest) first removes the job's
+// named temporary file, if it has one, and then ends the process as it would have; so does a
+// normal exit. SIGXFSZ is ignored instead, so that a write past the file size limit fails with
+// EFBIG and the job reports it. A signal that the program ignores or handles itself is left as
+// it is. An unnamed temporary file needs none of this: the kernel frees it with the process,
+// even after SIGKILL.
 //
 // The handlers are process-wide; jobs run one at a time, so there is one slot for one name.
 

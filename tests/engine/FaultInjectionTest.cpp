@@ -22,6 +22,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
@@ -379,6 +380,99 @@ TEST(SignalDuringJob, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
                 },
                 testing::KilledBySignal(signal), "")
                 << "the signal ends the process as it would have";
+            const Snapshot after = SnapshotOf(dir.Path());
+            EXPECT_TRUE(after == before) << "no temporary file is left; after:" << Describe(after);
+        }
+    }
+}
+
+// A folder on a file system without unnamed files, as NFS, CIFS, FUSE, vfat and exFAT are: a
+// bindfs mount of a scratch folder, for as long as the object lives. Needs root and bindfs.
+class FuseFolder
+{
+public:
+    FuseFolder()
+    {
+        if (::geteuid() != 0 || ::system("command -v bindfs >/dev/null") != 0
+            || !fs::exists("/dev/fuse"))
+            return;
+        fs::create_directory(m_base / "under");
+        fs::create_directory(m_base / "mount");
+        m_mounted
+            = ::system(("bindfs '" + m_base / "under" + "' '" + m_base / "mount" + "'").c_str())
+            == 0;
+    }
+    ~FuseFolder()
+    {
+        if (m_mounted)
+            (void)::system(("fusermount -u '" + m_base / "mount" + "' 2>/dev/null || umount '"
+                            + m_base / "mount" + "'")
+                               .c_str());
+    }
+    FuseFolder(const FuseFolder&) = delete;
+    FuseFolder& operator=(const FuseFolder&) = delete;
+    [[nodiscard]] bool Mounted() const { return m_mounted; }
+    [[nodiscard]] std::string operator/(const std::string& name) const
+    {
+        return m_base / ("mount/" + name);
+    }
+    [[nodiscard]] fs::path Path() const { return m_base.Path() / "mount"; }
+
+private:
+    test::ScratchDir m_base;
+    bool m_mounted = false;
+};
+
+// Every way a process ends part-way through a job removes its named temporary file first: each
+// signal whose default is to end the process, and exit(). SIGALRM, SIGUSR1, SIGXCPU (ulimit -t)
+// and their kind once left it behind on such file systems, and so did the dialog's exit(1) when
+// its display went away.
+TEST(Signals, EveryWayTheProcessEndsRemovesANamedTemporaryFile)
+{
+    const FuseFolder dir;
+    if (!dir.Mounted())
+        GTEST_SKIP() << "needs root, /dev/fuse and bindfs for a file system without unnamed files";
+    test::WriteFile(dir / "text", test::TextLikeBytes(1 << 20, 9));
+    ASSERT_EQ(RunQuietly(EncodeFile, dir / "text", dir / "packed"), JobResult::Done);
+    test::WriteFile(dir / "dest", kOld);
+    const Snapshot before = SnapshotOf(dir.Path());
+    std::vector<int> signals { SIGHUP,  SIGINT,  SIGQUIT,  SIGILL,    SIGTRAP, SIGABRT,
+                               SIGBUS,  SIGFPE,  SIGUSR1,  SIGSEGV,   SIGUSR2, SIGPIPE,
+                               SIGALRM, SIGTERM, SIGXCPU,  SIGVTALRM, SIGPROF, SIGIO,
+                               SIGSYS,  SIGPWR,  SIGRTMIN, SIGRTMAX };
+    signals.push_back(0); // exit(1)
+    for (const int signal : signals) {
+        // A signal the process handles itself is left to it (a sanitizer's, say).
+        struct sigaction action
+        {
+        };
+        if (signal != 0 && ::sigaction(signal, nullptr, &action) == 0
+            && action.sa_handler != SIG_DFL)
+            continue;
+        for (const JobKind kind : { JobKind::Encode, JobKind::Decode }) {
+            SCOPED_TRACE((signal ? std::string(strsignal(signal)) : std::string("exit(1)"))
+                         + (kind == JobKind::Encode ? ", encoding" : ", decoding"));
+            const std::string source = dir / (kind == JobKind::Encode ? "text" : "packed");
+            const auto end = [&] {
+                JobOptions options;
+                options.report = false;
+                options.progress = [&](std::int64_t, std::int64_t) {
+                    // The job's file must have a name here, or this tests nothing.
+                    if (test::TemporaryFilesIn(dir.Path()).empty())
+                        std::_Exit(42);
+                    if (signal == 0)
+                        std::exit(1);
+                    ::raise(signal);
+                };
+                // No core file for the signals that would leave one.
+                ::prctl(PR_SET_DUMPABLE, 0);
+                (void)RunFileJob(kind, source, dir / "dest", options);
+                std::_Exit(0);
+            };
+            if (signal == 0)
+                EXPECT_EXIT(end(), testing::ExitedWithCode(1), "");
+            else
+                EXPECT_EXIT(end(), testing::KilledBySignal(signal), "");
             const Snapshot after = SnapshotOf(dir.Path());
             EXPECT_TRUE(after == before) << "no temporary file is left; after:" << Describe(after);
         }
