@@ -262,6 +262,7 @@ int FileRunner::Run(const std::string& file)
     options.report = false;
     options.copyTimes = !fromStdin && destination.fd < 0;
     options.removeSource = m_line.removeSource && !fromStdin;
+    options.removeLinkedSource = m_line.force;
     if (progress.Enabled()) {
         options.progress
             = [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); };

@@ -100,8 +100,29 @@ bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
     return true;
 }
 
+// Whether the source may be removed when the job is done: a source with other names, or one
+// named by a symbolic link, would lose a name but not its data, which is rarely what was
+// meant, so it takes removeLinkedSource. Refused before any work.
+JobOutcome MayRemoveSource(const std::string& path, const struct stat& read,
+                           const JobOptions& options)
+{
+    struct stat name
+    {
+    };
+    if (options.removeLinkedSource || ::lstat(path.c_str(), &name) != 0)
+        return {};
+    if (S_ISLNK(name.st_mode))
+        return Failed(JobResult::CannotOpen, JobFile::Source, 0,
+                      "is a symbolic link; unchanged (-f goes on and removes the link)");
+    if (read.st_nlink > 1)
+        return Failed(JobResult::CannotOpen, JobFile::Source, 0,
+                      "has other hard links; unchanged (-f goes on and removes this name)");
+    return {};
+}
+
 // Removes the source's name once its new form is safe on the disk, if the name still leads to
-// the file that was read: a name that became another file, or a link, is kept.
+// the file that was read: a name that became another file is kept. A symbolic link (allowed by
+// removeLinkedSource) is removed itself, its file kept.
 JobOutcome RemoveSource(const std::string& path, const struct stat& read)
 {
     const SplitPath split = Split(path);
@@ -114,8 +135,10 @@ JobOutcome RemoveSource(const std::string& path, const struct stat& read)
     JobOutcome outcome;
     if (::fstatat(folder, split.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         outcome = Failed(JobResult::CannotOpen, JobFile::Source, errno, "not removed");
-    else if (S_ISLNK(now.st_mode))
-        outcome = Failed(JobResult::CannotOpen, JobFile::Source, 0, "not removed: a symbolic link");
+    else if (S_ISLNK(now.st_mode)
+             && (::fstatat(folder, split.name.c_str(), &now, 0) != 0 || !SameInode(now, read)))
+        outcome = Failed(JobResult::CannotOpen, JobFile::Source, 0,
+                         "not removed: it is no longer the file that was read");
     else if (!SameInode(now, read))
         outcome = Failed(JobResult::CannotOpen, JobFile::Source, 0,
                          "not removed: it is no longer the file that was read");
@@ -198,6 +221,11 @@ JobOutcome RunJob(JobKind kind, const JobSource& sourceFile, const JobDestinatio
     if (destinationFile.fd >= 0)
         return RunIntoStream(kind, source.stream, sourceInfo, destinationFile.fd, options, opened);
 
+    if (options.removeSource && !sourceFile.path.empty()) {
+        if (JobOutcome refused = MayRemoveSource(sourceFile.path, sourceInfo, options);
+            refused.result != JobResult::Done)
+            return refused;
+    }
     Destination destination(options);
     if (!destination.Resolve(destinationFile.path))
         return DestinationFailure(destination);

@@ -184,13 +184,43 @@ TEST(FilesForm, RmRemovesTheSourceOnlyAfterSuccess)
     EXPECT_EQ(RunTool({ "-d", "--rm", "a.huf" }, dir.Path()).status, 0);
     EXPECT_EQ(test::ReadFile(dir / "a"), BytesOf("abracadabra"));
     EXPECT_FALSE(fs::exists(dir / "a.huf"));
-    // A source named through a link is not removed: the name is not the file that was read.
-    fs::create_symlink("kept", dir / "link");
-    const test::ToolRun linked = RunTool({ "--rm", "link" }, dir.Path());
-    EXPECT_EQ(linked.status, 1);
-    EXPECT_EQ(linked.err, "hufpack: link: not removed: a symbolic link\n");
-    EXPECT_TRUE(fs::is_symlink(dir / "link"));
-    EXPECT_TRUE(fs::exists(dir / "link.huf")) << "its output is written all the same";
+}
+
+// A source with other names keeps its data when --rm removes one of them, which is rarely what
+// was meant: without -f it is refused before any work, as gzip does; with -f the name goes.
+// Once a link was compressed and then refused removal, and a hard link lost a name silently.
+TEST(FilesForm, RmRefusesASourceWithOtherNamesUnlessForced)
+{
+    const struct
+    {
+        const char* what;
+        void (*make)(const test::ScratchDir& dir);
+        const char* reason;
+    } cases[] = {
+        { "a hard link",
+          [](const test::ScratchDir& dir) { fs::create_hard_link(dir / "file", dir / "name"); },
+          "has other hard links; unchanged (-f goes on and removes this name)" },
+        { "a symbolic link",
+          [](const test::ScratchDir& dir) { fs::create_symlink("file", dir / "name"); },
+          "is a symbolic link; unchanged (-f goes on and removes the link)" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "file", BytesOf("abracadabra"));
+        c.make(dir);
+        const auto before = dir.List();
+        const test::ToolRun refused = RunTool({ "--rm", "name" }, dir.Path());
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, std::string("hufpack: name: ") + c.reason + "\n");
+        EXPECT_EQ(dir.List(), before) << "nothing is written, nothing removed";
+        const test::ToolRun forced = RunTool({ "--rm", "-f", "name" }, dir.Path());
+        EXPECT_EQ(forced.status, 0) << forced.err;
+        EXPECT_EQ(dir.List(), (std::vector<std::string> { "file", "name.huf" }))
+            << "the name goes, the file stays";
+        EXPECT_EQ(test::ReadFile(dir / "file"), BytesOf("abracadabra"));
+        EXPECT_EQ(test::ReadFile(dir / "name.huf"), kAbra);
+    }
 }
 
 TEST(FilesForm, TheOutputTakesTheSourcesTimes)

@@ -43,6 +43,10 @@ struct JobOptions
     // Once the new file is in place and synced, remove the source's name, if it still names the
     // file that was read: the only copy is never lost.
     bool removeSource = false;
+    // With removeSource, go on with a source that has other hard links (only this name goes) or
+    // is a symbolic link (the link goes, its file stays). Without it such a source is refused
+    // before any work.
+    bool removeLinkedSource = false;
 };
 
 // One of a job's two files: named by a path, or an open descriptor (fd >= 0, path empty).
