@@ -3,6 +3,7 @@
 
 #include "CommandLine.h"
 #include "ProgressLine.h"
+#include "ShownName.h"
 #include "hufpack/FileJobs.h"
 #include "hufpack/Spool.h"
 
@@ -93,8 +94,52 @@ int ExitStatusFor(hufpack::JobResult result)
 // One line per failure, naming the file and the reason, as other tools do.
 int Complain(const std::string& path, const std::string& reason, int status = kExitCannotOpen)
 {
-    std::fprintf(stderr, "hufpack: %s: %s\n", path.c_str(), reason.c_str());
+    std::fprintf(stderr, "hufpack: %s: %s\n", ShownName(path, stderr).c_str(), reason.c_str());
     return status;
+}
+
+// Which of the standard descriptors were closed when the tool started. Each is held by
+// /dev/null from then on, so that no file a job opens can take its number (a spool taking
+// descriptor 0 was once read as the input); a job that needs a closed one fails instead.
+struct ClosedStandardDescriptors
+{
+    bool input = false;
+    bool output = false;
+    bool errors = false;
+};
+
+ClosedStandardDescriptors HoldClosedStandardDescriptors()
+{
+    ClosedStandardDescriptors closed;
+    bool* const flags[] = { &closed.input, &closed.output, &closed.errors };
+    for (int fd = 0; fd < 3; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        *flags[fd] = true;
+        // The lowest free number is this one.
+        const int held = ::open("/dev/null", O_RDWR);
+        if (held >= 0 && held != fd)
+            ::close(held);
+    }
+    return closed;
+}
+
+ClosedStandardDescriptors g_closed;
+
+// What the tool printed on standard output, as text rather than data, must have arrived: a
+// failed write is an error, as it is for gzip and coreutils.
+int FinishTextOutput(int status)
+{
+    errno = 0;
+    if (g_closed.output)
+        errno = EBADF;
+    else if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    if (errno == 0)
+        std::fputs("hufpack: write error\n", stderr);
+    else
+        std::fprintf(stderr, "hufpack: write error: %s\n", std::strerror(errno));
+    return status == kExitDone ? kExitCannotOpen : status;
 }
 
 int ReportFailure(const hufpack::JobOutcome& outcome, const std::string& source,
@@ -106,6 +151,8 @@ int ReportFailure(const hufpack::JobOutcome& outcome, const std::string& source,
         : hufpack::DescribeFailure(outcome);
     if (outcome.file == hufpack::JobFile::None)
         std::fprintf(stderr, "hufpack: %s\n", reason.c_str());
+    else if (outcome.result == hufpack::JobResult::TooLarge && outcome.reason == nullptr)
+        Complain(aboutDestination ? destination : source, "too large for this format");
     else
         Complain(aboutDestination ? destination : source, reason);
     return ExitStatusFor(outcome.result);
@@ -137,22 +184,35 @@ private:
     int m_fd;
 };
 
-// Standard input as a regular file read from its start: input redirected from a file at its
-// start is used as it is, and anything else is read to its end first into a file without a name
-// in $TMPDIR. -1, with errno and the folder or "(stdin)" in `where`, when it cannot be done.
-int StandardInputAsFile(std::string& where)
+// Standard input as a file a job can read: input redirected from a file at its start is used
+// as it is; anything else is copied first, as far as the job needs it, into a file without a
+// name in $TMPDIR. For a listing, a pipe is read as it stands. -1, with the message said, when
+// it cannot be done; `status` is then the exit status.
+int StandardInputAsFile(CommandLine::Action action, int& status)
 {
+    status = kExitDone;
     struct stat info
     {
     };
-    if (::fstat(0, &info) == 0 && S_ISREG(info.st_mode) && ::lseek(0, 0, SEEK_CUR) == 0)
+    const bool file = ::fstat(0, &info) == 0 && S_ISREG(info.st_mode);
+    if (file && ::lseek(0, 0, SEEK_CUR) == 0)
+        return ::fcntl(0, F_DUPFD_CLOEXEC, 0);
+    if (!file && action == CommandLine::Action::List)
         return ::fcntl(0, F_DUPFD_CLOEXEC, 0);
     const char* tmpdir = std::getenv("TMPDIR");
-    where = tmpdir && *tmpdir ? tmpdir : "/tmp";
-    bool inputFailed = false;
-    const int fd = hufpack::SpoolToUnnamedFile(0, where, inputFailed);
-    if (fd < 0 && inputFailed)
-        where = kStandardInput;
+    const std::string folder = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    const hufpack::SpoolFor what = action == CommandLine::Action::Compress
+        ? hufpack::SpoolFor::Compressing
+        : action == CommandLine::Action::List ? hufpack::SpoolFor::Listing
+                                              : hufpack::SpoolFor::Decoding;
+    int fd = -1;
+    const hufpack::JobOutcome outcome = hufpack::SpoolToUnnamedFile(0, folder, what, fd);
+    if (outcome.result == hufpack::JobResult::TooLarge)
+        status = Complain(kStandardInput, "too large for this format", kExitTooLarge);
+    else if (outcome.file == hufpack::JobFile::Source)
+        status = Complain(kStandardInput, std::strerror(outcome.error));
+    else if (outcome.result != hufpack::JobResult::Done)
+        status = Complain("spooling standard input into " + folder, std::strerror(outcome.error));
     return fd;
 }
 
@@ -219,6 +279,10 @@ int FileRunner::Run(const std::string& file)
             return Complain(file, "unknown suffix, not " + m_line.suffix + "; ignored");
         outputName = file.substr(0, file.size() - m_line.suffix.size());
     }
+    if (fromStdin && g_closed.input)
+        return Complain(kStandardInput, std::strerror(EBADF));
+    if (toStdout && g_closed.output)
+        return Complain(kStandardOutput, std::strerror(EBADF));
     if (toStdout && compress && ::isatty(1) && !m_line.force)
         return Complain(kStandardOutput,
                         "compressed data not written to a terminal; use -f to force it");
@@ -228,10 +292,10 @@ int FileRunner::Run(const std::string& file)
     Descriptor spooled;
     std::int64_t inputBytes = 0;
     if (fromStdin) {
-        std::string where;
-        spooled.Reset(StandardInputAsFile(where));
+        int status = kExitDone;
+        spooled.Reset(StandardInputAsFile(m_line.action, status));
         if (spooled.Get() < 0)
-            return Complain(where, std::strerror(errno));
+            return status;
         inputBytes = SizeOf(spooled.Get());
     } else {
         struct stat info
@@ -254,7 +318,8 @@ int FileRunner::Run(const std::string& file)
         destination = hufpack::JobDestination::Descriptor(1);
     }
 
-    ProgressLine progress(name, inputBytes, !m_line.quiet && (m_line.showProgress || ::isatty(2)),
+    ProgressLine progress(ShownName(name, stderr), inputBytes,
+                          !m_line.quiet && (m_line.showProgress || ::isatty(2)),
                           m_line.showProgress);
     hufpack::JobOptions options;
     options.replace = m_line.force;
@@ -284,7 +349,7 @@ int FileRunner::Run(const std::string& file)
     }
     if (m_line.verbose) {
         if (m_line.action == Action::Test) {
-            std::fprintf(stderr, "hufpack: %s: OK\n", name.c_str());
+            std::fprintf(stderr, "hufpack: %s: OK\n", ShownName(name, stderr).c_str());
         } else {
             Verbose(name, outputName, inputBytes, outcome.written, seconds);
         }
@@ -308,10 +373,10 @@ void FileRunner::Verbose(const std::string& name, const std::string& outputName,
     const bool compress = m_line.action == CommandLine::Action::Compress;
     const std::int64_t original = compress ? in : out;
     std::fprintf(stderr, "hufpack: %s: %lld -> %lld bytes, %s saved, %.1f MB/s, to %s\n",
-                 name.c_str(), static_cast<long long>(in), static_cast<long long>(out),
-                 SavedPercent(compress ? out : in, original).c_str(),
+                 ShownName(name, stderr).c_str(), static_cast<long long>(in),
+                 static_cast<long long>(out), SavedPercent(compress ? out : in, original).c_str(),
                  seconds > 0 ? static_cast<double>(original) / seconds / 1e6 : 0.0,
-                 outputName.c_str());
+                 ShownName(outputName, stderr).c_str());
 }
 
 int FileRunner::List(const hufpack::JobSource& source, const std::string& name)
@@ -326,7 +391,7 @@ int FileRunner::List(const hufpack::JobSource& source, const std::string& name)
     std::printf("%12lld %12lld %7s %7d %7d  %s\n", static_cast<long long>(summary.compressedBytes),
                 static_cast<long long>(summary.originalBytes),
                 SavedPercent(summary.compressedBytes, summary.originalBytes).c_str(),
-                summary.entries, summary.longestCode, name.c_str());
+                summary.entries, summary.longestCode, ShownName(name, stdout).c_str());
     ++m_listed;
     m_listedCompressed += summary.compressedBytes;
     m_listedOriginal += summary.originalBytes;
@@ -363,9 +428,10 @@ int RunVerb(const CommandLine& line)
 
 int main(int argc, char** argv)
 {
-    // A closed standard output must not turn a finished job into a failure: "Done." is written
-    // last, and a write that fails is simply lost. Data written to a closed pipe fails the job,
-    // which then ends as a program in a pipeline ends, by SIGPIPE.
+    g_closed = HoldClosedStandardDescriptors();
+    // A closed standard output must not turn a finished job of the first form into a failure:
+    // "Done." is written last, and a write that fails is simply lost. Data written to a closed
+    // pipe fails the job, which then ends as a program in a pipeline ends, by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     CommandLine line;
     std::string problem;
@@ -373,11 +439,11 @@ int main(int argc, char** argv)
         return UsageError(problem);
     if (line.help) {
         std::printf("%s\n%s", kUsage, kHelp);
-        return kExitDone;
+        return FinishTextOutput(kExitDone);
     }
     if (line.version) {
         std::printf("hufpack %s\n", HUFPACK_VERSION);
-        return kExitDone;
+        return FinishTextOutput(kExitDone);
     }
     if (line.verbForm)
         return RunVerb(line);
@@ -391,7 +457,9 @@ int main(int argc, char** argv)
         if (status == kExitDone)
             status = fileStatus;
     }
-    if (line.action == CommandLine::Action::List)
+    if (line.action == CommandLine::Action::List) {
         runner.FinishList();
+        return FinishTextOutput(status);
+    }
     return status;
 }

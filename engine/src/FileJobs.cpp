@@ -70,7 +70,8 @@ struct Source
 // kernel, by its own rules for this user. A source given as a descriptor is read through a
 // duplicate, from the start; the duplicate shares the file's offset, which the job moves. False,
 // with the reason in `outcome`, when it cannot.
-bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
+bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome,
+                bool streamAllowed = false)
 {
     struct stat& info = opened.info;
     int fd = -1;
@@ -85,7 +86,9 @@ bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
         outcome = Failed(JobResult::CannotOpen, JobFile::Source, errno);
         return false;
     }
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool stream = streamAllowed && source.fd >= 0 && ::fstat(fd, &info) == 0
+        && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode));
+    if (!stream && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         const int error = errno;
         outcome = Failed(JobResult::CannotOpen, JobFile::Source, error);
         if (info.st_mode != 0)
@@ -96,7 +99,10 @@ bool OpenSource(const JobSource& source, Source& opened, JobOutcome& outcome)
         return false;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    opened.stream.AttachForReading(fd);
+    if (stream)
+        opened.stream.AttachForReadingExactly(fd);
+    else
+        opened.stream.AttachForReading(fd);
     return true;
 }
 
@@ -275,7 +281,7 @@ JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary)
 {
     JobOutcome outcome;
     Source input;
-    if (!OpenSource(source, input, outcome))
+    if (!OpenSource(source, input, outcome, true))
         return outcome;
     FileStream nowhere;
     try {

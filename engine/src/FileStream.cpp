@@ -22,6 +22,12 @@ void FileStream::AttachForReading(int fd)
     Attach(fd, false);
 }
 
+void FileStream::AttachForReadingExactly(int fd)
+{
+    Attach(fd, false);
+    m_exactly = true;
+}
+
 void FileStream::AttachForWriting(int fd)
 {
     Attach(fd, true);
@@ -32,6 +38,7 @@ void FileStream::Attach(int fd, bool writing)
     Close();
     m_fd = fd;
     m_writing = writing;
+    m_exactly = false;
     m_failed = fd < 0;
     m_error = 0;
     m_bufferOffset = 0;
@@ -76,7 +83,7 @@ std::size_t FileStream::Read(std::uint8_t* destination, std::size_t count)
 {
     std::size_t done = 0;
     while (done < count) {
-        if (m_pos == m_end && count - done >= kBufferSize / 2)
+        if (m_pos == m_end && (m_exactly || count - done >= kBufferSize / 2))
             return done + ReadDirect(destination + done, count - done);
         if (m_pos == m_end && !Refill())
             break;
@@ -177,6 +184,14 @@ std::int64_t FileStream::Size() const
     if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
         return -1;
     return info.st_size;
+}
+
+bool FileStream::IsRegularFile() const
+{
+    struct stat info
+    {
+    };
+    return m_fd >= 0 && ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool FileStream::Close()

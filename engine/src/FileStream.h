@@ -28,6 +28,9 @@ public:
 
     // Takes ownership of an open descriptor.
     void AttachForReading(int fd);
+    // The same for a stream that goes on past what the reader needs, such as a pipe: every read
+    // takes exactly the bytes asked for, none ahead, so the rest stays for whoever reads next.
+    void AttachForReadingExactly(int fd);
     void AttachForWriting(int fd);
     [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
     // The descriptor, for positional reads and writes that bypass the buffer; -1 when closed.
@@ -67,6 +70,9 @@ public:
     bool Seek(std::int64_t offset);
     // Size of the file as the system reports it now; -1 when it cannot tell.
     [[nodiscard]] std::int64_t Size() const;
+    // Whether the descriptor is a regular file, which can be sized and read anywhere; a pipe or
+    // a terminal can only be read in order.
+    [[nodiscard]] bool IsRegularFile() const;
     // Flushes a writing stream and closes the descriptor; false when anything failed.
     bool Close();
     [[nodiscard]] bool Failed() const { return m_failed; }
@@ -84,6 +90,7 @@ private:
 
     int m_fd = -1;
     bool m_writing = false;
+    bool m_exactly = false;
     bool m_failed = false;
     int m_error = 0;
     std::unique_ptr<std::uint8_t[]> m_buffer;

@@ -48,6 +48,15 @@ bool Header::ChecksumMatches() const
     return sum % 256 == checksum;
 }
 
+std::int64_t Header::FileEnd(bool bits) const
+{
+    const std::int64_t entries = tableSize > 0 ? (tableSize + kEntrySize - 1) / kEntrySize : 0;
+    std::int64_t end = kHeaderSize + entries * kEntrySize;
+    if (bits && totalBits > 0)
+        end = std::max(end, StreamOffset() + (std::int64_t { totalBits } + 7) / 8);
+    return end;
+}
+
 std::array<std::uint8_t, kEntrySize> EntryBytes(std::uint8_t value, std::int32_t count)
 {
     std::array<std::uint8_t, kEntrySize> entry { value };
@@ -95,11 +104,10 @@ std::uint16_t WriteTable(FileStream& out, const Counts& counts)
     return size;
 }
 
-FrontOfFile ReadHeaderAndTable(FileStream& in, Header& header, Counts& counts)
+FrontOfFile ReadHeaderAndTable(FileStream& in, std::int64_t fileSize, Header& header,
+                               Counts& counts)
 {
     header = {};
-    in.Seek(0);
-    const std::int64_t fileSize = in.Size();
     std::array<std::uint8_t, kHeaderSize> front {};
     const std::size_t got = in.Read(front.data(), front.size());
     if (got == 0 && !in.Failed())
@@ -111,9 +119,11 @@ FrontOfFile ReadHeaderAndTable(FileStream& in, Header& header, Counts& counts)
         return FrontOfFile::BadChecksum;
 
     // The file must hold every byte of every entry, the last one's too.
+    if (fileSize < 0)
+        fileSize = header.FileEnd(true);
     const std::int64_t entries
         = header.tableSize > 0 ? (header.tableSize + kEntrySize - 1) / kEntrySize : 0;
-    if (kHeaderSize + entries * kEntrySize > fileSize)
+    if (header.FileEnd(false) > fileSize)
         return FrontOfFile::CutShort;
     for (std::int64_t i = 0; i < entries; ++i) {
         std::array<std::uint8_t, kEntrySize> entry {};
@@ -130,8 +140,7 @@ FrontOfFile ReadHeaderAndTable(FileStream& in, Header& header, Counts& counts)
     if (header.totalBits > 0) {
         if (EntriesOf(counts) == 0)
             return FrontOfFile::NoTree;
-        const std::int64_t streamBytes = (std::int64_t { header.totalBits } + 7) / 8;
-        if (header.StreamOffset() + streamBytes > fileSize)
+        if (header.FileEnd(true) > fileSize)
             return FrontOfFile::CutShort;
     }
     return FrontOfFile::Read;

@@ -41,6 +41,10 @@ struct Header
     // Where the bit stream starts: right after the table's size in bytes, however many bytes its
     // entries took.
     [[nodiscard]] std::int64_t StreamOffset() const { return kHeaderSize + tableSize; }
+    // How far a reader looks: to the last byte of the table's last entry (which may reach past
+    // the table's size), and with `bits` to the last byte of the bit stream too. Bytes past this
+    // are never read.
+    [[nodiscard]] std::int64_t FileEnd(bool bits) const;
 };
 
 [[nodiscard]] std::array<std::uint8_t, kEntrySize> EntryBytes(std::uint8_t value,
@@ -71,10 +75,12 @@ enum class FrontOfFile {
     CountsPastBits, // the counts add up to more bytes than the bits can hold, at a bit each
 };
 
-// Reads the header and the table of `in` from its start, with every check that can be made
-// before the bit stream. Entries are read while their offset is below the table size, so the
-// last one may reach past it into the bit stream; a later entry for a value replaces an earlier
-// one. `counts` must be all 0 on entry.
-[[nodiscard]] FrontOfFile ReadHeaderAndTable(FileStream& in, Header& header, Counts& counts);
+// Reads the header and the table of `in` from its position, the file's start, with every check
+// that can be made before the bit stream. Entries are read while their offset is below the table
+// size, so the last one may reach past it into the bit stream; a later entry for a value
+// replaces an earlier one. `fileSize` is the file's length, or -1 for a stream whose length is
+// not known, which is then taken to be what the header says. `counts` must be all 0 on entry.
+[[nodiscard]] FrontOfFile ReadHeaderAndTable(FileStream& in, std::int64_t fileSize, Header& header,
+                                             Counts& counts);
 
 } // namespace hufpack

@@ -1,15 +1,20 @@
-// Copying what a pipe gives into an unnamed file.
+// Copying what a job needs of a pipe into an unnamed file.
 
 #include "hufpack/Spool.h"
 
+#include "Format.h"
 #include "Paths.h"
 #include "SystemIo.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
+#include <span>
 #include <unistd.h>
 
 namespace hufpack {
@@ -17,6 +22,9 @@ namespace hufpack {
 namespace {
 
 constexpr std::size_t kBlockBytes = std::size_t { 1 } << 17;
+// Every byte takes a bit and the table an entry at the least, so no source longer than this has
+// a header that can describe it.
+constexpr std::int64_t kLargestSource = std::numeric_limits<std::int32_t>::max() - kEntrySize;
 
 int MakeUnnamedFile(const std::string& folder)
 {
@@ -35,28 +43,82 @@ int MakeUnnamedFile(const std::string& folder)
     return fd;
 }
 
+JobOutcome Failed(JobResult result, JobFile file, int error)
+{
+    return { result, file, error, nullptr };
+}
+
+// Copies up to `limit` bytes of `input` into `out` through `buffer`, never reading past the
+// limit, and adds them to `copied`; `front`, when given, receives the first bytes copied too.
+// Stops early at the end of the input.
+JobOutcome Copy(int input, int out, std::span<std::uint8_t> buffer, std::int64_t limit,
+                std::int64_t& copied, std::span<std::uint8_t> front = {})
+{
+    while (copied < limit) {
+        const auto want
+            = static_cast<std::size_t>(std::min<std::int64_t>(limit - copied, buffer.size()));
+        const std::int64_t got = ReadSome(input, buffer.data(), want);
+        if (got == 0)
+            break;
+        if (got < 0)
+            return Failed(JobResult::CannotOpen, JobFile::Source, errno);
+        if (!WriteFully(out, buffer.data(), static_cast<std::size_t>(got)))
+            return Failed(JobResult::CannotOpen, JobFile::None, errno);
+        for (std::int64_t i = 0; i < got && copied + i < static_cast<std::int64_t>(front.size());
+             ++i)
+            front[static_cast<std::size_t>(copied + i)] = buffer[static_cast<std::size_t>(i)];
+        copied += got;
+    }
+    return {};
+}
+
+JobOutcome Spool(int input, int out, SpoolFor what)
+{
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
+    const std::span block(buffer.get(), kBlockBytes);
+    std::int64_t copied = 0;
+    if (what == SpoolFor::Compressing) {
+        // One byte past the largest source tells that the source is too large.
+        const JobOutcome outcome = Copy(input, out, block, kLargestSource + 1, copied);
+        if (outcome.result == JobResult::Done && copied > kLargestSource)
+            return Failed(JobResult::TooLarge, JobFile::Source, 0);
+        return outcome;
+    }
+    // A compressed file says in its header how far it reaches.
+    std::array<std::uint8_t, kHeaderSize> front {};
+    if (const JobOutcome outcome = Copy(input, out, block, kHeaderSize, copied, front);
+        outcome.result != JobResult::Done || copied < kHeaderSize)
+        return outcome;
+    const Header header = Header::Parse(front);
+    if (!header.ChecksumMatches())
+        return {}; // not ours: the job says so, from these bytes alone
+    return Copy(input, out, block, header.FileEnd(what == SpoolFor::Decoding), copied);
+}
+
 } // namespace
 
-int SpoolToUnnamedFile(int input, const std::string& folder, bool& inputFailed)
+JobOutcome SpoolToUnnamedFile(int input, const std::string& folder, SpoolFor what, int& fd)
 {
-    inputFailed = false;
-    const int fd = MakeUnnamedFile(folder);
+    fd = MakeUnnamedFile(folder);
     if (fd < 0)
-        return -1;
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
-    for (;;) {
-        const std::int64_t got = ReadSome(input, buffer.get(), kBlockBytes);
-        if (got == 0)
-            return fd;
-        if (got < 0)
-            inputFailed = true;
-        if (got < 0 || !WriteFully(fd, buffer.get(), static_cast<std::size_t>(got))) {
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            return -1;
-        }
+        return Failed(JobResult::CannotOpen, JobFile::None, errno);
+    JobOutcome outcome;
+    try {
+        outcome = Spool(input, fd, what);
+    } catch (const std::bad_alloc&) {
+        outcome = Failed(JobResult::CannotOpen, JobFile::None, ENOMEM);
     }
+    if (outcome.result != JobResult::Done) {
+        ::close(fd);
+        fd = -1;
+        return outcome;
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        outcome = Failed(JobResult::CannotOpen, JobFile::None, errno);
+        ::close(fd);
+        fd = -1;
+    }
+    return outcome;
 }
 
 } // namespace hufpack

@@ -124,11 +124,17 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
 // is what an empty source compresses to: no bits, no table.
 JobResult TreeCoder::ReadHeaderAndTree(Header& header)
 {
-    switch (hufpack::ReadHeaderAndTable(m_in, header, m_freq)) {
+    // A listing may read a pipe, from where it stands: its length is what its header says.
+    const bool file = m_in.IsRegularFile();
+    if (file)
+        m_in.Seek(0);
+    switch (hufpack::ReadHeaderAndTable(m_in, file ? m_in.Size() : -1, header, m_freq)) {
     case FrontOfFile::Read:
+        m_fileBytes = file ? m_in.Size() : header.FileEnd(true);
         m_root = m_tree.BuildTree(m_freq);
         return JobResult::Done;
     case FrontOfFile::Empty:
+        m_fileBytes = 0;
         return JobResult::Done;
     case FrontOfFile::ReadFailed:
         return StreamFailure();
@@ -155,7 +161,7 @@ JobResult TreeCoder::Summarize(FileSummary& summary)
     if (const JobResult result = ReadHeaderAndTree(header); result != JobResult::Done)
         return result;
     summary = {};
-    summary.compressedBytes = m_in.Size();
+    summary.compressedBytes = m_fileBytes;
     summary.originalBytes = OriginalBytes(m_freq);
     summary.entries = EntriesOf(m_freq);
     summary.longestCode = m_root ? Depth(m_root) : 0;

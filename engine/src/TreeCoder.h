@@ -81,6 +81,8 @@ private:
     const Progress::Callback* m_progress = nullptr;
     JobOutcome m_failure;
     std::int64_t m_written = 0;
+    // The compressed file's length: the file's own, or for a stream what its header says.
+    std::int64_t m_fileBytes = 0;
     ChunkDecoder::Options m_decodeOptions;
     ChunkDecoder::Statistics m_decodeStats;
 };

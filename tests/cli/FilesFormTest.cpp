@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -461,8 +462,165 @@ TEST(FilesForm, TheProgressLineShowsOnATerminalAndIsWipedAtTheEnd)
     EXPECT_EQ(forced.back(), '\r') << "wiped at the end";
     EXPECT_EQ(forced.find_last_not_of(" \r"), forced.rfind("MB/s") + 3)
         << "the last thing written is blanks over the line";
-    EXPECT_EQ(runOnTerminal({ "big" }), "") << "a job shorter than a second shows nothing";
+    test::WriteFile(dir / "small", BytesOf("abracadabra"));
+    EXPECT_EQ(runOnTerminal({ "small" }), "") << "a job shorter than a second shows nothing";
     EXPECT_EQ(runOnTerminal({ "-q", "--progress", "big" }), "") << "-q silences it";
+}
+
+// Runs `command` in a shell in `folder`, with HUFPACK standing for the tool: its exit status
+// and what it wrote on standard error (when that was not closed).
+test::ToolRun RunShell(const std::string& command, const fs::path& folder)
+{
+    const test::ScratchDir logs;
+    const std::string line
+        = "cd '" + folder.string() + "' && HUFPACK='" + test::ToolPath() + "' && " + command;
+    test::Launch launch;
+    launch.args = { "/bin/sh", "-c", line };
+    launch.errors = logs / "err";
+    const test::Finished finished = test::Wait(test::Start(launch));
+    return { finished.status, finished.signal, {}, test::ReadText(logs / "err") };
+}
+
+// A standard descriptor closed at start is held by /dev/null, so no file of the job can take its
+// number: a job that needs it fails with EBADF, as gzip and xz do. Once a spool became descriptor
+// 0 and an empty file was written, and `-dc a.huf >&-` said "the same file". Text that cannot be
+// written is an error too.
+TEST(FilesForm, ClosedOrFullStandardDescriptorsAreErrorsOnlyWhereTheyAreNeeded)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a", BytesOf("abracadabra"));
+    test::WriteFile(dir / "a.huf", kAbra);
+    const struct
+    {
+        const char* command;
+        int status;
+        const char* err;
+    } cases[] = {
+        { "$HUFPACK <&- >out.huf", 1, "hufpack: (stdin): Bad file descriptor\n" },
+        { "$HUFPACK -dc a.huf >&-", 1, "hufpack: (stdout): Bad file descriptor\n" },
+        { "$HUFPACK -l a.huf >&-", 1, "hufpack: write error: Bad file descriptor\n" },
+        { "$HUFPACK -l a.huf >/dev/full", 1, "hufpack: write error: No space left on device\n" },
+        { "$HUFPACK --help >/dev/full", 1, "hufpack: write error: No space left on device\n" },
+        { "$HUFPACK --version >/dev/full", 1, "hufpack: write error: No space left on device\n" },
+        // A finished job of the first form never fails for its "Done.".
+        { "$HUFPACK decode a.huf b >&- && cmp a b", 0, "" },
+        { "$HUFPACK decode a.huf c >/dev/full && cmp a c", 0, "" },
+        // Progress and messages go nowhere; the data still comes out whole.
+        { "$HUFPACK -v --progress <a 2>&- >d.huf && cmp a.huf d.huf", 0, "" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const test::ToolRun run = RunShell(c.command, dir.Path());
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err, c.err);
+    }
+}
+
+// Reads standard input only as far as the job needs: a source up to the largest the format
+// holds, a compressed file up to the end its header gives (what follows is left unread, as it
+// is in a file), a listing only the header and the table.
+TEST(FilesForm, StandardInputIsReadOnlyAsFarAsTheJobNeeds)
+{
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a.huf", kAbra);
+    const Bytes after(1000, 'x');
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* out;
+        int unread;
+    } cases[] = {
+        { { "-d" }, "abracadabra", 1000 },
+        { { "-t" }, "", 1000 },
+        { { "-l" },
+          "  compressed uncompressed   ratio entries longest  name\n"
+          "          35           11 -218.2%       5       3  (stdin)\n",
+          1003 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        const Bytes input = test::Concat({ kAbra, after });
+        ASSERT_EQ(::write(ends[1], input.data(), input.size()), std::ssize(input));
+        ::close(ends[1]);
+        const test::ScratchDir logs;
+        test::Launch launch;
+        launch.args = { test::ToolPath() };
+        launch.args.insert(launch.args.end(), c.args.begin(), c.args.end());
+        launch.inputFd = ends[0];
+        launch.output = logs / "out";
+        launch.errors = logs / "err";
+        EXPECT_EQ(test::Wait(test::Start(launch)).status, 0) << test::ReadText(logs / "err");
+        EXPECT_EQ(test::ReadText(logs / "out"), c.out);
+        int unread = -1;
+        ::ioctl(ends[0], FIONREAD, &unread);
+        EXPECT_EQ(unread, c.unread) << "the bytes after what the job needs are left in the pipe";
+        ::close(ends[0]);
+    }
+
+    // An endless source is refused as soon as it is longer than any header can describe, and
+    // leaves nothing in the spool's folder; a spool that cannot be made names its folder.
+    const test::ScratchDir spool(test::MemoryFolder());
+    const test::ToolRun endless = RunShell(
+        "TMPDIR='" + spool.Path().string() + "' $HUFPACK </dev/zero >/dev/null", dir.Path());
+    EXPECT_EQ(endless.status, 4);
+    EXPECT_EQ(endless.err, "hufpack: (stdin): too large for this format\n");
+    EXPECT_EQ(spool.List(), std::vector<std::string> {});
+    const test::ToolRun nowhere
+        = RunShell("TMPDIR=/nonexistent $HUFPACK <a.huf -d | cat >/dev/null", dir.Path());
+    EXPECT_EQ(nowhere.status, 0) << "a file on standard input needs no spool";
+    const test::ToolRun unspooled
+        = RunShell("cat a.huf | TMPDIR=/nonexistent $HUFPACK -d >/dev/null", dir.Path());
+    EXPECT_EQ(unspooled.status, 1);
+    EXPECT_EQ(unspooled.err,
+              "hufpack: spooling standard input into /nonexistent: No such file or directory\n");
+}
+
+// On a terminal a name's control characters are escaped, wherever the tool prints a name: a
+// name could retitle the terminal and clear the screen, or break the progress line's wipe with
+// a new line. To a pipe or a file, names are kept as they are, for the programs that read them.
+TEST(FilesForm, NamesAreEscapedOnATerminalAndKeptAsTheyAreElsewhere)
+{
+    test::ScratchDir dir;
+    const std::string name = "x\033]0;OWNED\a\033[2J\nz\\.txt";
+    const std::string escaped = "x\\033]0;OWNED\\a\\033[2J\\nz\\\\.txt";
+    test::WriteFile(dir / name, BytesOf("abracadabra"));
+    test::WriteFile(dir / "caf\xc3\xa9.txt", BytesOf("abracadabra"));
+    const auto onTerminal = [&](const std::vector<std::string>& args, bool output) {
+        int master = -1;
+        int terminal = -1;
+        EXPECT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+        test::Launch launch;
+        launch.args = { test::ToolPath() };
+        launch.args.insert(launch.args.end(), args.begin(), args.end());
+        launch.folder = dir.Path();
+        (output ? launch.outputFd : launch.errorsFd) = terminal;
+        const pid_t pid = test::Start(launch);
+        ::close(terminal);
+        std::string shown = ReadTerminal(master, pid);
+        ::close(master);
+        // The terminal turns each line end into \r\n.
+        for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
+            shown.replace(at, 2, "\n");
+        return shown;
+    };
+    const std::string missing = onTerminal({ "-d", name + ".huf" }, false);
+    EXPECT_EQ(missing, "hufpack: " + escaped + ".huf: No such file or directory\n");
+    const std::string verbose = onTerminal({ "-v", name }, false);
+    EXPECT_EQ(verbose.rfind("hufpack: " + escaped + ": 11 -> 35 bytes", 0), 0u) << verbose;
+    EXPECT_NE(verbose.find(", to " + escaped + ".huf\n"), std::string::npos) << verbose;
+    const std::string listed = onTerminal({ "-l", name + ".huf" }, true);
+    EXPECT_NE(listed.find("  " + escaped + ".huf\n"), std::string::npos) << listed;
+    const std::string progress = onTerminal({ "-t", "--progress", name + ".huf" }, false);
+    EXPECT_NE(progress.find("\r" + escaped + ".huf "), std::string::npos) << progress;
+    EXPECT_EQ(progress.find('\033'), std::string::npos) << "no escape reaches the terminal";
+    EXPECT_EQ(onTerminal({ "-d", "caf\xc3\xa9.txt.huf" }, false),
+              "hufpack: caf\xc3\xa9.txt.huf: No such file or directory\n")
+        << "printable characters of any language are shown as they are";
+    // Elsewhere, the name as it is.
+    const test::ToolRun piped = RunTool({ "-d", "gone" + name + ".huf" }, dir.Path());
+    EXPECT_EQ(piped.err, "hufpack: gone" + name + ".huf: No such file or directory\n");
 }
 
 } // namespace

@@ -95,7 +95,9 @@ struct FileSummary
 };
 
 // Reads the header and table of a compressed file with every check that can be made without
-// its bits: NotOurFormat for a file that is not one, CannotOpen when it cannot be read.
+// its bits: NotOurFormat for a file that is not one, CannotOpen when it cannot be read. A source
+// given as a descriptor may be a pipe: it is read from where it stands, as far as the table,
+// and its length is taken to be what its header says.
 [[nodiscard]] JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary);
 
 } // namespace hufpack

@@ -3,16 +3,31 @@
 // Data that arrives once, from a pipe or a terminal, made into a file a job can read: the format
 // needs every count before the first code, so a source is read twice.
 
+#include "hufpack/FileJobs.h"
+
 #include <string>
 
 namespace hufpack {
 
-// Copies everything `input` gives, to its end, into a new file in `folder` that has no name
-// (O_TMPFILE; where the file system has no unnamed files, one made under a unique name and
-// unlinked at once), so that it goes away with its last descriptor, and returns that file's
-// descriptor. The data goes to the file system, never into memory. -1 when it cannot be done:
-// errno says why, and `inputFailed` whether reading `input` failed rather than making or writing
-// the file.
-[[nodiscard]] int SpoolToUnnamedFile(int input, const std::string& folder, bool& inputFailed);
+// How much of a stream a job needs.
+enum class SpoolFor {
+    // A source to compress: all of it, up to the largest source the format can hold; a longer
+    // one is refused as soon as it is longer (TooLarge), without reading the rest.
+    Compressing,
+    // A compressed file: as far as its header says its table and bits reach, and no further, so
+    // that what follows the file in the stream is left unread, as it is in a file.
+    Decoding,
+    // A compressed file's header and table, all a listing reads.
+    Listing,
+};
+
+// Copies what a job needs of `input` into a new file in `folder` that has no name (O_TMPFILE;
+// where the file system has no unnamed files, one made under a unique name and unlinked at
+// once), so that it goes away with its last descriptor, and puts its descriptor in `fd`. The
+// data goes to the file system, never into memory. On failure `fd` is -1 and the outcome says
+// why: the input (JobFile::Source, with the system's error number, or TooLarge), or the new
+// file in `folder` (JobFile::None, with the system's error number).
+[[nodiscard]] JobOutcome SpoolToUnnamedFile(int input, const std::string& folder, SpoolFor what,
+                                            int& fd);
 
 } // namespace hufpack
