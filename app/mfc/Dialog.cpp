@@ -527,7 +527,10 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value)
     if (!edit)
         return;
     if (pDX->m_bSaveAndValidate) {
-        value = edit->text().toStdString();
+        // A field's bytes that are not UTF-8 show as U+FFFD, and taking the text back would
+        // change them: the field keeps them while its control shows what a push of it shows.
+        if (edit->text() != QString::fromStdString(value))
+            value = edit->text().toStdString();
     } else {
         const QString text = QString::fromStdString(value);
         if (edit->text() != text)

@@ -107,6 +107,39 @@ private slots:
         QCOMPARE(std::string(dlg.m_text), std::string("typed"));
     }
 
+    // A field may hold bytes that are not UTF-8 (a file's name from an older system), which its
+    // control shows with U+FFFD. A pull must keep them while the control still shows what a push
+    // of the field shows, however often it runs: a change handler pulls every field.
+    void aPullReplacesOnlyAFieldWhoseTextChanged_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<QString>("typed"); // null: the control is left as the push left it
+        QTest::addColumn<QByteArray>("pulled");
+        QTest::newRow("not UTF-8, untouched")
+            << QByteArray("caf\xe9.txt") << QString() << QByteArray("caf\xe9.txt");
+        QTest::newRow("not UTF-8, typed over")
+            << QByteArray("caf\xe9.txt") << QStringLiteral("typed") << QByteArray("typed");
+    }
+
+    void aPullReplacesOnlyAFieldWhoseTextChanged()
+    {
+        QFETCH(QByteArray, field);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, pulled);
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        dlg.m_text = field.toStdString();
+        dlg.m_other = "\xe9t\xe9";
+        dlg.UpdateData(FALSE);
+        if (!typed.isNull())
+            qobject_cast<QLineEdit*>(dlg.GetDlgItem(kEdit))->setText(typed);
+        for (int pull = 0; pull < 2; ++pull) {
+            dlg.UpdateData(TRUE);
+            QCOMPARE(QByteArray::fromStdString(dlg.m_text), pulled);
+            QCOMPARE(QByteArray::fromStdString(dlg.m_other), QByteArray("\xe9t\xe9"));
+        }
+    }
+
     void clicksReachTheMapAndUnmappedMessagesGetDefaults()
     {
         CCountingDlg dlg;
