@@ -1,13 +1,17 @@
 // The MFC-style layer on its own: templates in dialog units, message maps, data exchange, modal
 // loops and the file chooser.
 
+#include "DialogTestSupport.h"
+#include "TestSupport.h"
 #include "mfc/Dialog.h"
+#include "mfc/FileDialog.h"
 #include "mfc/Resources.h"
 #include "mfc/WinApp.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <filesystem>
 
 namespace {
 
@@ -138,6 +142,48 @@ private slots:
             QCOMPARE(QByteArray::fromStdString(dlg.m_text), pulled);
             QCOMPARE(QByteArray::fromStdString(dlg.m_other), QByteArray("\xe9t\xe9"));
         }
+    }
+
+    // Qt's chooser lists no name that is not UTF-8 and hands back text, in which such a name
+    // reads U+FFFD; the path it gives must be the file system's bytes. In the scratch folder:
+    // `entries` (a name ending in '/' is a folder); `typed` is decoded as Qt decodes names, and
+    // typed into the chooser.
+    void theChooserGivesTheFileSystemsBytes_data()
+    {
+        QTest::addColumn<QByteArrayList>("entries");
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::newRow("a folder's name and a file's")
+            << QByteArrayList { "caf\xe9/", "caf\xe9/caf\xe9.txt" }
+            << QByteArray("caf\xe9/caf\xe9.txt") << QByteArray("caf\xe9/caf\xe9.txt");
+        QTest::newRow("a new name: as Qt encodes it")
+            << QByteArrayList {} << QByteArray("new\xe9.huf") << QByteArray("new\xef\xbf\xbd.huf");
+        QTest::newRow("two names that read alike: neither")
+            << QByteArrayList { "caf\xe9.txt", "caf\xe8.txt" } << QByteArray("caf\xe9.txt")
+            << QByteArray("caf\xef\xbf\xbd.txt");
+        QTest::newRow("a name that holds U+FFFD itself comes first")
+            << QByteArrayList { "caf\xe9.txt", "caf\xef\xbf\xbd.txt" } << QByteArray("caf\xe9.txt")
+            << QByteArray("caf\xef\xbf\xbd.txt");
+    }
+
+    void theChooserGivesTheFileSystemsBytes()
+    {
+        QFETCH(QByteArrayList, entries);
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, chosen);
+        const hufpack::test::ScratchDir dir;
+        for (const QByteArray& entry : entries) {
+            if (entry.endsWith('/'))
+                std::filesystem::create_directory(dir / entry.chopped(1).toStdString());
+            else
+                hufpack::test::WriteFile(dir / entry.toStdString(), hufpack::test::BytesOf("x"));
+        }
+        CFileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
+        AnswerNextFileChooser(
+            QFile::decodeName(QByteArray::fromStdString(dir / typed.toStdString())));
+        QCOMPARE(chooser.DoModal(), IDOK);
+        QCOMPARE(QByteArray::fromStdString(chooser.GetPathName()),
+                 QByteArray::fromStdString(dir / chosen.toStdString()));
     }
 
     void clicksReachTheMapAndUnmappedMessagesGetDefaults()
