@@ -5,9 +5,9 @@
 #include "Resources.h"
 
 #include <QApplication>
-#include <QFile>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -39,15 +39,17 @@ void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL)
 
 void CWinApp::ParseCommandLine(CCommandLineInfo& info)
 {
-    if (!QCoreApplication::instance())
-        return;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        // Paths are handed on as the file system's bytes.
-        const QByteArray param = QFile::encodeName(arguments[i]);
-        const bool flag = param.size() > 1 && param.startsWith('-');
-        info.ParseParam(flag ? param.constData() + 1 : param.constData(), flag,
-                        i + 1 == arguments.size());
+    // The arguments as they came, not QCoreApplication::arguments(): Qt decodes a name that is
+    // not UTF-8 with U+FFFD, which names another file.
+    bool options = true;
+    for (int i = 1; i < afxArgc; ++i) {
+        const char* const param = afxArgv[i];
+        if (options && std::strcmp(param, "--") == 0) {
+            options = false;
+            continue;
+        }
+        const bool flag = options && param[0] == '-' && param[1] != '\0';
+        info.ParseParam(flag ? param + 1 : param, flag, i + 1 == afxArgc);
     }
 }
 
@@ -85,6 +87,9 @@ int AfxWinMain(int argc, char** argv)
         return 1;
     }
     QApplication application(argc, argv);
+    // Qt has taken its own options out of both.
+    afxArgc = argc;
+    afxArgv = argv;
     AfxRegisterResources();
     CWinApp* const app = AfxGetApp();
     if (!app)

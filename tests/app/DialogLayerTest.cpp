@@ -214,14 +214,42 @@ private slots:
         QCOMPARE(dlg.GetDlgItem(kButton)->x(), dlg.MapDialogRect({ 120, 0, 0, 0 }).left);
     }
 
-    void theCommandLinesFirstFileIsTheOneToOpen()
+    // The file named on the command line, from the arguments as they came: a name that is not
+    // UTF-8 keeps its bytes, and after "--" a name may start with '-'.
+    void theCommandLineNamesTheFileToOpen_data()
     {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("a file") << QByteArrayList { "/home/user/a.txt" }
+                                << QByteArray("/home/user/a.txt");
+        QTest::newRow("the first of two")
+            << QByteArrayList { "first.huf", "second.huf" } << QByteArray("first.huf");
+        QTest::newRow("not UTF-8") << QByteArrayList { "caf\xe9.txt" } << QByteArray("caf\xe9.txt");
+        QTest::newRow("an option names no file")
+            << QByteArrayList { "-x.txt", "a.txt" } << QByteArray("a.txt");
+        QTest::newRow("after --, a name starting with '-'")
+            << QByteArrayList { "--", "-x.txt" } << QByteArray("-x.txt");
+        QTest::newRow("-- alone") << QByteArrayList { "--" } << QByteArray();
+        QTest::newRow("'-' is a name") << QByteArrayList { "-" } << QByteArray("-");
+    }
+
+    void theCommandLineNamesTheFileToOpen()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(QByteArray, file);
+        arguments.prepend("hufpack-gui");
+        std::vector<char*> argv;
+        for (QByteArray& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        afxArgc = static_cast<int>(arguments.size());
+        afxArgv = argv.data();
+        CWinApp app;
         CCommandLineInfo info;
-        info.ParseParam("platform", TRUE, FALSE);
-        QVERIFY2(info.m_strFileName.IsEmpty(), "an option names no file");
-        info.ParseParam("/home/user/first.huf", FALSE, FALSE);
-        info.ParseParam("/home/user/second.huf", FALSE, TRUE);
-        QCOMPARE(std::string(info.m_strFileName), std::string("/home/user/first.huf"));
+        app.ParseCommandLine(info);
+        afxArgc = 0;
+        afxArgv = nullptr;
+        QCOMPARE(QByteArray::fromStdString(info.m_strFileName), file);
     }
 
     void aDropHandsOverItsFilesAndPoint()
