@@ -5,14 +5,34 @@
 #include "Resources.h"
 
 #include <QApplication>
+#include <cassert>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 
 namespace {
 
 CWinApp* g_app = nullptr;
+
+// This layer's own, beyond the original framework. A program started with standard input, output
+// or error closed hands that number to the first file it opens (Qt's connection to the display,
+// a job's file), which then receives what is written to standard output or error, or is read as
+// standard input. /dev/null holds each closed one before anything is opened: open takes the
+// lowest free number, and every number below the one looked at is open by then.
+void HoldStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = ::open("/dev/null", O_RDWR);
+        if (held < 0)
+            return; // nothing to hold them with: the program starts all the same
+        assert(held == fd);
+    }
+}
 
 } // namespace
 
@@ -74,6 +94,7 @@ void AfxEnableControlContainer() { }
 
 int AfxWinMain(int argc, char** argv)
 {
+    HoldStandardDescriptors();
     const char* const platform = std::getenv("QT_QPA_PLATFORM");
     const char* const display = std::getenv("DISPLAY");
     const char* const wayland = std::getenv("WAYLAND_DISPLAY");

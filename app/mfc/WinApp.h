@@ -21,9 +21,9 @@ public:
 };
 
 // The application object: one per program, built during static initialisation. The framework's
-// entry point (AfxWinMain) creates the Qt application, registers the resources and calls
-// InitApplication, then InitInstance; when either returns FALSE the program ends with
-// ExitInstance's code.
+// entry point (AfxWinMain) gives /dev/null to any of descriptors 0, 1 and 2 that is closed,
+// creates the Qt application, registers the resources and calls InitApplication, then
+// InitInstance; when either returns FALSE the program ends with ExitInstance's code.
 class CWinApp : public CCmdTarget
 {
 public:

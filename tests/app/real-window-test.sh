@@ -8,7 +8,8 @@
 #   a destination, press "Decode!" and compare the restored file;
 # - start it with a larger file, press "Encode!", and take screenshots of the window while the
 #   job is held at two points of its progress by a preloaded library (HOLD-READS): the window is
-#   repainted while the job runs (its progress moves), so they differ.
+#   repainted while the job runs (its progress moves), so they differ;
+# - start it with 0, 1 and 2 closed, and find /dev/null on all three.
 # Every wait is for something to happen, never a guess at how long it takes.
 #
 #   real-window-test.sh HUFPACK-GUI HUFPACK HOLD-READS
@@ -53,17 +54,22 @@ pids+=($!)
 wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
     || fail "openbox did not start"
 
+# Waits for the window of the program started as `gui_pid` to be active.
+await_window() {
+    pids+=("$gui_pid")
+    wait_for 600 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
+    window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
+    wait_for 600 sh -c "xdotool windowactivate --sync $window; [ \"\$(xdotool getactivewindow)\" = $window ]" \
+        || fail "the dialog did not become active"
+}
+
 # Starts the program with `$@`, and the environment `gui_env` besides, and waits for its window
 # to be active.
 gui_env=()
 start_gui() {
     env "${gui_env[@]}" QT_QPA_PLATFORM=xcb "$gui" "$@" >>"$work/gui.log" 2>&1 &
     gui_pid=$!
-    pids+=("$gui_pid")
-    wait_for 600 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
-    window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
-    wait_for 600 sh -c "xdotool windowactivate --sync $window; [ \"\$(xdotool getactivewindow)\" = $window ]" \
-        || fail "the dialog did not become active"
+    await_window
 }
 
 head -c 300000 /dev/urandom | base64 >"$work/source.txt"
@@ -120,6 +126,18 @@ wait_for 600 test -s "$work/restored.txt" || fail "Decode! on the opened file wr
 cmp "$work/restored.txt" "$work/source.txt" || fail "the opened file did not restore the source"
 end_with_escape
 echo "PASS: opened with a .huf file, decoded it and compared"
+
+# Started without standard input, output and error: /dev/null holds all three numbers, so that
+# no file the program opens (its display connection, a job's files) can take one of them.
+QT_QPA_PLATFORM=xcb "$gui" <&- >&- 2>&- &
+gui_pid=$!
+await_window
+for fd in 0 1 2; do
+    [[ $(readlink "/proc/$gui_pid/fd/$fd") == /dev/null ]] \
+        || fail "descriptor $fd is $(readlink "/proc/$gui_pid/fd/$fd"), not /dev/null"
+done
+end_with_escape
+echo "PASS: started with 0, 1 and 2 closed, it holds them with /dev/null"
 
 # A job held by the preloaded library at the 8th and the 40th of its reads of the source, each
 # until the test writes a line into the FIFO: at each stop the library makes hold.1, hold.2.
