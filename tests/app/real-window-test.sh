@@ -9,12 +9,15 @@
 # - start it with a larger file, press "Encode!", and take screenshots of the window while the
 #   job is held at two points of its progress by a preloaded library (HOLD-READS): the window is
 #   repainted while the job runs (its progress moves), so they differ;
-# - start it with 0, 1 and 2 closed, and find /dev/null on all three.
+# - start it with 0, 1 and 2 closed, and find /dev/null on all three;
+# - start it in the C locale with a name that is not UTF-8 and starts with '-', after "--", its
+#   standard output a pipe that no one reads: Encode! must read that file, and the "Done." the
+#   job prints must not kill the program.
 # Every wait is for something to happen, never a guess at how long it takes.
 #
 #   real-window-test.sh HUFPACK-GUI HUFPACK HOLD-READS
 set -euo pipefail
-gui=$1
+gui=$(realpath "$1") # the program is started from another folder too
 cli=$2
 hold_reads=$3
 
@@ -138,6 +141,31 @@ for fd in 0 1 2; do
 done
 end_with_escape
 echo "PASS: started with 0, 1 and 2 closed, it holds them with /dev/null"
+
+# Opened, in the C locale, with a file whose name starts with '-' and is not UTF-8 (Latin-1
+# "-café.txt"), named after "--" and relative to the program's folder; its standard output a
+# pipe whose reader is gone. The job must read that very file, and the "Done." that follows it
+# must not end the program by SIGPIPE: Escape, pressed at once and held until the job is done,
+# must end it with status 0.
+odd_name=$(printf -- '-caf\xe9.txt')
+cp "$work/source.txt" "$work/$odd_name"
+mkfifo "$work/widowed"
+exec 7<>"$work/widowed" # a reader for the moment, so that opening the writer does not block
+exec 6>"$work/widowed"
+exec 7<&-
+(cd "$work" && exec env LC_ALL=C LANG=C QT_QPA_PLATFORM=xcb "$gui" -- "$odd_name") \
+    >&6 2>>"$work/gui.log" &
+gui_pid=$!
+exec 6>&-
+await_window
+# Eight Tabs reach the Compress group's destination; two more, "Encode!".
+xdotool key --delay 50 Tab Tab Tab Tab Tab Tab Tab Tab
+xdotool type --delay 10 "$work/odd.huf"
+xdotool key --delay 50 Tab Tab space
+end_with_escape
+[[ -s $work/odd.huf ]] || fail "Encode! on the file named after -- wrote nothing"
+cmp "$work/odd.huf" "$work/expected.huf" || fail "the file named after -- was not the one encoded"
+echo "PASS: a name after --, not UTF-8, in the C locale, encoded with a broken standard output"
 
 # A job held by the preloaded library at the 8th and the 40th of its reads of the source, each
 # until the test writes a line into the FIFO: at each stop the library makes hold.1, hold.2.
