@@ -4,6 +4,8 @@
 
 #include "CompressorDlg.h"
 
+#include <csignal>
+
 BEGIN_MESSAGE_MAP(CCompressorApp, CWinApp)
 ON_COMMAND(ID_HELP, OnHelp)
 END_MESSAGE_MAP()
@@ -19,6 +21,10 @@ CCompressorApp theApp;
 
 BOOL CCompressorApp::InitInstance()
 {
+    // Every job that opened its files ends by printing "Done." on standard output. When no one
+    // reads that any more (a closed pipe), the line is lost and nothing else: the program goes
+    // on. A job leaves an ignored SIGPIPE ignored.
+    std::signal(SIGPIPE, SIG_IGN);
     AfxEnableControlContainer();
     Enable3dControls();
 

@@ -14,7 +14,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
-#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -40,16 +39,24 @@ constexpr WPARAM MakeCommand(UINT id, UINT code)
     return static_cast<WPARAM>((code << 16) | (id & 0xFFFF));
 }
 
-// The paths of a drop when every item in it is a local file; empty otherwise.
+// The paths of a drop, as the file system's bytes, when every item in it is a file of this
+// machine (a file URL with no host, or "localhost"); empty otherwise. The list is read as it
+// came: QUrl::toLocalFile decodes a name that is not UTF-8 with U+FFFD, which names another file.
 std::vector<std::string> LocalFiles(const QMimeData* data)
 {
+    const QString uriList = QStringLiteral("text/uri-list");
+    if (!data || !data->hasFormat(uriList))
+        return {};
     std::vector<std::string> files;
-    if (!data || !data->hasUrls())
-        return files;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
+    for (const QByteArray& line : data->data(uriList).split('\n')) {
+        const QByteArray uri = line.trimmed();
+        if (uri.isEmpty() || uri.startsWith('#')) // the list's comment lines
+            continue;
+        const QUrl url = QUrl::fromEncoded(uri);
+        if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == u"localhost"))
             return {};
-        files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+        files.push_back(
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
     }
     return files;
 }
@@ -527,7 +534,10 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value)
     if (!edit)
         return;
     if (pDX->m_bSaveAndValidate) {
-        value = edit->text().toStdString();
+        // A field's bytes that are not UTF-8 show as U+FFFD, and taking the text back would
+        // change them: the field keeps them while its control shows what a push of it shows.
+        if (edit->text() != QString::fromStdString(value))
+            value = edit->text().toStdString();
     } else {
         const QString text = QString::fromStdString(value);
         if (edit->text() != text)

@@ -24,8 +24,10 @@ public:
 };
 
 // Binds the edit control `id` to a string field. A pull copies the control's whole text into
-// the field; a push replaces the control's text with the field's, and leaves the control alone
-// when they are already equal (so the caret and selection of a field being typed in stay).
+// the field, unless the control shows exactly what a push of the field would: then the field
+// keeps its bytes (a file's name that is not UTF-8 shows with U+FFFD, but must stay that file's
+// name). A push replaces the control's text with the field's, and leaves the control alone when
+// they are already equal (so the caret and selection of a field being typed in stay).
 void DDX_Text(CDataExchange* pDX, int id, CString& value);
 
 // A dialog box built from a template in dialog units: modal through DoModal, or modeless

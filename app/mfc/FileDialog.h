@@ -12,7 +12,8 @@ inline constexpr DWORD OFN_OVERWRITEPROMPT = 0x2;
 // The file chooser: Qt's own widget-based file dialog, modal over its owner (the parent, or
 // else the application's main window). An open-style chooser on which the chosen name need not
 // exist; the read-only check box is never shown, and the overwrite prompt belongs to save-style
-// choosers only.
+// choosers only. Qt's chooser lists no name that is not UTF-8; one reached through a folder or
+// typed (read with U+FFFD) is given back as the file system's bytes where they can be told.
 class CFileDialog
 {
 public:
@@ -22,7 +23,8 @@ public:
 
     // IDOK or IDCANCEL.
     int DoModal();
-    // The full path of the chosen file; empty when nothing was chosen.
+    // The full path of the chosen file, as the file system's bytes; empty when nothing was
+    // chosen.
     [[nodiscard]] CString GetPathName() const { return m_pathName; }
 
 private:

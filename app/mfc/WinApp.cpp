@@ -5,14 +5,34 @@
 #include "Resources.h"
 
 #include <QApplication>
-#include <QFile>
+#include <cassert>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 
 namespace {
 
 CWinApp* g_app = nullptr;
+
+// This layer's own, beyond the original framework. A program started with standard input, output
+// or error closed hands that number to the first file it opens (Qt's connection to the display,
+// a job's file), which then receives what is written to standard output or error, or is read as
+// standard input. /dev/null holds each closed one before anything is opened: open takes the
+// lowest free number, and every number below the one looked at is open by then.
+void HoldStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = ::open("/dev/null", O_RDWR);
+        if (held < 0)
+            return; // nothing to hold them with: the program starts all the same
+        assert(held == fd);
+    }
+}
 
 } // namespace
 
@@ -39,15 +59,17 @@ void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL)
 
 void CWinApp::ParseCommandLine(CCommandLineInfo& info)
 {
-    if (!QCoreApplication::instance())
-        return;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        // Paths are handed on as the file system's bytes.
-        const QByteArray param = QFile::encodeName(arguments[i]);
-        const bool flag = param.size() > 1 && param.startsWith('-');
-        info.ParseParam(flag ? param.constData() + 1 : param.constData(), flag,
-                        i + 1 == arguments.size());
+    // The arguments as they came, not QCoreApplication::arguments(): Qt decodes a name that is
+    // not UTF-8 with U+FFFD, which names another file.
+    bool options = true;
+    for (int i = 1; i < afxArgc; ++i) {
+        const char* const param = afxArgv[i];
+        if (options && std::strcmp(param, "--") == 0) {
+            options = false;
+            continue;
+        }
+        const bool flag = options && param[0] == '-' && param[1] != '\0';
+        info.ParseParam(flag ? param + 1 : param, flag, i + 1 == afxArgc);
     }
 }
 
@@ -72,6 +94,7 @@ void AfxEnableControlContainer() { }
 
 int AfxWinMain(int argc, char** argv)
 {
+    HoldStandardDescriptors();
     const char* const platform = std::getenv("QT_QPA_PLATFORM");
     const char* const display = std::getenv("DISPLAY");
     const char* const wayland = std::getenv("WAYLAND_DISPLAY");
@@ -85,6 +108,9 @@ int AfxWinMain(int argc, char** argv)
         return 1;
     }
     QApplication application(argc, argv);
+    // Qt has taken its own options out of both.
+    afxArgc = argc;
+    afxArgv = argv;
     AfxRegisterResources();
     CWinApp* const app = AfxGetApp();
     if (!app)

@@ -8,7 +8,9 @@
 class CWnd;
 
 // What the program was started with: the first argument that is not an option names a file to
-// open; options (starting with '-') and further arguments are not for this program.
+// open; options (starting with '-') and further arguments are not for this program. After "--",
+// no argument is an option (this layer's own, beyond the original framework), so that a file
+// whose name starts with '-' can be named.
 class CCommandLineInfo
 {
 public:
@@ -19,9 +21,9 @@ public:
 };
 
 // The application object: one per program, built during static initialisation. The framework's
-// entry point (AfxWinMain) creates the Qt application, registers the resources and calls
-// InitApplication, then InitInstance; when either returns FALSE the program ends with
-// ExitInstance's code.
+// entry point (AfxWinMain) gives /dev/null to any of descriptors 0, 1 and 2 that is closed,
+// creates the Qt application, registers the resources and calls InitApplication, then
+// InitInstance; when either returns FALSE the program ends with ExitInstance's code.
 class CWinApp : public CCmdTarget
 {
 public:
@@ -35,7 +37,9 @@ public:
 
     // Three-dimensional control styling: Qt's style already draws every control so.
     BOOL Enable3dControls() { return TRUE; }
-    // Hands every argument of the program (those Qt took for itself removed) to `info`.
+    // Hands every argument of the program (those Qt took for itself removed) to `info`, as the
+    // bytes it was given; a word starting with '-', other than "-" itself, is an option, up to a
+    // word "--".
     void ParseCommandLine(CCommandLineInfo& info);
     // Icon resource `id` at the standard icon size; null when there is none.
     [[nodiscard]] HICON LoadIcon(UINT id) const;
@@ -60,3 +64,9 @@ void AfxRegisterResources();
 
 // The framework's entry point.
 int AfxWinMain(int argc, char** argv);
+
+// The arguments the program was started with, as their bytes, without those that Qt took for
+// itself: AfxWinMain keeps them here, as the C runtime keeps __argc and __argv on the original
+// platform (this layer's own names, since names with two underscores belong to the compiler).
+inline int afxArgc = 0;
+inline char** afxArgv = nullptr;

@@ -71,6 +71,10 @@ double ProgressShown(const QLineEdit* edit)
 enum class Leaves { Nothing, TheEnginesBytes, TheText, TheOldBytes, NoFile, AnEmptyFile };
 Q_DECLARE_METATYPE(Leaves)
 
+// How the paths reach their fields.
+enum class Arrives { NamedAtStart, Chosen, Dropped };
+Q_DECLARE_METATYPE(Arrives)
+
 // The main dialog and its About box on real Qt widgets, driven as a user drives them.
 class CompressorDlgTest : public QObject
 {
@@ -88,6 +92,21 @@ private:
     {
         AnswerNextFileChooser(QString::fromStdString(path));
         QTest::mouseClick(Button(browseButton), Qt::LeftButton);
+    }
+    // Drops one file on the control `landsOn`, its URL written as file managers write it, every
+    // byte of the name that is not plain ASCII percent-encoded.
+    void Drop(int landsOn, const std::string& path, const QByteArray& host = {})
+    {
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"),
+                     "file://" + host + QByteArray::fromStdString(path).toPercentEncoding("/")
+                         + "\r\n");
+        QWidget* const window = m_dlg->GetSafeHwnd();
+        const QPoint point = m_dlg->GetDlgItem(landsOn)->geometry().center();
+        QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
     }
 
 private slots:
@@ -482,6 +501,9 @@ private slots:
             << QList<QUrl> { QUrl::fromLocalFile("/tmp/a"), QUrl("https://example.org/b") }
             << false;
         QTest::newRow("text, not a file") << QList<QUrl> {} << false;
+        // "//other/tmp/a" would name this machine's /other/tmp/a.
+        QTest::newRow("a file on another machine")
+            << QList<QUrl> { QUrl(QStringLiteral("file://other/tmp/a")) } << false;
     }
 
     void dropsOfSeveralOrNonLocalFilesAreIgnored()
@@ -505,6 +527,75 @@ private slots:
         // Typed text still goes into a destination field as before.
         QTest::keyClicks(Edit(IDC_ENCODE_DEST), QStringLiteral("typed"));
         QCOMPARE(Edit(IDC_ENCODE_DEST)->text(), QStringLiteral("typed"));
+    }
+
+    // Names that are not UTF-8, as disks from older systems hold them (here Latin-1 "café"). Qt
+    // shows them with U+FFFD, and a path that went through its text named another file: the job
+    // must get the file system's bytes however the paths arrive, and keep them while other
+    // fields are typed in. Named at start, the source comes with a typed destination; chosen or
+    // dropped, both paths come that way.
+    void aNameThatIsNotUtf8ReachesTheJob_data()
+    {
+        QTest::addColumn<Arrives>("arrives");
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QByteArray>("destination");
+        QTest::addColumn<QByteArray>("host"); // of a dropped file's URL
+        QTest::newRow("named at start") << Arrives::NamedAtStart << QByteArray("caf\xe9.txt")
+                                        << QByteArray("out.huf") << QByteArray();
+        QTest::newRow("chosen in a folder so named, the destination a new name")
+            << Arrives::Chosen << QByteArray("caf\xe9/notes.txt") << QByteArray("caf\xe9/new.huf")
+            << QByteArray();
+        QTest::newRow("dropped, the destination on an old file")
+            << Arrives::Dropped << QByteArray("caf\xe9.txt") << QByteArray("caf\xe9/old.huf")
+            << QByteArray();
+        QTest::newRow("dropped as file://localhost/")
+            << Arrives::Dropped << QByteArray("caf\xe9/notes.txt") << QByteArray("caf\xe9.huf")
+            << QByteArray("localhost");
+    }
+
+    void aNameThatIsNotUtf8ReachesTheJob()
+    {
+        QFETCH(Arrives, arrives);
+        QFETCH(QByteArray, source);
+        QFETCH(QByteArray, destination);
+        QFETCH(QByteArray, host);
+        std::filesystem::create_directory(Path("caf\xe9"));
+        const Bytes text = hufpack::test::TextLikeBytes(50000, 5);
+        hufpack::test::WriteFile(Path("caf\xe9.txt"), text);
+        hufpack::test::WriteFile(Path("caf\xe9/notes.txt"), text);
+        hufpack::test::WriteFile(Path("caf\xe9/old.huf"), hufpack::test::BytesOf("old"));
+        const std::string sourcePath = Path(source.constData());
+        const std::string destinationPath = Path(destination.constData());
+        switch (arrives) {
+        case Arrives::NamedAtStart:
+            m_dlg = std::make_unique<CCompressorDlg>();
+            theTestApp.m_pMainWnd = m_dlg.get();
+            m_dlg->OpenAtStart(sourcePath);
+            QVERIFY(m_dlg->Create(IDD_MAIN_DIALOG));
+            QTest::keyClicks(Edit(IDC_ENCODE_DEST), QString::fromStdString(destinationPath));
+            break;
+        case Arrives::Chosen:
+            Choose(IDC_ENCODE_SOURCE_BROWSE, sourcePath);
+            Choose(IDC_ENCODE_DEST_BROWSE, destinationPath);
+            break;
+        case Arrives::Dropped:
+            Drop(IDC_ENCODE_SOURCE, sourcePath, host);
+            Drop(IDC_ENCODE_DEST, destinationPath, host);
+            break;
+        }
+        // Each keystroke in the other group's destination pulls every field.
+        QTest::keyClicks(Edit(IDC_DECODE_DEST), QStringLiteral("x"));
+        QCOMPARE(QByteArray::fromStdString(m_dlg->m_encodeSource),
+                 QByteArray::fromStdString(sourcePath));
+        QCOMPARE(QByteArray::fromStdString(m_dlg->m_encodeDest),
+                 QByteArray::fromStdString(destinationPath));
+
+        QTest::mouseClick(Button(IDC_ENCODE), Qt::LeftButton);
+        QCOMPARE(Status(), kDone);
+        QVERIFY(hufpack::EncodeFile(sourcePath, Path("engine.huf")) == hufpack::JobResult::Done);
+        QVERIFY2(hufpack::test::ReadFile(destinationPath)
+                     == hufpack::test::ReadFile(Path("engine.huf")),
+                 "the file named is the file written");
     }
 
     // The job is held by a gate at two points of its progress, each until the bar has been

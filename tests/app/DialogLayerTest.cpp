@@ -1,13 +1,17 @@
 // The MFC-style layer on its own: templates in dialog units, message maps, data exchange, modal
 // loops and the file chooser.
 
+#include "DialogTestSupport.h"
+#include "TestSupport.h"
 #include "mfc/Dialog.h"
+#include "mfc/FileDialog.h"
 #include "mfc/Resources.h"
 #include "mfc/WinApp.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <filesystem>
 
 namespace {
 
@@ -107,6 +111,81 @@ private slots:
         QCOMPARE(std::string(dlg.m_text), std::string("typed"));
     }
 
+    // A field may hold bytes that are not UTF-8 (a file's name from an older system), which its
+    // control shows with U+FFFD. A pull must keep them while the control still shows what a push
+    // of the field shows, however often it runs: a change handler pulls every field.
+    void aPullReplacesOnlyAFieldWhoseTextChanged_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<QString>("typed"); // null: the control is left as the push left it
+        QTest::addColumn<QByteArray>("pulled");
+        QTest::newRow("not UTF-8, untouched")
+            << QByteArray("caf\xe9.txt") << QString() << QByteArray("caf\xe9.txt");
+        QTest::newRow("not UTF-8, typed over")
+            << QByteArray("caf\xe9.txt") << QStringLiteral("typed") << QByteArray("typed");
+    }
+
+    void aPullReplacesOnlyAFieldWhoseTextChanged()
+    {
+        QFETCH(QByteArray, field);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, pulled);
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        dlg.m_text = field.toStdString();
+        dlg.m_other = "\xe9t\xe9";
+        dlg.UpdateData(FALSE);
+        if (!typed.isNull())
+            qobject_cast<QLineEdit*>(dlg.GetDlgItem(kEdit))->setText(typed);
+        for (int pull = 0; pull < 2; ++pull) {
+            dlg.UpdateData(TRUE);
+            QCOMPARE(QByteArray::fromStdString(dlg.m_text), pulled);
+            QCOMPARE(QByteArray::fromStdString(dlg.m_other), QByteArray("\xe9t\xe9"));
+        }
+    }
+
+    // Qt's chooser lists no name that is not UTF-8 and hands back text, in which such a name
+    // reads U+FFFD; the path it gives must be the file system's bytes. In the scratch folder:
+    // `entries` (a name ending in '/' is a folder); `typed` is decoded as Qt decodes names, and
+    // typed into the chooser.
+    void theChooserGivesTheFileSystemsBytes_data()
+    {
+        QTest::addColumn<QByteArrayList>("entries");
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("chosen");
+        QTest::newRow("a folder's name and a file's")
+            << QByteArrayList { "caf\xe9/", "caf\xe9/caf\xe9.txt" }
+            << QByteArray("caf\xe9/caf\xe9.txt") << QByteArray("caf\xe9/caf\xe9.txt");
+        QTest::newRow("a new name: as Qt encodes it")
+            << QByteArrayList {} << QByteArray("new\xe9.huf") << QByteArray("new\xef\xbf\xbd.huf");
+        QTest::newRow("two names that read alike: neither")
+            << QByteArrayList { "caf\xe9.txt", "caf\xe8.txt" } << QByteArray("caf\xe9.txt")
+            << QByteArray("caf\xef\xbf\xbd.txt");
+        QTest::newRow("a name that holds U+FFFD itself comes first")
+            << QByteArrayList { "caf\xe9.txt", "caf\xef\xbf\xbd.txt" } << QByteArray("caf\xe9.txt")
+            << QByteArray("caf\xef\xbf\xbd.txt");
+    }
+
+    void theChooserGivesTheFileSystemsBytes()
+    {
+        QFETCH(QByteArrayList, entries);
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, chosen);
+        const hufpack::test::ScratchDir dir;
+        for (const QByteArray& entry : entries) {
+            if (entry.endsWith('/'))
+                std::filesystem::create_directory(dir / entry.chopped(1).toStdString());
+            else
+                hufpack::test::WriteFile(dir / entry.toStdString(), hufpack::test::BytesOf("x"));
+        }
+        CFileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
+        AnswerNextFileChooser(
+            QFile::decodeName(QByteArray::fromStdString(dir / typed.toStdString())));
+        QCOMPARE(chooser.DoModal(), IDOK);
+        QCOMPARE(QByteArray::fromStdString(chooser.GetPathName()),
+                 QByteArray::fromStdString(dir / chosen.toStdString()));
+    }
+
     void clicksReachTheMapAndUnmappedMessagesGetDefaults()
     {
         CCountingDlg dlg;
@@ -135,14 +214,42 @@ private slots:
         QCOMPARE(dlg.GetDlgItem(kButton)->x(), dlg.MapDialogRect({ 120, 0, 0, 0 }).left);
     }
 
-    void theCommandLinesFirstFileIsTheOneToOpen()
+    // The file named on the command line, from the arguments as they came: a name that is not
+    // UTF-8 keeps its bytes, and after "--" a name may start with '-'.
+    void theCommandLineNamesTheFileToOpen_data()
     {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("a file") << QByteArrayList { "/home/user/a.txt" }
+                                << QByteArray("/home/user/a.txt");
+        QTest::newRow("the first of two")
+            << QByteArrayList { "first.huf", "second.huf" } << QByteArray("first.huf");
+        QTest::newRow("not UTF-8") << QByteArrayList { "caf\xe9.txt" } << QByteArray("caf\xe9.txt");
+        QTest::newRow("an option names no file")
+            << QByteArrayList { "-x.txt", "a.txt" } << QByteArray("a.txt");
+        QTest::newRow("after --, a name starting with '-'")
+            << QByteArrayList { "--", "-x.txt" } << QByteArray("-x.txt");
+        QTest::newRow("-- alone") << QByteArrayList { "--" } << QByteArray();
+        QTest::newRow("'-' is a name") << QByteArrayList { "-" } << QByteArray("-");
+    }
+
+    void theCommandLineNamesTheFileToOpen()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(QByteArray, file);
+        arguments.prepend("hufpack-gui");
+        std::vector<char*> argv;
+        for (QByteArray& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        afxArgc = static_cast<int>(arguments.size());
+        afxArgv = argv.data();
+        CWinApp app;
         CCommandLineInfo info;
-        info.ParseParam("platform", TRUE, FALSE);
-        QVERIFY2(info.m_strFileName.IsEmpty(), "an option names no file");
-        info.ParseParam("/home/user/first.huf", FALSE, FALSE);
-        info.ParseParam("/home/user/second.huf", FALSE, TRUE);
-        QCOMPARE(std::string(info.m_strFileName), std::string("/home/user/first.huf"));
+        app.ParseCommandLine(info);
+        afxArgc = 0;
+        afxArgv = nullptr;
+        QCOMPARE(QByteArray::fromStdString(info.m_strFileName), file);
     }
 
     void aDropHandsOverItsFilesAndPoint()

@@ -8,12 +8,16 @@
 #   a destination, press "Decode!" and compare the restored file;
 # - start it with a larger file, press "Encode!", and take screenshots of the window while the
 #   job is held at two points of its progress by a preloaded library (HOLD-READS): the window is
-#   repainted while the job runs (its progress moves), so they differ.
+#   repainted while the job runs (its progress moves), so they differ;
+# - start it with 0, 1 and 2 closed, and find /dev/null on all three;
+# - start it in the C locale with a name that is not UTF-8 and starts with '-', after "--", its
+#   standard output a pipe that no one reads: Encode! must read that file, and the "Done." the
+#   job prints must not kill the program.
 # Every wait is for something to happen, never a guess at how long it takes.
 #
 #   real-window-test.sh HUFPACK-GUI HUFPACK HOLD-READS
 set -euo pipefail
-gui=$1
+gui=$(realpath "$1") # the program is started from another folder too
 cli=$2
 hold_reads=$3
 
@@ -53,17 +57,22 @@ pids+=($!)
 wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
     || fail "openbox did not start"
 
+# Waits for the window of the program started as `gui_pid` to be active.
+await_window() {
+    pids+=("$gui_pid")
+    wait_for 600 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
+    window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
+    wait_for 600 sh -c "xdotool windowactivate --sync $window; [ \"\$(xdotool getactivewindow)\" = $window ]" \
+        || fail "the dialog did not become active"
+}
+
 # Starts the program with `$@`, and the environment `gui_env` besides, and waits for its window
 # to be active.
 gui_env=()
 start_gui() {
     env "${gui_env[@]}" QT_QPA_PLATFORM=xcb "$gui" "$@" >>"$work/gui.log" 2>&1 &
     gui_pid=$!
-    pids+=("$gui_pid")
-    wait_for 600 xdotool search --pid "$gui_pid" --name '^Hufpack$' || fail "the dialog did not open"
-    window=$(xdotool search --pid "$gui_pid" --name '^Hufpack$' | head -n 1)
-    wait_for 600 sh -c "xdotool windowactivate --sync $window; [ \"\$(xdotool getactivewindow)\" = $window ]" \
-        || fail "the dialog did not become active"
+    await_window
 }
 
 head -c 300000 /dev/urandom | base64 >"$work/source.txt"
@@ -120,6 +129,43 @@ wait_for 600 test -s "$work/restored.txt" || fail "Decode! on the opened file wr
 cmp "$work/restored.txt" "$work/source.txt" || fail "the opened file did not restore the source"
 end_with_escape
 echo "PASS: opened with a .huf file, decoded it and compared"
+
+# Started without standard input, output and error: /dev/null holds all three numbers, so that
+# no file the program opens (its display connection, a job's files) can take one of them.
+QT_QPA_PLATFORM=xcb "$gui" <&- >&- 2>&- &
+gui_pid=$!
+await_window
+for fd in 0 1 2; do
+    [[ $(readlink "/proc/$gui_pid/fd/$fd") == /dev/null ]] \
+        || fail "descriptor $fd is $(readlink "/proc/$gui_pid/fd/$fd"), not /dev/null"
+done
+end_with_escape
+echo "PASS: started with 0, 1 and 2 closed, it holds them with /dev/null"
+
+# Opened, in the C locale, with a file whose name starts with '-' and is not UTF-8 (Latin-1
+# "-café.txt"), named after "--" and relative to the program's folder; its standard output a
+# pipe whose reader is gone. The job must read that very file, and the "Done." that follows it
+# must not end the program by SIGPIPE: Escape, pressed at once and held until the job is done,
+# must end it with status 0.
+odd_name=$(printf -- '-caf\xe9.txt')
+cp "$work/source.txt" "$work/$odd_name"
+mkfifo "$work/widowed"
+exec 7<>"$work/widowed" # a reader for the moment, so that opening the writer does not block
+exec 6>"$work/widowed"
+exec 7<&-
+(cd "$work" && exec env LC_ALL=C LANG=C QT_QPA_PLATFORM=xcb "$gui" -- "$odd_name") \
+    >&6 2>>"$work/gui.log" &
+gui_pid=$!
+exec 6>&-
+await_window
+# Eight Tabs reach the Compress group's destination; two more, "Encode!".
+xdotool key --delay 50 Tab Tab Tab Tab Tab Tab Tab Tab
+xdotool type --delay 10 "$work/odd.huf"
+xdotool key --delay 50 Tab Tab space
+end_with_escape
+[[ -s $work/odd.huf ]] || fail "Encode! on the file named after -- wrote nothing"
+cmp "$work/odd.huf" "$work/expected.huf" || fail "the file named after -- was not the one encoded"
+echo "PASS: a name after --, not UTF-8, in the C locale, encoded with a broken standard output"
 
 # A job held by the preloaded library at the 8th and the 40th of its reads of the source, each
 # until the test writes a line into the FIFO: at each stop the library makes hold.1, hold.2.
