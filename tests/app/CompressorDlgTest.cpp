@@ -20,6 +20,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using hufpack::test::Bytes;
 
@@ -45,6 +46,7 @@ const QString kDone = QStringLiteral("Done!");
 const QString kCannotOpen
     = QStringLiteral("The source file cannot be opened / destination file cannot be written");
 const QString kNotOurs = QStringLiteral("You must only decode a file encoded by this program.");
+const QString kTooLarge = QStringLiteral("The source file is too large for this format.");
 
 // A text file of `mebibytes` MiB, for jobs that report their progress many times: one block of
 // text written again and again.
@@ -68,7 +70,15 @@ double ProgressShown(const QLineEdit* edit)
 } // namespace
 
 // What a job leaves at its destination.
-enum class Leaves { Nothing, TheEnginesBytes, TheText, TheOldBytes, NoFile, AnEmptyFile };
+enum class Leaves {
+    Nothing,
+    TheEnginesBytes,
+    TheText,
+    TheOldBytes,
+    NoFile,
+    AnEmptyFile,
+    ALinkReplaced
+};
 Q_DECLARE_METATYPE(Leaves)
 
 // How the paths reach their fields.
@@ -232,6 +242,16 @@ private slots:
         QTest::newRow("an empty source")
             << "empty"
             << "empty.huf" << int(IDC_ENCODE) << kDone << Leaves::AnEmptyFile;
+        // 2,147,483,643 zero bytes: one more than the header can describe. Refused before
+        // anything is written, where such a file once decoded nowhere.
+        QTest::newRow("a source too large for the format")
+            << "zeros"
+            << "zeros.huf" << int(IDC_ENCODE) << kTooLarge << Leaves::NoFile;
+        // Every job of the dialog replaces: another user's link is replaced itself, and the file
+        // it points at is never written.
+        QTest::newRow("another user's link at the destination")
+            << "notes.txt"
+            << "link" << int(IDC_ENCODE) << kDone << Leaves::ALinkReplaced;
     }
 
     void everyJobReportsItsOutcome()
@@ -249,6 +269,16 @@ private slots:
         const Bytes old = hufpack::test::BytesOf("an old destination");
         hufpack::test::WriteFile(Path("old.txt"), old);
         hufpack::test::WriteFile(Path("empty"), {});
+        if (source == "zeros") {
+            std::ofstream(Path("zeros")).close();
+            std::filesystem::resize_file(Path("zeros"), 2147483643);
+        }
+        if (leaves == Leaves::ALinkReplaced) {
+            if (::geteuid() != 0)
+                QSKIP("needs root, to give a link to another user");
+            QVERIFY(::symlink(Path("old.txt").c_str(), Path("link").c_str()) == 0);
+            QVERIFY(::lchown(Path("link").c_str(), 4242, 4242) == 0);
+        }
 
         const bool decoding = button == IDC_DECODE;
         const auto full = [this](const QString& name) {
@@ -283,6 +313,11 @@ private slots:
             break;
         case Leaves::AnEmptyFile:
             QCOMPARE(std::filesystem::file_size(written), std::uintmax_t { 0 });
+            break;
+        case Leaves::ALinkReplaced:
+            QVERIFY2(!std::filesystem::is_symlink(written), "the link itself is replaced");
+            QVERIFY(hufpack::test::ReadFile(written) == hufpack::test::ReadFile(Path("notes.huf")));
+            QVERIFY2(hufpack::test::ReadFile(Path("old.txt")) == old, "what it pointed at is kept");
             break;
         }
         QVERIFY2(hufpack::test::ReadFile(Path("notes.txt")) == text, "a source is only read");

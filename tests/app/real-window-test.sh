@@ -12,7 +12,10 @@
 # - start it with 0, 1 and 2 closed, and find /dev/null on all three;
 # - start it in the C locale with a name that is not UTF-8 and starts with '-', after "--", its
 #   standard output a pipe that no one reads: Encode! must read that file, and the "Done." the
-#   job prints must not kill the program.
+#   job prints must not kill the program;
+# - as root, on a FUSE mount (bindfs, a file system without unnamed files), hold a job whose file
+#   has a name while it is written, and take its display away: the program ends, as Qt ends it
+#   (exit(1)), and the file is removed first.
 # Every wait is for something to happen, never a guess at how long it takes.
 #
 #   real-window-test.sh HUFPACK-GUI HUFPACK HOLD-READS
@@ -25,6 +28,9 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    if mountpoint -q "$work/fuse" 2>/dev/null; then
+        fusermount -u "$work/fuse" 2>/dev/null || umount "$work/fuse" || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -195,3 +201,46 @@ wait_for 600 test -s "$work/large.huf" || fail "Encode! on the large file wrote 
 cmp "$work/large.huf" "$work/large-expected.huf" || fail "the held job's file differs from hufpack's"
 end_with_escape
 echo "PASS: during a job held at two points the window was repainted, and the file is right"
+
+# The display goes away (a logout, a crashed X server, a dropped ssh -X) while a job writes its
+# file under a name, on a file system without unnamed files: Qt ends the program with exit(1),
+# and the job's file is removed on the way.
+if [[ $(id -u) -ne 0 ]] || ! command -v bindfs >/dev/null || [[ ! -e /dev/fuse ]]; then
+    echo "SKIP: the display going away mid-job needs root, bindfs and /dev/fuse"
+    exit 0
+fi
+mkdir "$work/under" "$work/fuse"
+bindfs "$work/under" "$work/fuse" || fail "bindfs could not mount"
+cp "$work/large.txt" "$work/fuse/large.txt"
+rm -f "$work"/hold.*
+exec 4>"$work/display2"
+Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb2=$!
+pids+=("$xvfb2")
+wait_for 100 test -s "$work/display2" || fail "the second Xvfb did not start"
+gui_env=("LD_PRELOAD=$hold_reads" "HUFPACK_HOLD_READS_OF=$work/fuse/large.txt"
+    "HUFPACK_HOLD_READS_AT=8" "HUFPACK_HOLD_FIFO=$work/hold"
+    "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0:detect_leaks=0"
+    "DISPLAY=:$(head -n 1 "$work/display2")")
+env "${gui_env[@]}" QT_QPA_PLATFORM=xcb "$gui" "$work/fuse/large.txt" >>"$work/gui.log" 2>&1 &
+gui_pid=$!
+pids+=("$gui_pid")
+DISPLAY=:$(head -n 1 "$work/display2") wait_for 600 xdotool search --pid "$gui_pid" --name '^Hufpack$'     || fail "the dialog did not open on the second display"
+# No window manager there: the dialog takes the keys once it has the focus.
+DISPLAY=:$(head -n 1 "$work/display2") sh -c "
+    window=\$(xdotool search --pid $gui_pid --name '^Hufpack\$' | head -n 1)
+    xdotool windowfocus --sync \$window
+    xdotool key --delay 50 Tab Tab Tab Tab Tab Tab Tab Tab
+    xdotool type --delay 10 '$work/fuse/large.huf'
+    xdotool key --delay 50 Tab Tab space"
+wait_for 600 test -e "$work/hold.1" || fail "the job on the FUSE mount did not reach its stop"
+[[ -n $(find "$work/under" -name '.large.huf.hufpack-*') ]] \
+    || fail "the job's file has no name on the FUSE mount, so this tests nothing"
+{ kill -KILL "$xvfb2" && wait "$xvfb2"; } 2>/dev/null || true
+status=0
+wait "$gui_pid" || status=$?
+((status == 1)) || fail "the program ended with $status when its display went away, not 1"
+leftover=$(find "$work/under" -name '.*hufpack-*')
+[[ -z $leftover ]] || fail "the job's file was left behind: $leftover"
+[[ ! -e $work/fuse/large.huf ]] || fail "a destination was made"
+echo "PASS: its display gone mid-job, the program ended and left no temporary file"
