@@ -8,15 +8,15 @@
 //
 // Without a FILE it measures 32 MiB of generated text. Rates are of the uncompressed bytes.
 
-#include "ByteCounter.h"
-#include "CodeTree.h"
+#include "format/Counts.h"
+#include "code/CodeTree.h"
 #include "CoderRun.h"
-#include "FileStream.h"
-#include "Format.h"
-#include "PartEncoder.h"
-#include "TestHooks.h"
+#include "sys/FileStream.h"
+#include "format/Format.h"
+#include "encode/PartEncoder.h"
+#include "jobs/TestHooks.h"
 #include "TestSupport.h"
-#include "TreeCoder.h"
+#include "jobs/TreeCoder.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -46,7 +46,7 @@ public:
         PartEncoder counter(m_source, m_size, 1);
         Counts counts {};
         if (TreeCoder(in, out).Encode() != JobResult::Done || !out.Flush() || !counter.Scan()
-            || !ByteCounter::NarrowCounts(counter.Counts(), counts)) {
+            || !NarrowCounts(counter.Counts(), counts)) {
             std::fprintf(stderr, "%s: cannot compress\n", m_name.c_str());
             std::exit(1);
         }

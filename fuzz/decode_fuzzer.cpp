@@ -4,7 +4,7 @@
 // the fuzzer gets past it to the table and the bit stream; the other bits choose the threads
 // and chunks of the fast decoder.
 
-#include "Format.h"
+#include "format/Format.h"
 #include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -2,7 +2,7 @@
 // and every output byte must be the same. The first byte is the same checksum switch as in the
 // decode target; its other bits choose how many threads decode the stream and in which chunks.
 
-#include "Format.h"
+#include "format/Format.h"
 #include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

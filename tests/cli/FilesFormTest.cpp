@@ -432,24 +432,33 @@ std::string ReadTerminal(int master, pid_t pid)
     return text;
 }
 
+// Runs the tool with `args` in `folder`, its standard error (or, with `output`, its standard
+// output) a terminal: what the terminal showed, each line end as the terminal sends it.
+std::string RunOnTerminal(const std::vector<std::string>& args, const fs::path& folder,
+                          bool output = false)
+{
+    int master = -1;
+    int terminal = -1;
+    EXPECT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    test::Launch launch;
+    launch.args = { test::ToolPath() };
+    launch.args.insert(launch.args.end(), args.begin(), args.end());
+    launch.folder = folder;
+    (output ? launch.outputFd : launch.errorsFd) = terminal;
+    const pid_t pid = test::Start(launch);
+    ::close(terminal);
+    std::string shown = ReadTerminal(master, pid);
+    ::close(master);
+    return shown;
+}
+
 TEST(FilesForm, TheProgressLineShowsOnATerminalAndIsWipedAtTheEnd)
 {
     test::ScratchDir dir;
     const Bytes text = test::TextLikeBytes(16 << 20, 23);
     test::WriteFile(dir / "big", text);
     const auto runOnTerminal = [&](const std::vector<std::string>& args) {
-        int master = -1;
-        int terminal = -1;
-        EXPECT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
-        test::Launch launch;
-        launch.args = { test::ToolPath() };
-        launch.args.insert(launch.args.end(), args.begin(), args.end());
-        launch.folder = dir.Path();
-        launch.errorsFd = terminal;
-        const pid_t pid = test::Start(launch);
-        ::close(terminal);
-        const std::string shown = ReadTerminal(master, pid);
-        ::close(master);
+        const std::string shown = RunOnTerminal(args, dir.Path());
         fs::remove(dir / "big.huf");
         return shown;
     };
@@ -588,18 +597,7 @@ TEST(FilesForm, NamesAreEscapedOnATerminalAndKeptAsTheyAreElsewhere)
     test::WriteFile(dir / name, BytesOf("abracadabra"));
     test::WriteFile(dir / "caf\xc3\xa9.txt", BytesOf("abracadabra"));
     const auto onTerminal = [&](const std::vector<std::string>& args, bool output) {
-        int master = -1;
-        int terminal = -1;
-        EXPECT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
-        test::Launch launch;
-        launch.args = { test::ToolPath() };
-        launch.args.insert(launch.args.end(), args.begin(), args.end());
-        launch.folder = dir.Path();
-        (output ? launch.outputFd : launch.errorsFd) = terminal;
-        const pid_t pid = test::Start(launch);
-        ::close(terminal);
-        std::string shown = ReadTerminal(master, pid);
-        ::close(master);
+        std::string shown = RunOnTerminal(args, dir.Path(), output);
         // The terminal turns each line end into \r\n.
         for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
             shown.replace(at, 2, "\n");

@@ -3,7 +3,7 @@
 // allocation of the process goes through the operator new below, which can be told to fail
 // from the n-th allocation on, as a machine out of memory does.
 
-#include "NodeHeap.h"
+#include "code/NodeHeap.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 

@@ -1,9 +1,9 @@
 // The bit writer and the bit reader: bit order, padding, and what the reader hands out at the end
 // of its data.
 
-#include "BitReader.h"
-#include "BitWriter.h"
-#include "CodeWord.h"
+#include "reference/BitReader.h"
+#include "reference/BitWriter.h"
+#include "code/CodeWord.h"
 #include "TestSupport.h"
 
 #include <fcntl.h>

@@ -2,12 +2,12 @@
 // codes, it writes exactly the bytes of the plain bit-by-bit walk and reaches the same verdict,
 // damaged files included; and its memory does not follow the file's size.
 
-#include "ChunkDecoder.h"
+#include "decode/ChunkDecoder.h"
 
 #include "CoderRun.h"
 #include "Corpus.h"
-#include "Format.h"
-#include "TestHooks.h"
+#include "format/Format.h"
+#include "jobs/TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 

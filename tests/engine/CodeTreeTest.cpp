@@ -1,9 +1,9 @@
 // The code tree and the code words that the counts of a source give. Both are part of the file
 // format: a file decodes only with the very tree its writer built.
 
-#include "CodeTree.h"
+#include "code/CodeTree.h"
 
-#include "NodeHeap.h"
+#include "code/NodeHeap.h"
 
 #include <gtest/gtest.h>
 #include <map>

@@ -501,19 +501,26 @@ TEST(Replace, TheFileKeepsItsAccessListAndUserAttributes)
     EXPECT_STREQ(value, "kept") << "user attributes come over";
 }
 
+// Runs the tool under strace with `options`.
+test::ToolRun RunTraced(const std::vector<std::string>& args, std::vector<std::string> options)
+{
+    // A sanitizer build's leak check cannot run under a tracer; the trace is what matters here.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
+    options.insert(options.begin(), { "/usr/bin/strace", "-f", "-qq" });
+    return RunTool(args, nullptr, options);
+}
+
 // The system calls that matter for a power cut, in the order the tool made them: "place" for a
 // rename or link that gives `destination` its name, "remove" for an unlink of `source`.
 std::vector<std::string> DurabilityCalls(const std::vector<std::string>& args, const fs::path& log,
                                          const std::string& destination = "packed",
                                          const std::string& source = "source")
 {
-    // A sanitizer build's leak check cannot run under a tracer; the trace is what matters here.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
-    const test::ToolRun run = RunTool(args, nullptr,
-                                      { "/usr/bin/strace", "-f", "-qq", "-o", log.string(), "-e",
-                                        "trace=fdatasync,fsync,linkat,renameat,renameat2,rename,"
-                                        "unlink,unlinkat" });
+    const test::ToolRun run = RunTraced(args,
+                                        { "-o", log.string(), "-e",
+                                          "trace=fdatasync,fsync,linkat,renameat,renameat2,"
+                                          "rename,unlink,unlinkat" });
     EXPECT_EQ(run.status, 0) << run.err;
     std::vector<std::string> calls;
     std::ifstream in(log);
@@ -591,9 +598,9 @@ TEST(Durability, ASyncThatFailsBeforeARemovalKeepsTheSource)
         test::ScratchDir dir;
         const Bytes text = test::TextLikeBytes(100000, 3);
         test::WriteFile(dir / "notes", text);
-        const test::ToolRun run = RunTool({ "--rm", dir / "notes" }, nullptr,
-                                          { "/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e",
-                                            std::string("inject=") + call + ":error=EIO" });
+        const test::ToolRun run
+            = RunTraced({ "--rm", dir / "notes" },
+                        { "-o", "/dev/null", "-e", std::string("inject=") + call + ":error=EIO" });
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, "hufpack: " + dir / "notes.huf" + ": Input/output error\n");
         EXPECT_EQ(test::ReadFile(dir / "notes"), text) << "the source stays";

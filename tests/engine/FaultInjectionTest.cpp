@@ -3,7 +3,7 @@
 // Whatever happens, the source is only read, the destination keeps its old bytes (or stays
 // absent), and nothing is left behind.
 
-#include "TestHooks.h"
+#include "jobs/TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 

@@ -4,7 +4,7 @@
 #include "hufpack/FileJobs.h"
 
 #include "Corpus.h"
-#include "TestHooks.h"
+#include "jobs/TestHooks.h"
 #include "TestSupport.h"
 
 #include <algorithm>

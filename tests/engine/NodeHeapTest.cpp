@@ -1,8 +1,8 @@
 // The node heap's positions after every push and pop, which fix the code tree.
 
-#include "NodeHeap.h"
+#include "code/NodeHeap.h"
 
-#include "TestHooks.h"
+#include "jobs/TestHooks.h"
 
 #include <deque>
 #include <gtest/gtest.h>

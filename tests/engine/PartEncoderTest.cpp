@@ -1,9 +1,9 @@
 // Compression in parts: each part lands at its place, and a source that changes between the
 // passes fails the job.
 
-#include "PartEncoder.h"
+#include "encode/PartEncoder.h"
 
-#include "TestHooks.h"
+#include "jobs/TestHooks.h"
 #include "TestSupport.h"
 
 #include <fcntl.h>

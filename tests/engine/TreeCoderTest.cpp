@@ -1,15 +1,15 @@
 // The two passes of a coder on real files: the exact bytes of the golden files, the same bytes
 // from every path, damaged files rejected and odd but consistent ones accepted.
 
-#include "TreeCoder.h"
+#include "jobs/TreeCoder.h"
 
-#include "CodeTree.h"
+#include "code/CodeTree.h"
 #include "CoderRun.h"
 #include "Corpus.h"
-#include "Format.h"
-#include "ReferencePaths.h"
-#include "SystemIo.h"
-#include "TestHooks.h"
+#include "format/Format.h"
+#include "reference/ReferencePaths.h"
+#include "sys/SystemIo.h"
+#include "jobs/TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 

@@ -2,11 +2,11 @@
 
 #include "CoderRun.h"
 
-#include "FileStream.h"
-#include "NodeHeap.h"
-#include "SystemIo.h"
-#include "TestHooks.h"
-#include "TreeCoder.h"
+#include "sys/FileStream.h"
+#include "code/NodeHeap.h"
+#include "sys/SystemIo.h"
+#include "jobs/TestHooks.h"
+#include "jobs/TreeCoder.h"
 
 #include <fcntl.h>
 #include <stdexcept>

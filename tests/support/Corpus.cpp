@@ -2,7 +2,7 @@
 
 #include "Corpus.h"
 
-#include "Format.h"
+#include "format/Format.h"
 
 namespace hufpack::test {
 

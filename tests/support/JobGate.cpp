@@ -2,7 +2,7 @@
 
 #include "JobGate.h"
 
-#include "TestHooks.h"
+#include "jobs/TestHooks.h"
 
 namespace hufpack::test {
 

@@ -3,7 +3,7 @@
 
 #include "TestSupport.h"
 
-#include "SystemIo.h"
+#include "sys/SystemIo.h"
 
 #include <algorithm>
 #include <cerrno>

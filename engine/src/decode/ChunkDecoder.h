@@ -1,0 +1,161 @@
+#pragma once
+
+// Decodes one bit stream on every processor, and writes exactly what a walk of the tree one bit
+// at a time writes.
+//
+// The stream has no restart points, but its codes fall back in step: a decoder started at any
+// bit where a code may start (a multiple of the code lengths' greatest common divisor) soon
+// stands on a true code boundary, after a few dozen bits as a rule, and from there it decodes
+// exactly what the true decoder does. So the stream is cut into chunks, and worker threads
+// decode their chunks from the chunk's first bit without knowing whether a code starts there,
+// each thread a few chunks interleaved in one loop. Each chunk's decoder notes where it stood at
+// every round of its first stretch (a checkpoint: a code boundary of its own and how many bytes
+// it had written).
+//
+// The calling thread finishes the chunks in order. It knows exactly where the true decoding
+// stands at the start of the next chunk (the first code boundary at or past it), and decodes
+// from there one code at a time until it stands on one of that chunk's checkpoints: from there
+// on the chunk's bytes are exact, and everything it wrote before is dropped. It writes the bytes
+// it decoded itself and then the chunk's, and takes the chunk decoder's end as the true position
+// for the next chunk. A chunk that never falls in step within its checkpoints is decoded again,
+// exactly, from where the true decoding stands; when that happens to most chunks (codes that
+// never fall in step exist), the calling thread decodes the rest of the stream alone.
+//
+// Memory is a fixed set of slots, each holding one chunk's input and output: a chunk is
+// decoded only once the chunk as many places before it has been written, whatever the stream's
+// size. The end of the stream follows the bit-by-bit walk: a code that the last bit leaves
+// unfinished is dropped, and bits past the end are never decoded.
+
+#include "decode/DecodeKernel.h"
+#include "decode/DecodeTable.h"
+#include "sys/FileStream.h"
+#include "sys/Progress.h"
+#include "hufpack/JobResult.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace hufpack {
+
+class ChunkDecoder
+{
+public:
+    struct Options
+    {
+        // Worker threads beside the calling thread: -1 one per processor (at most kMaxWorkers);
+        // 0 decodes on the calling thread alone, with no guessing.
+        int threads = -1;
+        // Bits per chunk, rounded up to where codes may start; 0 chooses from the code.
+        std::int64_t chunkBits = 0;
+        // Bits of each chunk's first stretch that its checkpoints cover; 0 chooses.
+        std::int64_t checkpointBits = 0;
+        const decode::Kernel* kernel = nullptr; // null: the best for this processor
+        Progress* progress = nullptr; // where the bytes written are added, chunk by chunk
+    };
+
+    // With the calling thread, at most eight threads, as for compression.
+    static constexpr int kMaxWorkers = 7;
+
+    // `totalBits` bits from byte `streamOffset` of `sourceFd` on, every byte of which the file
+    // holds; the decoded bytes go to `out`.
+    ChunkDecoder(const DecodeTable& table, int sourceFd, std::int64_t streamOffset,
+                 std::int64_t totalBits, FileStream& out, const Options& options);
+    ~ChunkDecoder();
+    ChunkDecoder(const ChunkDecoder&) = delete;
+    ChunkDecoder& operator=(const ChunkDecoder&) = delete;
+
+    // Decodes the whole stream and adds how often each byte value was written to `written`.
+    // CannotOpen when the source cannot be read or no memory can be had; a failing destination
+    // shows in `out`'s state.
+    [[nodiscard]] JobResult Run(std::array<std::uint64_t, 256>& written);
+    // After a failed Run: the system's error number of the read that failed (0 for a source cut
+    // short while it was read).
+    [[nodiscard]] int Error() const { return m_error; }
+
+    // What the last Run did, for tests and measurements.
+    struct Statistics
+    {
+        int workers = 0;
+        std::int64_t chunks = 0;
+        std::int64_t chunkBits = 0;
+        std::int64_t bufferBytes = 0; // every slot's input and output, held for the whole run
+        std::int64_t synchronised = 0; // chunks whose worker's bytes were written
+        std::int64_t decodedAgain = 0; // chunks that never fell in step
+        std::int64_t decodedAlone = 0; // chunks that no worker took
+        std::int64_t stepBits = 0; // bits decoded one code at a time to fall in step
+    };
+    [[nodiscard]] const Statistics& Stats() const { return m_stats; }
+
+private:
+    struct Slot;
+    struct Job;
+
+    void Plan(int slots);
+    [[nodiscard]] bool Allocate(int slots);
+    void StartWorkers(int workers);
+    void StopWorkers();
+    void Work(decode::Workspace& workspace);
+    void Prepare(Slot& slot, std::int64_t index) const;
+    [[nodiscard]] bool ReadInput(Slot& slot) const;
+    void DecodeStreams(Job* jobs, int count, decode::Workspace& workspace) const;
+    void Seek(Job& job, std::int64_t position) const;
+    [[nodiscard]] std::int64_t PositionOf(const Job& job) const;
+    void StepCarefully(Job& job, decode::Workspace& workspace) const;
+    void SubstituteBytes(Job& job, decode::Workspace& workspace) const;
+    void Finish(Job& job, decode::Workspace& workspace) const;
+
+    void FinishChunk(Slot& slot);
+    void Fail(int error);
+    // Nothing more is to be written: the stream has ended, or reading or writing failed.
+    [[nodiscard]] bool Over() const { return m_ended || m_failed || m_out.Failed(); }
+    void DecodeExactly(Slot& slot, std::int64_t start);
+    void Drop(const std::uint8_t* bytes, std::size_t count);
+    void Write(const std::uint8_t* bytes, std::size_t count);
+
+    const DecodeTable& m_table;
+    const decode::Kernel& m_kernel;
+    const int m_sourceFd;
+    const std::int64_t m_streamOffset;
+    const std::int64_t m_totalBits;
+    FileStream& m_out;
+    Options m_options;
+
+    std::int64_t m_chunkBits = 0;
+    std::int64_t m_chunks = 0;
+    std::int64_t m_markBits = 0;
+    int m_markCapacity = 0;
+    std::size_t m_inputCapacity = 0;
+    std::size_t m_outputCapacity = 0;
+    std::vector<Slot> m_slots;
+
+    // Shared with the workers, under m_mutex.
+    std::mutex m_mutex;
+    std::condition_variable m_decoded; // a chunk has been decoded
+    std::condition_variable m_freed; // a slot has been freed, or the workers are to stop
+    std::int64_t m_nextChunk = 0; // the first chunk nobody has taken
+    std::int64_t m_finished = 0; // chunks written (or dropped) in order
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+    std::vector<std::unique_ptr<decode::Workspace>> m_workspaces;
+
+    // The calling thread's own: where the true decoding stands.
+    std::int64_t m_position = 0;
+    bool m_ended = false;
+    bool m_failed = false;
+    int m_error = 0;
+    std::int64_t m_decodedAgainInARow = 0;
+    std::unique_ptr<decode::Workspace> m_workspace;
+    std::unique_ptr<std::uint8_t[]> m_steps; // bytes decoded one code at a time
+    std::size_t m_stepCapacity = 0;
+    std::array<std::uint64_t, 256> m_dropped {}; // decoded but not written
+    std::int64_t m_written = 0;
+    std::int64_t m_reported = 0; // of m_written, what the progress has been told
+    Statistics m_stats;
+};
+
+} // namespace hufpack

@@ -1,0 +1,352 @@
+// Compression in parts: planning them, running them on threads, and merging the bytes they
+// share.
+
+#include "encode/PartEncoder.h"
+
+#include "format/Counts.h"
+#include "encode/EncodeKernel.h"
+#include "sys/SystemIo.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <limits>
+#include <map>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace hufpack {
+
+namespace {
+
+// Both passes read a part in blocks of this size from its start, so they hash the same blocks.
+constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
+constexpr int kMaxParts = 64;
+// Each thread holds an input block and an output block; this many keep the whole job within a
+// few MiB on any machine, and the file system and memory bandwidth give little beyond them.
+constexpr int kMaxThreads = 8;
+// Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
+// machine holds the job back by one small part at most.
+constexpr int kPartsPerThread = 4;
+// The bits a part codes to.
+std::int64_t CodedBits(const std::array<std::uint64_t, 256>& counts, const PackedCodes& codes)
+{
+    std::int64_t bits = 0;
+    for (int value = 0; value < 256; ++value)
+        bits += static_cast<std::int64_t>(counts[value]) * codes.lengths[value];
+    return bits;
+}
+
+// Room for one input block coded: at most longest/8 bytes per byte, plus the 8 a flush stores.
+std::size_t CodedBlockBytes(const PackedCodes& codes)
+{
+    return kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
+}
+
+// The coding loop for a part of `bytes` bytes that codes to `bits` bits.
+encode::CodeBlockFunction LoopFor(const PackedCodes& codes, std::int64_t bits, std::int64_t bytes)
+{
+    return encode::CodeBlockFor(codes,
+                                static_cast<double>(std::max<std::int64_t>(bits, 1))
+                                    / static_cast<double>(std::max<std::int64_t>(bytes, 1)));
+}
+
+} // namespace
+
+PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
+                         std::int64_t minPartBytes)
+    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
+      m_threads(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads))
+{
+    assert(m_size <= std::numeric_limits<std::int32_t>::max());
+    if (maxParts <= 0)
+        maxParts = m_threads == 1 ? 1 : kPartsPerThread * m_threads;
+    maxParts = std::min(maxParts, kMaxParts);
+    const std::int64_t byParts = m_size / std::max<std::int64_t>(minPartBytes, 1);
+    const auto parts = static_cast<int>(std::clamp<std::int64_t>(byParts, 1, maxParts));
+    m_parts.resize(parts);
+    for (int i = 0; i < parts; ++i) {
+        m_parts[i].begin = m_size * i / parts;
+        m_parts[i].end = m_size * (i + 1) / parts;
+    }
+}
+
+PartEncoder::~PartEncoder() = default;
+
+int PartEncoder::Workers() const
+{
+    return std::min(m_threads, static_cast<int>(m_parts.size()));
+}
+
+// Makes sure each worker has an input block, and an output block of `outBytes` when not 0; both
+// are kept for the next pass. Allocated before the threads start, so running out of memory fails
+// the job before any part is read.
+void PartEncoder::MakeBlocks(std::size_t outBytes)
+{
+    while (static_cast<int>(m_blocks.size()) < Workers())
+        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
+    if (outBytes > m_outBlockBytes) {
+        m_outBlocks.clear();
+        m_outBlockBytes = outBytes;
+    }
+    while (outBytes > 0 && m_outBlocks.size() < m_blocks.size())
+        m_outBlocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(m_outBlockBytes));
+}
+
+// Runs `work(part, worker)` on every part, on up to one thread per processor; each thread takes
+// the next part not yet taken and works in the blocks of its worker number.
+template<typename Work> void PartEncoder::RunParts(Work work)
+{
+    std::atomic<std::size_t> next { 0 };
+    const auto takeParts = [&](int worker) {
+        for (std::size_t i = next++; i < m_parts.size(); i = next++) {
+            try {
+                work(m_parts[i], worker);
+            } catch (const std::bad_alloc&) {
+                FailPart(m_parts[i], JobFile::None, ENOMEM);
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int worker = 1; worker < Workers(); ++worker) {
+        try {
+            threads.emplace_back(takeParts, worker);
+        } catch (const std::exception&) {
+            break; // no more threads: the ones there are take every part
+        }
+    }
+    takeParts(0);
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+void PartEncoder::FailPart(Part& part, JobFile file, int error, const char* reason)
+{
+    if (!part.Failed())
+        part.failure = { JobResult::CannotOpen, file, error, reason };
+}
+
+JobResult PartEncoder::FailJob(JobFile file, int error, const char* reason)
+{
+    m_failure = { JobResult::CannotOpen, file, error, reason };
+    return JobResult::CannotOpen;
+}
+
+bool PartEncoder::Scan()
+{
+    MakeBlocks(0);
+    RunParts([this](Part& part, int worker) { ScanPart(part, m_blocks[worker].get()); });
+    for (const Part& part : m_parts) {
+        if (part.Failed()) {
+            m_failure = part.failure;
+            return false;
+        }
+    }
+    if (SourceEndsAtSize())
+        return true;
+    (void)FailJob(JobFile::Source, 0, kSourceChanged);
+    return false;
+}
+
+// Reads the part block by block into `buffer` and hands each block to `use`, which returns
+// false to stop. False when a read failed, the source ended early (the part then fails), or
+// `use` stopped (and said why).
+template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buffer, Use use) const
+{
+    for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
+        const auto want
+            = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
+        const std::int64_t got = ReadAt(m_sourceFd, buffer, want, offset);
+        if (got != static_cast<std::int64_t>(want)) {
+            if (got < 0)
+                FailPart(part, JobFile::Source, errno);
+            else
+                FailPart(part, JobFile::Source, 0, kSourceChanged);
+            return false;
+        }
+        if (!use(want))
+            return false;
+        if (m_progress)
+            m_progress->Add(static_cast<std::int64_t>(want));
+    }
+    return true;
+}
+
+void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
+{
+    // 32-bit counters cannot overflow: a source longer than INT32_MAX bytes is refused before
+    // it is read.
+    CountTables tables {};
+    encode::PartHash hash;
+    ReadPart(part, buffer, [&](std::size_t size) {
+        encode::CountAndHash(buffer, size, tables, hash);
+        return true;
+    });
+    part.counts = {};
+    AddTables(tables, part.counts);
+    part.hash = hash.Value();
+}
+
+bool PartEncoder::SourceEndsAtSize() const
+{
+    std::uint8_t byte = 0;
+    return ReadAt(m_sourceFd, &byte, 1, m_size) == 0;
+}
+
+std::array<std::uint64_t, 256> PartEncoder::Counts() const
+{
+    std::array<std::uint64_t, 256> counts {};
+    for (const Part& part : m_parts) {
+        for (int value = 0; value < 256; ++value)
+            counts[value] += part.counts[value];
+    }
+    return counts;
+}
+
+// Whether every byte value the source uses has a code the coding loop can take.
+JobResult PartEncoder::CheckCodes(const PackedCodes& codes)
+{
+    for (int value = 0; value < 256; ++value) {
+        const bool used = std::any_of(m_parts.begin(), m_parts.end(),
+                                      [value](const Part& part) { return part.counts[value] > 0; });
+        if (!used)
+            continue;
+        if (codes.lengths[value] < 1)
+            return FailJob(JobFile::Source, 0, kSourceChanged);
+        // No source this format can hold has a code longer than 44 bits (it needs counts adding
+        // up to Fibonacci(length + 2)); anything longer would not pack.
+        if (codes.lengths[value] > PackedCodes::kMaxBits) {
+            m_failure = { JobResult::TooLarge, JobFile::Source, 0, nullptr };
+            return JobResult::TooLarge;
+        }
+    }
+    return JobResult::Done;
+}
+
+JobResult PartEncoder::Encode(const PackedCodes& packed, int destinationFd,
+                              std::int64_t streamOffset)
+{
+    if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
+        return result;
+
+    std::int64_t firstBit = 0;
+    for (Part& part : m_parts) {
+        part.firstBit = firstBit;
+        part.bits = CodedBits(part.counts, packed);
+        firstBit += part.bits;
+    }
+
+    MakeBlocks(CodedBlockBytes(packed));
+    RunParts([&](Part& part, int worker) {
+        EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), packed, destinationFd,
+                   streamOffset);
+    });
+
+    std::map<std::int64_t, std::uint8_t> shared;
+    bool changed = false;
+    for (const Part& part : m_parts) {
+        if (part.Failed()) {
+            m_failure = part.failure;
+            return JobResult::CannotOpen;
+        }
+        changed |= part.codedHash != part.hash;
+        for (const Part::SharedByte& byte : part.sharedBytes) {
+            if (byte.offset >= 0)
+                shared[byte.offset] |= byte.bits;
+        }
+    }
+    if (changed || !SourceEndsAtSize())
+        return FailJob(JobFile::Source, 0, kSourceChanged);
+    for (const auto& [offset, bits] : shared) {
+        if (!WriteAt(destinationFd, &bits, 1, offset))
+            return FailJob(JobFile::Destination, errno);
+    }
+    return JobResult::Done;
+}
+
+// The coding pass for a destination that takes its bytes in order only, such as a pipe: one
+// thread codes the parts one after another, carrying the bits of a last partial byte over to the
+// next part, and writes each block's whole bytes as they come.
+JobResult PartEncoder::EncodeInOrder(const PackedCodes& packed, int destinationFd)
+{
+    if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
+        return result;
+    MakeBlocks(CodedBlockBytes(packed));
+    std::uint8_t* const in = m_blocks[0].get();
+    std::uint8_t* const out = m_outBlocks[0].get();
+    encode::PendingBits pending;
+    for (Part& part : m_parts) {
+        const encode::CodeBlockFunction codeBlock
+            = LoopFor(packed, CodedBits(part.counts, packed), part.end - part.begin);
+        encode::PartHash hash;
+        const bool read = ReadPart(part, in, [&](std::size_t size) {
+            hash.Add(in, size);
+            const std::uint8_t* const stop = codeBlock(in, in + size, out, packed, pending);
+            if (!WriteFully(destinationFd, out, static_cast<std::size_t>(stop - out))) {
+                FailPart(part, JobFile::Destination, errno);
+                return false;
+            }
+            return true;
+        });
+        if (!read) {
+            m_failure = part.failure;
+            return JobResult::CannotOpen;
+        }
+        if (hash.Value() != part.hash)
+            return FailJob(JobFile::Source, 0, kSourceChanged);
+    }
+    if (!SourceEndsAtSize())
+        return FailJob(JobFile::Source, 0, kSourceChanged);
+    // The stream's last partial byte, padded with 0 bits.
+    const auto last = static_cast<std::uint8_t>(pending.bits >> 56);
+    if (pending.count > 0 && !WriteFully(destinationFd, &last, 1))
+        return FailJob(JobFile::Destination, errno);
+    return JobResult::Done;
+}
+
+void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out,
+                             const PackedCodes& codes, int destinationFd,
+                             std::int64_t streamOffset) const
+{
+    part.sharedBytes = {};
+    const encode::CodeBlockFunction codeBlock = LoopFor(codes, part.bits, part.end - part.begin);
+
+    encode::PartHash hash;
+    // The part's first byte is shared with the part before when it starts inside a byte; its
+    // bits are then held back for the caller to merge.
+    encode::PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
+    bool holdFirstByte = pending.count != 0;
+    std::int64_t nextByte = streamOffset + part.firstBit / 8;
+    const bool read = ReadPart(part, in, [&](std::size_t size) {
+        hash.Add(in, size);
+        const std::uint8_t* start = out;
+        const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pending);
+        if (holdFirstByte && stop > start) {
+            part.sharedBytes[0] = { nextByte, *start };
+            ++start;
+            ++nextByte;
+            holdFirstByte = false;
+        }
+        const auto bytes = static_cast<std::size_t>(stop - start);
+        if (bytes > 0 && !WriteAt(destinationFd, start, bytes, nextByte)) {
+            FailPart(part, JobFile::Destination, errno);
+            return false;
+        }
+        nextByte += static_cast<std::int64_t>(bytes);
+        return true;
+    });
+    if (!read)
+        return;
+    // A last partial byte is shared with the next part, or is the stream's padded last byte.
+    if (pending.count > 0)
+        part.sharedBytes[1] = { nextByte, static_cast<std::uint8_t>(pending.bits >> 56) };
+    part.codedHash = hash.Value();
+    const std::int64_t bitsWritten = (nextByte - streamOffset) * 8 + pending.count - part.firstBit;
+    if (bitsWritten != part.bits)
+        part.codedHash = ~part.hash; // the counts no longer describe this part
+}
+
+} // namespace hufpack

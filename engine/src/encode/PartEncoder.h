@@ -1,0 +1,113 @@
+#pragma once
+
+// The fast way through both passes of a compression. The source is cut into a few large parts
+// that threads count and then code side by side: once the code is known, the bit where each
+// part starts follows from the counts of the parts before it, so every part can be coded and
+// written at its own place in the destination. The bytes are the same as from one pass over
+// the whole source.
+//
+// Both passes read the source in the same fixed blocks and hash them; a part whose hash or
+// length differs on the second pass means that the source changed in between, and the job
+// fails rather than write a file that would not decode.
+//
+// This class schedules the parts on threads, reads and writes them; the loops that count and
+// code the bytes are in EncodeKernel.
+
+#include "code/CodeWord.h"
+#include "sys/Progress.h"
+#include "hufpack/JobResult.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace hufpack {
+
+class PartEncoder
+{
+public:
+    // No part is smaller, so a small source is done on the calling thread alone.
+    static constexpr std::int64_t kMinPartBytes = std::int64_t { 1 } << 20;
+    // The reason a job gives when the source's bytes or length differ between the passes.
+    static constexpr const char* kSourceChanged = "changed while it was being read";
+
+    // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
+    // most INT32_MAX, which is all the format can hold anyway.
+    PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts = 0,
+                std::int64_t minPartBytes = kMinPartBytes);
+    ~PartEncoder();
+    PartEncoder(const PartEncoder&) = delete;
+    PartEncoder& operator=(const PartEncoder&) = delete;
+
+    // Adds the bytes each pass reads to `progress`.
+    void ReportTo(Progress& progress) { m_progress = &progress; }
+
+    // The counting pass. False when a read failed or the source is no longer `sourceSize`
+    // bytes long.
+    [[nodiscard]] bool Scan();
+    [[nodiscard]] std::array<std::uint64_t, 256> Counts() const;
+
+    // The coding pass: writes the bit stream for `codes` (every counted byte value must have one)
+    // to `destinationFd` from byte `streamOffset` on, the last byte padded with 0 bits. CannotOpen
+    // when a read or write failed or the source changed since Scan; TooLarge when a code is too
+    // long to pack.
+    [[nodiscard]] JobResult Encode(const PackedCodes& codes, int destinationFd,
+                                   std::int64_t streamOffset);
+    // The same pass for a destination that takes bytes in order only: writes the bit stream at
+    // the descriptor's position, front to back, on the calling thread.
+    [[nodiscard]] JobResult EncodeInOrder(const PackedCodes& codes, int destinationFd);
+    // Why Scan or Encode failed: which file, and the system's error number or a reason.
+    [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
+
+private:
+    // The tests' way to see how the source was cut.
+    friend struct PartEncoderTesting;
+
+    struct Part
+    {
+        std::int64_t begin = 0;
+        std::int64_t end = 0;
+        std::array<std::uint64_t, 256> counts {};
+        // The hashes of the blocks as counted and as coded.
+        std::uint64_t hash = 0;
+        std::uint64_t codedHash = 0;
+        std::int64_t firstBit = 0;
+        std::int64_t bits = 0;
+        JobOutcome failure;
+        [[nodiscard]] bool Failed() const { return failure.result != JobResult::Done; }
+        // A byte that this part shares with its neighbour: its bits are ORed with theirs.
+        struct SharedByte
+        {
+            std::int64_t offset = -1;
+            std::uint8_t bits = 0;
+        };
+        std::array<SharedByte, 2> sharedBytes;
+    };
+
+    JobResult CheckCodes(const PackedCodes& codes);
+    template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
+    static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
+    JobResult FailJob(JobFile file, int error, const char* reason = nullptr);
+    void ScanPart(Part& part, std::uint8_t* buffer) const;
+    void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const PackedCodes& codes,
+                    int destinationFd, std::int64_t streamOffset) const;
+    [[nodiscard]] int Workers() const;
+    void MakeBlocks(std::size_t outBytes);
+    template<typename Work> void RunParts(Work work);
+    [[nodiscard]] bool SourceEndsAtSize() const;
+
+    int m_sourceFd;
+    std::int64_t m_size;
+    int m_threads;
+    std::vector<Part> m_parts;
+    // One input block per thread, reused by the second pass, and one output block per thread
+    // for the coding pass.
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_outBlocks;
+    std::size_t m_outBlockBytes = 0;
+    Progress* m_progress = nullptr;
+    JobOutcome m_failure;
+};
+
+} // namespace hufpack

@@ -1,0 +1,124 @@
+// Copying what a job needs of a pipe into an unnamed file.
+
+#include "hufpack/Spool.h"
+
+#include "format/Format.h"
+#include "sys/Paths.h"
+#include "sys/SystemIo.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <span>
+#include <unistd.h>
+
+namespace hufpack {
+
+namespace {
+
+constexpr std::size_t kBlockBytes = std::size_t { 1 } << 17;
+// Every byte takes a bit and the table an entry at the least, so no source longer than this has
+// a header that can describe it.
+constexpr std::int64_t kLargestSource = std::numeric_limits<std::int32_t>::max() - kEntrySize;
+
+int MakeUnnamedFile(const std::string& folder)
+{
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && NoUnnamedFiles(errno)) {
+        std::string pattern = folder + "/hufpack-XXXXXX";
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        // A name that cannot be removed again would be left behind: no file then.
+        if (fd >= 0 && ::unlink(pattern.c_str()) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+    }
+    return fd;
+}
+
+JobOutcome Failed(JobResult result, JobFile file, int error)
+{
+    return { result, file, error, nullptr };
+}
+
+// Copies up to `limit` bytes of `input` into `out` through `buffer`, never reading past the
+// limit, and adds them to `copied`; `front`, when given, receives the first bytes copied too.
+// Stops early at the end of the input.
+JobOutcome Copy(int input, int out, std::span<std::uint8_t> buffer, std::int64_t limit,
+                std::int64_t& copied, std::span<std::uint8_t> front = {})
+{
+    while (copied < limit) {
+        const auto want
+            = static_cast<std::size_t>(std::min<std::int64_t>(limit - copied, buffer.size()));
+        const std::int64_t got = ReadSome(input, buffer.data(), want);
+        if (got == 0)
+            break;
+        if (got < 0)
+            return Failed(JobResult::CannotOpen, JobFile::Source, errno);
+        if (!WriteFully(out, buffer.data(), static_cast<std::size_t>(got)))
+            return Failed(JobResult::CannotOpen, JobFile::None, errno);
+        for (std::int64_t i = 0; i < got && copied + i < static_cast<std::int64_t>(front.size());
+             ++i)
+            front[static_cast<std::size_t>(copied + i)] = buffer[static_cast<std::size_t>(i)];
+        copied += got;
+    }
+    return {};
+}
+
+JobOutcome Spool(int input, int out, SpoolFor what)
+{
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
+    const std::span block(buffer.get(), kBlockBytes);
+    std::int64_t copied = 0;
+    if (what == SpoolFor::Compressing) {
+        // One byte past the largest source tells that the source is too large.
+        const JobOutcome outcome = Copy(input, out, block, kLargestSource + 1, copied);
+        if (outcome.result == JobResult::Done && copied > kLargestSource)
+            return Failed(JobResult::TooLarge, JobFile::Source, 0);
+        return outcome;
+    }
+    // A compressed file says in its header how far it reaches.
+    std::array<std::uint8_t, kHeaderSize> front {};
+    if (const JobOutcome outcome = Copy(input, out, block, kHeaderSize, copied, front);
+        outcome.result != JobResult::Done || copied < kHeaderSize)
+        return outcome;
+    const Header header = Header::Parse(front);
+    if (!header.ChecksumMatches())
+        return {}; // not ours: the job says so, from these bytes alone
+    return Copy(input, out, block, header.FileEnd(what == SpoolFor::Decoding), copied);
+}
+
+} // namespace
+
+JobOutcome SpoolToUnnamedFile(int input, const std::string& folder, SpoolFor what, int& fd)
+{
+    fd = MakeUnnamedFile(folder);
+    if (fd < 0)
+        return Failed(JobResult::CannotOpen, JobFile::None, errno);
+    JobOutcome outcome;
+    try {
+        outcome = Spool(input, fd, what);
+    } catch (const std::bad_alloc&) {
+        outcome = Failed(JobResult::CannotOpen, JobFile::None, ENOMEM);
+    }
+    if (outcome.result != JobResult::Done) {
+        ::close(fd);
+        fd = -1;
+        return outcome;
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        outcome = Failed(JobResult::CannotOpen, JobFile::None, errno);
+        ::close(fd);
+        fd = -1;
+    }
+    return outcome;
+}
+
+} // namespace hufpack

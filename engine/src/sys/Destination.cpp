@@ -1,0 +1,416 @@
+// The destination's rules in system calls: resolving the path, making the new file, and putting
+// it in place.
+
+#include "sys/Destination.h"
+
+#include "sys/JobSignals.h"
+#include "sys/Paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace hufpack {
+
+namespace {
+
+// A hidden name beside the destination, `.NAME.hufpack-XXXXXX`, short enough for any file system.
+std::string TemporaryNameFor(const std::string& name)
+{
+    static constexpr char kLetters[]
+        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937_64 random { std::random_device {}() };
+    constexpr std::size_t kMaxBaseName = 200;
+    // Appended piece by piece: GCC 12 at -O3 takes "." + std::string for an overlapping copy.
+    std::string temporary = ".";
+    temporary.append(name, 0, kMaxBaseName);
+    temporary += ".hufpack-";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int i = 0; i < 6; ++i)
+        temporary += kLetters[pick(random)];
+    return temporary;
+}
+
+// Whether this user belongs to `group` by membership, not merely by privilege.
+bool IsMemberOf(gid_t group)
+{
+    if (group == ::getegid())
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == group)
+            return true;
+    }
+    return false;
+}
+
+// The extended attributes that a replacement keeps: the user's own and the access ACL. Others
+// (security labels, trusted attributes) belong to the system and are not copied.
+constexpr const char* kAccessList = "system.posix_acl_access";
+
+bool IsCopiedAttribute(const char* name)
+{
+    return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, kAccessList) == 0;
+}
+
+} // namespace
+
+Destination::~Destination()
+{
+    RemoveTemporaryName();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (m_folder >= 0)
+        ::close(m_folder);
+}
+
+bool Destination::Fail(int error, const char* reason)
+{
+    m_error = error;
+    m_reason = reason;
+    return false;
+}
+
+bool Destination::Resolve(const std::string& path)
+{
+    if (path.empty())
+        return Fail(ENOENT);
+    SplitPath split = Split(path);
+    if (!NamesAFile(split.name))
+        return Fail(EISDIR);
+    m_folder = ::open(split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folder < 0)
+        return Fail(errno);
+    m_name = std::move(split.name);
+    return FollowTrustedLinks();
+}
+
+// A link at the destination is followed only when this user or root made it: another user's
+// link may lead anywhere this user can write (their shell's start-up file, say), so it is never
+// followed, and with replace it is replaced itself, as gzip, xz and zstd replace it. This is the
+// program's own rule, the same in every folder whatever the kernel's fs.protected_symlinks says.
+// Each followed link is read, and its folder opened, through the descriptors; the walk ends at a
+// name that is no link, or is another user's link, or at no name at all.
+bool Destination::FollowTrustedLinks()
+{
+    constexpr int kMaxLinks = 40;
+    int folder = ::fcntl(m_folder, F_DUPFD_CLOEXEC, 0);
+    if (folder < 0)
+        return Fail(errno);
+    std::string name = m_name;
+    const auto finish = [&](bool ok) {
+        // Without replace, the new file takes the name given or nothing: what stands there only
+        // tells whether it is the source.
+        if (!m_replace)
+            m_exists = false;
+        if (ok && m_replace) {
+            ::close(m_folder);
+            m_folder = folder;
+            m_name = std::move(name);
+        } else {
+            ::close(folder);
+        }
+        return ok;
+    };
+    for (int hop = 0;; ++hop) {
+        struct stat info
+        {
+        };
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return finish(Fail(errno));
+            return finish(true); // nothing there: a new file
+        }
+        const bool trusted = info.st_uid == ::geteuid() || info.st_uid == 0;
+        if (!S_ISLNK(info.st_mode) || !trusted) {
+            m_exists = true;
+            m_existing = info;
+            // What stands there is the destination's file only when it is no link: another
+            // user's link is a name to replace, and leads nowhere.
+            m_found = !S_ISLNK(info.st_mode);
+            return finish(true);
+        }
+        if (hop == kMaxLinks)
+            return finish(Fail(ELOOP));
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(folder, name.c_str(), target, sizeof target - 1);
+        if (length < 0 && errno == ENOENT)
+            return finish(true); // gone since: a new file, as if it had never been there
+        if (length <= 0)
+            return finish(Fail(length == 0 ? ENOENT : errno));
+        target[length] = '\0';
+        SplitPath split = Split(target);
+        if (!NamesAFile(split.name))
+            return finish(Fail(EISDIR));
+        const int next = ::openat(folder, split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0)
+            return finish(Fail(errno));
+        ::close(folder);
+        folder = next;
+        name = std::move(split.name);
+    }
+}
+
+bool Destination::IsFile(const struct stat& source) const
+{
+    return m_found && SameInode(m_existing, source);
+}
+
+bool Destination::NameExists() const
+{
+    struct stat info
+    {
+    };
+    return ::fstatat(m_folder, m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool Destination::MayWrite()
+{
+    if (!m_replace)
+        return !NameExists() || Fail(EEXIST);
+    if (!m_exists)
+        return true;
+    // A folder, a device or a FIFO must not turn into a file.
+    if (S_ISDIR(m_existing.st_mode))
+        return Fail(EISDIR);
+    if (!S_ISREG(m_existing.st_mode) && !S_ISLNK(m_existing.st_mode))
+        return Fail(0, "not a regular file");
+    // In a sticky folder only the name's owner, the folder's owner or root may replace a name;
+    // the rename at the end would be refused, so the job is refused before its work.
+    struct stat folder
+    {
+    };
+    if (::fstat(m_folder, &folder) == 0 && (folder.st_mode & S_ISVTX) && ::geteuid() != 0
+        && m_existing.st_uid != ::geteuid() && folder.st_uid != ::geteuid())
+        return Fail(EPERM);
+    if (S_ISLNK(m_existing.st_mode))
+        return true; // another user's link: the name is replaced, the link never followed
+    // A file this user may not write is not theirs to replace. The kernel answers without the
+    // file being opened; a running program's file is replaced by a rename, never written, so
+    // its "text file busy" does not count.
+    int access = ::faccessat(m_folder, m_name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    if (access != 0 && errno == EINVAL)
+        access = ::faccessat(m_folder, m_name.c_str(), W_OK, AT_EACCESS);
+    if (access != 0 && errno != ETXTBSY)
+        return Fail(errno);
+    return true;
+}
+
+int Destination::Create()
+{
+    if (!s_namedOnly) {
+        m_fd = ::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (m_fd >= 0) {
+            m_unnamed = true;
+            return m_fd;
+        }
+        if (!NoUnnamedFiles(errno)) {
+            Fail(errno);
+            return -1;
+        }
+    }
+    return CreateNamed() ? m_fd : -1;
+}
+
+// Gives the new file a hidden name beside the destination: `make(name)` makes it, false with
+// errno when it cannot. The name is tracked before it exists, so that neither a signal nor a
+// failed allocation can come between its making and its removal; a name that turns out to be
+// taken is not ours, is forgotten at once, and another is tried.
+template<typename Make> bool Destination::MakeTemporaryName(Make make)
+{
+    constexpr int kAttempts = 100;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        m_temporaryName = TemporaryNameFor(m_name);
+        JobSignals::Track(m_folder, m_temporaryName.c_str());
+        if (make(m_temporaryName.c_str()))
+            return true;
+        const int error = errno;
+        JobSignals::Untrack();
+        m_temporaryName.clear();
+        if (error != EEXIST)
+            return Fail(error);
+    }
+    return Fail(EEXIST);
+}
+
+bool Destination::CreateNamed()
+{
+    return MakeTemporaryName([this](const char* name) {
+        m_fd = ::openat(m_folder, name,
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        return m_fd >= 0;
+    });
+}
+
+void Destination::RemoveTemporaryName()
+{
+    if (m_temporaryName.empty())
+        return;
+    ::unlinkat(m_folder, m_temporaryName.c_str(), 0);
+    JobSignals::Untrack();
+    m_temporaryName.clear();
+}
+
+// A replacement of this user's own file keeps that file's permission bits, group (where this
+// user may set it), access ACL and user attributes, so replacing never widens or drops access;
+// when its access list cannot be carried over, the new file is the owner's alone rather than
+// open to more. Any other new file gets the source's permission bits and this user as its
+// owner, so that a file planted by someone else never hands them what this user writes. New
+// contents never carry set-user-id or set-group-id bits. The group of a replaced file is kept
+// where this user belongs to it.
+void Destination::ApplyPermissions(const struct stat& source)
+{
+    const bool replacesFile = m_exists && S_ISREG(m_existing.st_mode);
+    const bool ownFile = replacesFile && m_existing.st_uid == ::geteuid();
+    if (replacesFile && (ownFile || IsMemberOf(m_existing.st_gid))
+        && ::fchown(m_fd, static_cast<uid_t>(-1), m_existing.st_gid) != 0) {
+        // Not allowed: the file keeps this user's group.
+    }
+    // A file whose mode cannot be set stays at 0600: narrower than asked, never wider.
+    const mode_t mode = (ownFile ? m_existing.st_mode : source.st_mode) & 0777;
+    ::fchmod(m_fd, mode);
+    if (ownFile && !CopyAccessAndAttributes())
+        ::fchmod(m_fd, mode & 0700);
+}
+
+// Copies the old file's access ACL and user attributes to the new file, without opening the
+// old one for reading or writing: an O_PATH descriptor pins the very file that was checked,
+// and its attributes are read through /proc/self/fd, which needs no permission on the file.
+// False when the old file has an access list (or may have one) that could not be carried over.
+bool Destination::CopyAccessAndAttributes()
+{
+    const int old = ::openat(m_folder, m_name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (old < 0)
+        return false;
+    struct stat info
+    {
+    };
+    bool copied = ::fstat(old, &info) == 0 && S_ISREG(info.st_mode) && SameInode(info, m_existing);
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", old);
+    std::vector<char> names(4096);
+    ssize_t length = copied ? ::listxattr(path, names.data(), names.size()) : -1;
+    if (length < 0 && errno == ERANGE) {
+        length = ::listxattr(path, nullptr, 0);
+        if (length > 0) {
+            names.resize(static_cast<std::size_t>(length));
+            length = ::listxattr(path, names.data(), names.size());
+        }
+    }
+    if (length < 0 && (errno == ENOTSUP || errno == ENODATA))
+        length = 0; // no attributes at all here: nothing to carry over
+    copied = copied && length >= 0;
+    std::vector<char> value(65536);
+    for (ssize_t at = 0; copied && at < length;
+         at += static_cast<ssize_t>(std::strlen(&names[static_cast<std::size_t>(at)])) + 1) {
+        const char* const name = &names[static_cast<std::size_t>(at)];
+        if (!IsCopiedAttribute(name))
+            continue;
+        const ssize_t size = ::getxattr(path, name, value.data(), value.size());
+        const bool set = size >= 0
+            && ::fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0) == 0;
+        // A user attribute is a courtesy; the access list decides who may read the file.
+        if (!set && std::strcmp(name, kAccessList) == 0)
+            copied = false;
+    }
+    ::close(old);
+    return copied;
+}
+
+// Gives the unnamed file `name` in the folder. Linking by descriptor needs a capability that a
+// user may lack; the same file through /proc needs none.
+bool Destination::LinkAs(const char* name)
+{
+    if (::linkat(m_fd, "", m_folder, name, AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno != ENOENT && errno != EPERM)
+        return false;
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
+    return ::linkat(AT_FDCWD, self, m_folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool Destination::Commit(const struct stat& source)
+{
+    ApplyPermissions(source);
+    if (m_copyTimes) {
+        const struct timespec times[]
+        {
+            source.st_atim, source.st_mtim
+        };
+        ::futimens(m_fd, times); // the times are a courtesy: a file without them is still whole
+    }
+    // The data must be on the disk before the rename that drops the old file reaches it, or a
+    // power cut could leave neither; a new file is synced only when asked, as other tools do.
+    if ((m_sync || (m_replace && (m_exists || NameExists()))) && !SyncData())
+        return false;
+    if (!PutInPlace())
+        return false;
+    if (m_synced) {
+        // The name is on the disk only once its folder is. Asked for (--sync, and always before
+        // a source is removed), a folder that cannot be synced fails the job; otherwise the
+        // data is safe and the sync is a courtesy.
+        const int folder = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool synced = folder >= 0 && ::fsync(folder) == 0;
+        const int error = errno;
+        if (folder >= 0)
+            ::close(folder);
+        if (!synced && m_sync)
+            return Fail(error);
+    }
+    return true;
+}
+
+bool Destination::SyncData()
+{
+    if (!m_synced && ::fdatasync(m_fd) != 0)
+        return Fail(errno);
+    m_synced = true;
+    return true;
+}
+
+// The last step decides: without replace, whatever stands at the name by now wins and the job
+// fails; with replace, the old file is swapped for the new one in one rename.
+bool Destination::PutInPlace()
+{
+    if (m_unnamed) {
+        if (!m_replace || !NameExists()) {
+            if (LinkAs(m_name.c_str()))
+                return true;
+            if (errno != EEXIST || !m_replace)
+                return Fail(errno);
+        }
+        // Replacing: link under a hidden name, then rename that over the old file, the data
+        // synced first (again only if a file came to stand there since the start).
+        if (!SyncData() || !MakeTemporaryName([this](const char* name) { return LinkAs(name); }))
+            return false;
+    }
+    if (m_replace) {
+        if (::renameat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str()) != 0)
+            return Fail(errno);
+    } else if (::renameat2(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str(),
+                           RENAME_NOREPLACE)
+               != 0) {
+        // A file system without RENAME_NOREPLACE: a hard link fails the same way on a taken name.
+        if (errno != EINVAL && errno != ENOSYS)
+            return Fail(errno);
+        if (::linkat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str(), 0) != 0)
+            return Fail(errno);
+        RemoveTemporaryName();
+    }
+    JobSignals::Untrack();
+    m_temporaryName.clear();
+    return true;
+}
+
+} // namespace hufpack
