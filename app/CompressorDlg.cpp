@@ -151,20 +151,21 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, b
         done = jobDone;
         total = jobTotal;
     };
-    hufpack::JobResult result = hufpack::JobResult::Done;
+    hufpack::JobOutcome outcome;
     RunInBackground(
         [&] {
-            result
+            outcome
                 = hufpack::RunFileJob(encode ? hufpack::JobKind::Encode : hufpack::JobKind::Decode,
-                                      sourcePath, destinationPath, options)
-                      .result;
+                                      sourcePath, destinationPath, options);
         },
         [&] {
             if (total > 0)
                 ShowProgressBehindText(IDC_STATUS, static_cast<double>(done) / total);
         });
     ShowProgressBehindText(IDC_STATUS, -1);
-    m_status = hufpack::ResultMessage(result);
+    // The job's report on standard output, as EncodeFile and DecodeFile print it.
+    hufpack::PrintFirstFormReport(outcome);
+    m_status = hufpack::ResultMessage(outcome.result);
     UpdateData(FALSE);
 }
 

@@ -8,15 +8,15 @@
 //
 // Without a FILE it measures 32 MiB of generated text. Rates are of the uncompressed bytes.
 
-#include "format/Counts.h"
-#include "code/CodeTree.h"
 #include "CoderRun.h"
-#include "sys/FileStream.h"
-#include "format/Format.h"
-#include "encode/PartEncoder.h"
-#include "jobs/TestHooks.h"
 #include "TestSupport.h"
+#include "code/CodeTree.h"
+#include "encode/PartEncoder.h"
+#include "format/Counts.h"
+#include "format/Format.h"
+#include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
+#include "sys/FileStream.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -45,7 +45,7 @@ public:
         out.AttachForWriting(::dup(m_compressed));
         PartEncoder counter(m_source, m_size, 1);
         Counts counts {};
-        if (TreeCoder(in, out).Encode() != JobResult::Done || !out.Flush() || !counter.Scan()
+        if (!TreeCoder(in, out).Encode().Ok() || !out.Flush() || !counter.Scan().Ok()
             || !NarrowCounts(counter.Counts(), counts)) {
             std::fprintf(stderr, "%s: cannot compress\n", m_name.c_str());
             std::exit(1);
@@ -58,7 +58,7 @@ public:
     {
         for (auto _ : state) {
             PartEncoder encoder(m_source, m_size, 1);
-            if (!encoder.Scan())
+            if (!encoder.Scan().Ok())
                 state.SkipWithError("scan failed");
             benchmark::DoNotOptimize(encoder.Counts());
         }
@@ -68,10 +68,10 @@ public:
     void Code(benchmark::State& state) const
     {
         PartEncoder encoder(m_source, m_size, 1);
-        if (!encoder.Scan())
+        if (!encoder.Scan().Ok())
             state.SkipWithError("scan failed");
         for (auto _ : state) {
-            if (encoder.Encode(m_tree.Packed(), m_output, m_streamOffset) != JobResult::Done)
+            if (encoder.Encode(m_tree.Book(), m_output, m_streamOffset).Result() != JobResult::Done)
                 state.SkipWithError("coding failed");
         }
         state.SetBytesProcessed(state.iterations() * m_size);
@@ -89,7 +89,7 @@ public:
             out.AttachForWriting(::dup(m_output));
             TreeCoder coder(in, out);
             TreeCoderTesting::SetDecodeOptions(coder, options);
-            if (coder.Decode() != JobResult::Done || !out.Flush())
+            if (!coder.Decode().Ok() || !out.Flush())
                 state.SkipWithError("decoding failed");
         }
         state.SetBytesProcessed(state.iterations() * m_size);

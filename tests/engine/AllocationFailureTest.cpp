@@ -3,8 +3,8 @@
 // allocation of the process goes through the operator new below, which can be told to fail
 // from the n-th allocation on, as a machine out of memory does.
 
-#include "code/NodeHeap.h"
 #include "TestSupport.h"
+#include "code/NodeHeap.h"
 #include "hufpack/FileJobs.h"
 
 #include <atomic>
@@ -61,7 +61,6 @@ public:
 JobOptions Quiet()
 {
     JobOptions options;
-    options.report = false;
     return options;
 }
 

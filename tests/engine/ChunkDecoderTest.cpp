@@ -6,10 +6,10 @@
 
 #include "CoderRun.h"
 #include "Corpus.h"
-#include "format/Format.h"
-#include "jobs/TestHooks.h"
 #include "TestSupport.h"
+#include "format/Format.h"
 #include "hufpack/FileJobs.h"
+#include "jobs/TestHooks.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -43,13 +43,12 @@ Decoded Walk(const Bytes& file)
 }
 
 Decoded Guess(const Bytes& file, int threads, std::int64_t chunkBits,
-              std::int64_t checkpointBits = 0, const decode::Kernel* kernel = nullptr)
+              std::int64_t checkpointBits = 0)
 {
     ChunkDecoder::Options options;
     options.threads = threads;
     options.chunkBits = chunkBits;
     options.checkpointBits = checkpointBits;
-    options.kernel = kernel;
     const Decoded guessed = test::Decode(file, { .decode = options });
     EXPECT_TRUE(guessed.closed);
     return guessed;
@@ -242,7 +241,9 @@ TEST(ChunkDecoder, ThePortableLoopWritesTheSame)
 {
     for (const Bytes& source : { test::TextLikeBytes(300000, 9), test::RandomBytes(200000, 10) }) {
         const Bytes file = Compress(source);
-        const Decoded portable = Guess(file, 2, 20000, 0, &decode::PortableKernel());
+        UsePortableBuildOnly(true);
+        const Decoded portable = Guess(file, 2, 20000, 0);
+        UsePortableBuildOnly(false);
         EXPECT_EQ(portable.result, JobResult::Done);
         EXPECT_TRUE(portable.bytes == source);
     }

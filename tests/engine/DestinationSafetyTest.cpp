@@ -347,7 +347,6 @@ JobOutcome RunWhilePlanting(const test::ScratchDir& dir, bool replace,
 {
     JobOptions options;
     options.replace = replace;
-    options.report = false;
     bool planted = false;
     options.progress = [&](std::int64_t, std::int64_t) {
         if (!std::exchange(planted, true))

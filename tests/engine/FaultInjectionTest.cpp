@@ -3,9 +3,9 @@
 // Whatever happens, the source is only read, the destination keeps its old bytes (or stays
 // absent), and nothing is left behind.
 
-#include "jobs/TestHooks.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
+#include "jobs/TestHooks.h"
 
 #include <cerrno>
 #include <chrono>
@@ -373,7 +373,6 @@ TEST(SignalDuringJob, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
                 {
                     DestinationTesting::UseNamedFilesOnly(true);
                     JobOptions options;
-                    options.report = false;
                     options.progress = [signal](std::int64_t, std::int64_t) { ::raise(signal); };
                     (void)RunFileJob(kind, source, dir / "dest", options);
                     std::_Exit(0);
@@ -455,7 +454,6 @@ TEST(Signals, EveryWayTheProcessEndsRemovesANamedTemporaryFile)
             const std::string source = dir / (kind == JobKind::Encode ? "text" : "packed");
             const auto end = [&] {
                 JobOptions options;
-                options.report = false;
                 options.progress = [&](std::int64_t, std::int64_t) {
                     // The job's file must have a name here, or this tests nothing.
                     if (test::TemporaryFilesIn(dir.Path()).empty())

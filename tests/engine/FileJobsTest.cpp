@@ -4,8 +4,8 @@
 #include "hufpack/FileJobs.h"
 
 #include "Corpus.h"
-#include "jobs/TestHooks.h"
 #include "TestSupport.h"
+#include "jobs/TestHooks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -359,7 +359,6 @@ TEST(FileJobsNoClobber, WithoutReplaceWhateverStandsAtTheDestinationStays)
     };
     JobOptions options;
     options.replace = false;
-    options.report = false;
     for (const auto& [what, make] : cases) {
         SCOPED_TRACE(what);
         test::ScratchDir dir;

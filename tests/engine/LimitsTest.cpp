@@ -60,7 +60,6 @@ const Shape kShapes[] = {
 JobOutcome RunJob(JobKind kind, const std::string& source, const JobDestination& destination)
 {
     JobOptions options;
-    options.report = false;
     return RunFileJob(kind, source, destination, options);
 }
 

@@ -3,8 +3,8 @@
 
 #include "encode/PartEncoder.h"
 
-#include "jobs/TestHooks.h"
 #include "TestSupport.h"
+#include "jobs/TestHooks.h"
 
 #include <fcntl.h>
 #include <functional>
@@ -19,9 +19,9 @@ using test::Bytes;
 
 // Every byte value coded as its own 8 bits: the bit stream is then the source itself, which
 // makes where each part landed easy to see. `without` has no code.
-PackedCodes IdentityCodes(int without = -1)
+CodeBook IdentityCodes(int without = -1)
 {
-    PackedCodes codes;
+    CodeBook codes;
     for (int value = 0; value < 256; ++value) {
         std::string code;
         for (int bit = 7; bit >= 0; --bit)
@@ -64,12 +64,13 @@ TEST(PartEncoder, EachPartLandsAtItsPlace)
         Files files(source);
         PartEncoder encoder(files.Source(), static_cast<std::int64_t>(source.size()), parts, 1);
         EXPECT_EQ(PartEncoderTesting::PartCount(encoder), parts);
-        ASSERT_TRUE(encoder.Scan());
+        ASSERT_TRUE(encoder.Scan().Ok());
         std::array<std::uint64_t, 256> expected {};
         for (const std::uint8_t byte : source)
             ++expected[byte];
         EXPECT_EQ(encoder.Counts(), expected) << "the parts' counts add up to the source's";
-        ASSERT_EQ(encoder.Encode(IdentityCodes(), files.Destination(), 3), JobResult::Done);
+        ASSERT_EQ(encoder.Encode(IdentityCodes(), files.Destination(), 3).Result(),
+                  JobResult::Done);
         const Bytes output = files.Output();
         ASSERT_EQ(output.size(), source.size() + 3);
         EXPECT_TRUE(std::equal(source.begin(), source.end(), output.begin() + 3))
@@ -119,9 +120,9 @@ TEST(PartEncoder, ASourceChangedBetweenThePassesFailsTheJob)
             SCOPED_TRACE(std::string(change.name) + ", " + std::to_string(parts) + " parts");
             Files files(source);
             PartEncoder encoder(files.Source(), static_cast<std::int64_t>(source.size()), parts, 1);
-            ASSERT_TRUE(encoder.Scan());
+            ASSERT_TRUE(encoder.Scan().Ok());
             change.apply(files.Source());
-            EXPECT_EQ(encoder.Encode(IdentityCodes(), files.Destination(), 0),
+            EXPECT_EQ(encoder.Encode(IdentityCodes(), files.Destination(), 0).Result(),
                       JobResult::CannotOpen);
         }
     }
@@ -130,16 +131,17 @@ TEST(PartEncoder, ASourceChangedBetweenThePassesFailsTheJob)
 TEST(PartEncoder, ASourceOfAnotherSizeThanAnnouncedFailsTheScan)
 {
     Files files(Bytes(5000, 'y'));
-    EXPECT_FALSE(PartEncoder(files.Source(), 4999, 2, 1).Scan()) << "longer than announced";
-    EXPECT_FALSE(PartEncoder(files.Source(), 5001, 2, 1).Scan()) << "shorter than announced";
+    EXPECT_FALSE(PartEncoder(files.Source(), 4999, 2, 1).Scan().Ok()) << "longer than announced";
+    EXPECT_FALSE(PartEncoder(files.Source(), 5001, 2, 1).Scan().Ok()) << "shorter than announced";
 }
 
 TEST(PartEncoder, ACountedByteWithoutACodeIsAnError)
 {
     Files files(Bytes { 1, 2, 3 });
     PartEncoder encoder(files.Source(), 3, 1, 1);
-    ASSERT_TRUE(encoder.Scan());
-    EXPECT_EQ(encoder.Encode(IdentityCodes(2), files.Destination(), 0), JobResult::CannotOpen);
+    ASSERT_TRUE(encoder.Scan().Ok());
+    EXPECT_EQ(encoder.Encode(IdentityCodes(2), files.Destination(), 0).Result(),
+              JobResult::CannotOpen);
 }
 
 } // namespace

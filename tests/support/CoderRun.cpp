@@ -2,11 +2,11 @@
 
 #include "CoderRun.h"
 
-#include "sys/FileStream.h"
 #include "code/NodeHeap.h"
-#include "sys/SystemIo.h"
 #include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
+#include "sys/FileStream.h"
+#include "sys/SystemIo.h"
 
 #include <fcntl.h>
 #include <stdexcept>
@@ -42,7 +42,7 @@ Coded Run(std::span<const std::uint8_t> input, bool encode, const Pass& pass)
             TreeCoderTesting::SetParts(coder, pass.parts, 1);
         if (pass.decode)
             TreeCoderTesting::SetDecodeOptions(coder, *pass.decode);
-        coded.result = encode ? coder.Encode() : coder.Decode();
+        coded.result = (encode ? coder.Encode() : coder.Decode()).Result();
         coded.stats = TreeCoderTesting::DecodeStatistics(coder);
     }
     coded.closed = out.Close();

@@ -14,10 +14,12 @@ namespace hufpack {
 
 // Compresses the file at `source` into `destination`, replacing a destination that exists. The
 // destination is written completely or not at all: on any failure it is left exactly as it was.
-// Jobs share one process-wide node heap: run one at a time.
+// Then prints the first form's report (PrintFirstFormReport). Jobs share one process-wide node
+// heap: run one at a time.
 [[nodiscard]] JobResult EncodeFile(const std::string& source, const std::string& destination);
 
-// Restores a file that EncodeFile wrote, with the same all-or-nothing rule for the destination.
+// Restores a file that EncodeFile wrote, with the same all-or-nothing rule for the destination,
+// and the same report.
 [[nodiscard]] JobResult DecodeFile(const std::string& source, const std::string& destination);
 
 enum class JobKind { Encode, Decode };
@@ -31,9 +33,6 @@ struct JobOptions
     // Sync the new file and its folder even when it replaces nothing. A file that replaces
     // another is always synced first, so that a power cut cannot leave neither.
     bool sync = false;
-    // Print "Done." after a job that opened both files, and the checksum message of a file that
-    // fails it, on standard output.
-    bool report = true;
     // Called now and then from the job's threads, one call at a time, with how much of the job
     // is done: `done` of `total` units (bytes of the source read by either pass when encoding,
     // bytes written when decoding). It must return quickly.
@@ -78,12 +77,17 @@ struct JobDestination : PathOrDescriptor<JobDestination>
     using PathOrDescriptor::PathOrDescriptor;
 };
 
-// Runs one job. The destination path is resolved once by the kernel, so a symbolic link in it is
-// followed only where the kernel follows it for this user; the new file is made unnamed, or
-// under a hidden name, with mode 0600 beside the destination and takes its name only once
-// complete. On failure `file` and `error` or `reason` say which file and why.
+// Runs one job, and prints nothing. The destination path is resolved once; a symbolic link at
+// it is followed only when this user or root made it. The new file is made unnamed, or under a
+// hidden name, with mode 0600 beside the destination and takes its name only once complete. On
+// failure `file` and `error` or `reason` say which file and why.
 [[nodiscard]] JobOutcome RunFileJob(JobKind kind, const JobSource& source,
                                     const JobDestination& destination, const JobOptions& options);
+
+// The first form's report of a job on standard output, as scripts of that form read it: the
+// checksum message (with no line end of its own) for a file whose checksum failed, then "Done."
+// and a line end after every job that opened both files.
+void PrintFirstFormReport(const JobOutcome& outcome);
 
 // What a compressed file's header and table say, read without decoding its bits.
 struct FileSummary

@@ -1,7 +1,8 @@
 #pragma once
 
-// What a job's outcome is: a result code with the values the dialog maps, the file a failure
-// concerns, the reason, and the texts a person is shown.
+// What a job comes to: a result with the values the dialog maps, and for a failure which file
+// it concerns, the system's error number and a reason, so that a program can say
+// "hufpack: PATH: reason". Every step of a job returns a Status built from these.
 
 #include <cstdint>
 #include <string>
@@ -23,27 +24,71 @@ enum class [[nodiscard]] JobResult : int {
     SameFile = -4,
 };
 
-// The text a user is shown for a result ("Done!" for success).
-[[nodiscard]] const char* ResultMessage(JobResult result);
-
 // Which of a job's two files a failure is about.
 enum class JobFile { None, Source, Destination };
 
-// The outcome of a job: what a person needs to know about a failure, or how much was written.
-struct JobOutcome
+// What was wrong when no system call said it (or what the system call was for). Each has its
+// text in one table (ReasonText).
+enum class Reason {
+    None,
+    NotRegularFile,
+    ChangedWhileRead,
+    TooLarge,
+    NotOurs,
+    BadChecksum, // not ours, and the first form's checksum message is printed for it
+    CutShort,
+    Damaged,
+    SameFile,
+    SymbolicLinkSource,
+    HardLinkedSource,
+    NotRemoved,
+    NotRemovedChanged,
+};
+
+// Why a job failed.
+struct Failure
 {
     JobResult result = JobResult::Done;
     JobFile file = JobFile::None;
     // The system's error number when a system call refused something; 0 otherwise.
     int error = 0;
-    // When no system call failed: what was wrong, in a few words. Static text.
-    const char* reason = nullptr;
-    // Bytes written to the destination by a job that was done.
-    std::int64_t written = 0;
+    Reason reason = Reason::None;
 };
 
-// The reason of a failed outcome in a few words: the system's text for its error number, or its
-// own reason, or the result's message.
-[[nodiscard]] std::string DescribeFailure(const JobOutcome& outcome);
+// What every step of a job returns: done, or the one failure that ends the job.
+class [[nodiscard]] Status
+{
+public:
+    Status() = default;
+    Status(const Failure& failure) : m_failure(failure) { }
+    [[nodiscard]] static Status Fail(JobResult result, JobFile file, int error,
+                                     Reason reason = Reason::None)
+    {
+        return Failure { result, file, error, reason };
+    }
+    [[nodiscard]] bool Ok() const { return m_failure.result == JobResult::Done; }
+    [[nodiscard]] JobResult Result() const { return m_failure.result; }
+    [[nodiscard]] const Failure& Why() const { return m_failure; }
+
+private:
+    Failure m_failure;
+};
+
+// The outcome of a job as the programs see it: a failure, or how much was written.
+struct JobOutcome : Failure
+{
+    // Bytes written to the destination by a job that was done.
+    std::int64_t written = 0;
+    // Whether the job got as far as having both files open: the first form's "Done." follows.
+    bool opened = false;
+};
+
+// The text a user is shown for a result ("Done!" for success).
+[[nodiscard]] const char* ResultMessage(JobResult result);
+// The few words a reason stands for; empty for Reason::None.
+[[nodiscard]] const char* ReasonText(Reason reason);
+// The reason of a failure in a few words: its reason's text, the system's text for its error
+// number, or both; or the result's message.
+[[nodiscard]] std::string DescribeFailure(const Failure& failure);
 
 } // namespace hufpack

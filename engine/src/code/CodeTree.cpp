@@ -65,7 +65,7 @@ void CodeTree::AssignCodes(const TreeNode* node, std::string code)
     // Only a source of byte 32 alone has two leaves with one symbol: the dummy leaf comes last,
     // so such a source is written as 1 bits.
     m_codes[node->symbol] = std::make_unique<CodeWord>(code);
-    m_packed.Add(node->symbol, *m_codes[node->symbol]);
+    m_book.Add(node->symbol, *m_codes[node->symbol]);
 }
 
 } // namespace hufpack

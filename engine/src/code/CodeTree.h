@@ -5,9 +5,10 @@
 // node heap's rules fix. Each code is kept as its CodeWord and, made from it as it is assigned,
 // in the packed form the coding loops read.
 
+#include "code/CodeBook.h"
 #include "code/CodeWord.h"
-#include "format/Format.h"
 #include "code/TreeNode.h"
+#include "format/Counts.h"
 
 #include <array>
 #include <cstdint>
@@ -35,7 +36,8 @@ public:
     [[nodiscard]] bool HasCode(std::uint8_t byte) const { return m_codes[byte] != nullptr; }
     // The code of a byte value that has one.
     [[nodiscard]] const CodeWord& CodeFor(std::uint8_t byte) const { return *m_codes[byte]; }
-    [[nodiscard]] const PackedCodes& Packed() const { return m_packed; }
+    // Every code, once AssignCodes has walked the tree.
+    [[nodiscard]] const CodeBook& Book() const { return m_book; }
     // The sum of count x code length, wrapped in 32 bits as the header stores it.
     [[nodiscard]] std::int32_t TotalBits() const
     {
@@ -51,7 +53,7 @@ private:
     // Every node made; a deque keeps their addresses fixed as it grows.
     std::deque<TreeNode> m_nodes;
     std::array<std::unique_ptr<CodeWord>, 256> m_codes;
-    PackedCodes m_packed;
+    CodeBook m_book;
     std::int64_t m_exactBits = 0;
 };
 

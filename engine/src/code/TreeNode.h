@@ -3,7 +3,6 @@
 // A node of the code tree. A 0 bit leads left, a 1 bit right. A leaf has no children; an inner
 // node always has both and carries the symbol 32.
 
-#include <algorithm>
 #include <cstdint>
 
 namespace hufpack {
@@ -34,11 +33,5 @@ struct TreeNode
     std::int32_t weight;
     std::uint8_t symbol;
 };
-
-// How many levels the tree below `node` has: the length of its longest code.
-[[nodiscard]] inline int Depth(const TreeNode* node)
-{
-    return node->IsLeaf() ? 0 : 1 + std::max(Depth(node->left), Depth(node->right));
-}
 
 } // namespace hufpack

@@ -26,19 +26,21 @@
 // size. The end of the stream follows the bit-by-bit walk: a code that the last bit leaves
 // unfinished is dropped, and bits past the end are never decoded.
 
+#include "decode/ChunkDecoding.h"
+#include "decode/ChunkPlan.h"
+#include "decode/ChunkSlot.h"
 #include "decode/DecodeKernel.h"
 #include "decode/DecodeTable.h"
+#include "format/Counts.h"
+#include "hufpack/JobResult.h"
 #include "sys/FileStream.h"
 #include "sys/Progress.h"
-#include "hufpack/JobResult.h"
+#include "sys/Threads.h"
 
-#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace hufpack {
 
@@ -47,19 +49,15 @@ class ChunkDecoder
 public:
     struct Options
     {
-        // Worker threads beside the calling thread: -1 one per processor (at most kMaxWorkers);
-        // 0 decodes on the calling thread alone, with no guessing.
+        // Worker threads beside the calling thread: -1 as many as the thread limit; 0 decodes
+        // on the calling thread alone, with no guessing.
         int threads = -1;
         // Bits per chunk, rounded up to where codes may start; 0 chooses from the code.
         std::int64_t chunkBits = 0;
         // Bits of each chunk's first stretch that its checkpoints cover; 0 chooses.
         std::int64_t checkpointBits = 0;
-        const decode::Kernel* kernel = nullptr; // null: the best for this processor
         Progress* progress = nullptr; // where the bytes written are added, chunk by chunk
     };
-
-    // With the calling thread, at most eight threads, as for compression.
-    static constexpr int kMaxWorkers = 7;
 
     // `totalBits` bits from byte `streamOffset` of `sourceFd` on, every byte of which the file
     // holds; the decoded bytes go to `out`.
@@ -70,12 +68,9 @@ public:
     ChunkDecoder& operator=(const ChunkDecoder&) = delete;
 
     // Decodes the whole stream and adds how often each byte value was written to `written`.
-    // CannotOpen when the source cannot be read or no memory can be had; a failing destination
-    // shows in `out`'s state.
-    [[nodiscard]] JobResult Run(std::array<std::uint64_t, 256>& written);
-    // After a failed Run: the system's error number of the read that failed (0 for a source cut
-    // short while it was read).
-    [[nodiscard]] int Error() const { return m_error; }
+    // Fails when the source cannot be read or cut short, or no memory can be had; a failing
+    // destination shows in `out`'s state.
+    [[nodiscard]] Status Run(WideCounts& written);
 
     // What the last Run did, for tests and measurements.
     struct Statistics
@@ -92,46 +87,30 @@ public:
     [[nodiscard]] const Statistics& Stats() const { return m_stats; }
 
 private:
-    struct Slot;
-    struct Job;
-
-    void Plan(int slots);
     [[nodiscard]] bool Allocate(int slots);
     void StartWorkers(int workers);
     void StopWorkers();
     void Work(decode::Workspace& workspace);
-    void Prepare(Slot& slot, std::int64_t index) const;
-    [[nodiscard]] bool ReadInput(Slot& slot) const;
-    void DecodeStreams(Job* jobs, int count, decode::Workspace& workspace) const;
-    void Seek(Job& job, std::int64_t position) const;
-    [[nodiscard]] std::int64_t PositionOf(const Job& job) const;
-    void StepCarefully(Job& job, decode::Workspace& workspace) const;
-    void SubstituteBytes(Job& job, decode::Workspace& workspace) const;
-    void Finish(Job& job, decode::Workspace& workspace) const;
+    [[nodiscard]] bool ReadInput(ChunkSlot& slot) const;
 
-    void FinishChunk(Slot& slot);
+    void FinishChunk(ChunkSlot& slot);
     void Fail(int error);
     // Nothing more is to be written: the stream has ended, or reading or writing failed.
-    [[nodiscard]] bool Over() const { return m_ended || m_failed || m_out.Failed(); }
-    void DecodeExactly(Slot& slot, std::int64_t start);
+    [[nodiscard]] bool Over() const { return m_ended || !m_status.Ok() || m_out.Failed(); }
+    void DecodeExactly(ChunkSlot& slot, std::int64_t start);
     void Drop(const std::uint8_t* bytes, std::size_t count);
     void Write(const std::uint8_t* bytes, std::size_t count);
 
     const DecodeTable& m_table;
-    const decode::Kernel& m_kernel;
     const int m_sourceFd;
     const std::int64_t m_streamOffset;
     const std::int64_t m_totalBits;
     FileStream& m_out;
     Options m_options;
-
-    std::int64_t m_chunkBits = 0;
-    std::int64_t m_chunks = 0;
-    std::int64_t m_markBits = 0;
-    int m_markCapacity = 0;
-    std::size_t m_inputCapacity = 0;
-    std::size_t m_outputCapacity = 0;
-    std::vector<Slot> m_slots;
+    ChunkPlan m_plan;
+    ChunkDecoding m_decoding { m_table, m_plan, m_totalBits };
+    std::unique_ptr<ChunkSlot[]> m_slots;
+    std::int64_t m_slotCount = 0;
 
     // Shared with the workers, under m_mutex.
     std::mutex m_mutex;
@@ -140,19 +119,17 @@ private:
     std::int64_t m_nextChunk = 0; // the first chunk nobody has taken
     std::int64_t m_finished = 0; // chunks written (or dropped) in order
     bool m_stop = false;
-    std::vector<std::thread> m_workers;
-    std::vector<std::unique_ptr<decode::Workspace>> m_workspaces;
+    WorkerThreads m_workers;
+    std::unique_ptr<decode::Workspace[]> m_workspaces; // one a worker, the calling thread's first
+    int m_workspaceCount = 0;
 
     // The calling thread's own: where the true decoding stands.
     std::int64_t m_position = 0;
     bool m_ended = false;
-    bool m_failed = false;
-    int m_error = 0;
+    Status m_status;
     std::int64_t m_decodedAgainInARow = 0;
-    std::unique_ptr<decode::Workspace> m_workspace;
     std::unique_ptr<std::uint8_t[]> m_steps; // bytes decoded one code at a time
-    std::size_t m_stepCapacity = 0;
-    std::array<std::uint64_t, 256> m_dropped {}; // decoded but not written
+    WideCounts m_dropped {}; // decoded but not written
     std::int64_t m_written = 0;
     std::int64_t m_reported = 0; // of m_written, what the progress has been told
     Statistics m_stats;

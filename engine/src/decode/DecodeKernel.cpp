@@ -3,16 +3,18 @@
 
 #include "decode/DecodeKernel.h"
 
-#include "format/Counts.h"
 #include "format/ByteOrder.h"
+#include "format/Counts.h"
 
 #include <algorithm>
 #include <span>
 
 namespace hufpack::decode {
 
-Workspace::Workspace(const DecodeTable& table)
+void Workspace::Load(const DecodeTable& table)
 {
+    runs = {};
+    symbols = {};
     for (std::size_t window = 0; window < kEntries; ++window)
         runs[2 * window] = table.Runs()[window];
 }
@@ -219,27 +221,18 @@ void RoundsPortable(const DecodeTable& table, Stream* streams, int count, Worksp
 }
 #endif
 
-const Kernel kPortable { &RoundsPortable };
-
 } // namespace
 
-// Declared for the tests in TestHooks.h.
-const Kernel& PortableKernel()
+const Kernel& KernelFor(ProcessorBuild build)
 {
-    return kPortable;
-}
-
-const Kernel& KernelForThisProcessor()
-{
-    static const Kernel& chosen = []() -> const Kernel& {
+    static const Kernel portable { &RoundsPortable };
 #if defined(__x86_64__)
-        static const Kernel bmi2 { &RoundsBmi2 };
-        if (__builtin_cpu_supports("bmi2"))
-            return bmi2;
+    static const Kernel bmi2 { &RoundsBmi2 };
+    if (build == ProcessorBuild::Bmi2)
+        return bmi2;
 #endif
-        return kPortable;
-    }();
-    return chosen;
+    (void)build;
+    return portable;
 }
 
 } // namespace hufpack::decode

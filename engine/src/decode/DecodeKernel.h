@@ -4,6 +4,7 @@
 // builds of the loop for this processor.
 
 #include "decode/DecodeTable.h"
+#include "sys/Processor.h"
 
 #include <array>
 #include <cstdint>
@@ -50,7 +51,10 @@ struct Workspace
 {
     static constexpr std::size_t kEntries = std::size_t { 1 } << DecodeTable::kRunBits;
 
-    explicit Workspace(const DecodeTable& table);
+    Workspace() = default;
+    explicit Workspace(const DecodeTable& table) { Load(table); }
+    // Takes `table`'s run table, every use count 0.
+    void Load(const DecodeTable& table);
 
     void Add(std::uint8_t symbol) { ++symbols[symbol]; }
     // Adds every symbol counted so far to `counts`.
@@ -97,8 +101,8 @@ struct Kernel
 void SubstituteBytes(const std::uint8_t* in, std::size_t count, std::uint8_t* out,
                      const std::array<std::uint8_t, 256>& symbols, Workspace& workspace);
 
-// Chosen once per process: the best build this processor runs.
-const Kernel& KernelForThisProcessor();
+// The loop in the processor's build.
+const Kernel& KernelFor(ProcessorBuild build);
 
 } // namespace decode
 } // namespace hufpack

@@ -4,16 +4,14 @@
 
 #include <algorithm>
 #include <cassert>
-#include <numeric>
 
 namespace hufpack {
 
-DecodeTable::DecodeTable(const TreeNode* root)
+DecodeTable::DecodeTable(const TreeNode* root, const CodeBook& book) : m_book(book)
 {
     assert(root && !root->IsLeaf());
     FillFirstCodes(root, 0, 0);
     FillRuns();
-    MeasureCodes(root, 0);
     if (EveryCodeIsAByte()) {
         for (int byte = 0; byte < 256; ++byte)
             m_byteMap[byte] = FirstCode::Symbol(m_firstCodes[byte << (kRunBits - 8)]);
@@ -44,7 +42,13 @@ void DecodeTable::FillFirstCodes(const TreeNode* node, int depth, std::uint32_t 
 // its deepest leaf needs, up to kSubBits.
 void DecodeTable::FillSubTable(std::uint32_t prefix, const TreeNode* node)
 {
-    const int subBits = std::min(Depth(node), kSubBits);
+    // As many further bits as the longest code behind these kRunBits needs.
+    int longest = 0;
+    for (int value = 0; value < 256; ++value) {
+        if (m_book.lengths[value] > kRunBits && m_book.bits[value] >> (64 - kRunBits) == prefix)
+            longest = std::max<int>(longest, m_book.lengths[value]);
+    }
+    const int subBits = std::min(longest - kRunBits, kSubBits);
     const auto base = static_cast<std::uint32_t>(m_subs.size());
     m_subs.resize(m_subs.size() + (std::size_t { 1 } << subBits), Sub::kDeeper);
     FillSubEntries(node, 0, subBits, 0, base);
@@ -89,18 +93,6 @@ void DecodeTable::FillRuns()
         m_runs[window] = symbols | (static_cast<std::uint32_t>(used) << 24)
             | (static_cast<std::uint32_t>(count) << 30);
     }
-}
-
-void DecodeTable::MeasureCodes(const TreeNode* node, int depth)
-{
-    if (!node->IsLeaf()) {
-        MeasureCodes(node->left, depth + 1);
-        MeasureCodes(node->right, depth + 1);
-        return;
-    }
-    m_shortest = m_shortest == 0 ? depth : std::min(m_shortest, depth);
-    m_longest = std::max(m_longest, depth);
-    m_gcd = std::gcd(m_gcd, depth);
 }
 
 DecodeTable::Code DecodeTable::DecodeOne(const BitView& bits, std::int64_t position,

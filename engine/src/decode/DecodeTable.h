@@ -3,8 +3,9 @@
 // The lookup tables a decoder derives from the code tree, and reading a stream held in memory by
 // bit position.
 
-#include "format/ByteOrder.h"
+#include "code/CodeBook.h"
 #include "code/TreeNode.h"
+#include "format/ByteOrder.h"
 
 #include <array>
 #include <cstdint>
@@ -88,8 +89,9 @@ public:
         static std::uint32_t Node(std::uint32_t entry) { return (entry >> 8) & 0xFFFF; }
     };
 
-    // The root must be an inner node, as every tree the node heap builds has.
-    explicit DecodeTable(const TreeNode* root);
+    // The root must be an inner node, as every tree the node heap builds has; `book` holds its
+    // codes. Both must outlive the table.
+    DecodeTable(const TreeNode* root, const CodeBook& book);
 
     [[nodiscard]] const std::uint32_t* Runs() const { return m_runs.data(); }
     [[nodiscard]] const std::uint32_t* Subs() const { return m_subs.data(); }
@@ -117,12 +119,12 @@ public:
 
     // The code lengths of the leaves. Every code starts at a multiple of LengthGcd() bits, so a
     // decoder started at any such multiple can fall in step with the true code boundaries.
-    [[nodiscard]] int ShortestCode() const { return m_shortest; }
-    [[nodiscard]] int LongestCode() const { return m_longest; }
-    [[nodiscard]] int LengthGcd() const { return m_gcd; }
+    [[nodiscard]] int ShortestCode() const { return m_book.shortest; }
+    [[nodiscard]] int LongestCode() const { return m_book.longest; }
+    [[nodiscard]] int LengthGcd() const { return m_book.lengthGcd; }
     // Whether every code is 8 bits long, as in the file of an already compressed source: each
     // byte of the stream is then one code, and ByteMap gives its symbol.
-    [[nodiscard]] bool EveryCodeIsAByte() const { return m_shortest == 8 && m_longest == 8; }
+    [[nodiscard]] bool EveryCodeIsAByte() const { return m_book.EveryCodeIsAByte(); }
     [[nodiscard]] const std::array<std::uint8_t, 256>& ByteMap() const { return m_byteMap; }
 
 private:
@@ -131,16 +133,13 @@ private:
     void FillSubTable(std::uint32_t prefix, const TreeNode* node);
     void FillSubEntries(const TreeNode* node, int depth, int subBits, std::uint32_t prefix,
                         std::uint32_t base);
-    void MeasureCodes(const TreeNode* node, int depth);
 
     std::array<std::uint32_t, 1u << kRunBits> m_runs {};
     std::array<std::uint32_t, 1u << kRunBits> m_firstCodes {};
     std::vector<std::uint32_t> m_subs;
     // The nodes that codes longer than kRunBits reach after kRunBits bits.
     std::vector<const TreeNode*> m_longCodeNodes;
-    int m_shortest = 0;
-    int m_longest = 0;
-    int m_gcd = 0;
+    const CodeBook& m_book;
     std::array<std::uint8_t, 256> m_byteMap {};
 };
 

@@ -4,9 +4,9 @@
 #include "encode/EncodeKernel.h"
 
 #include "format/ByteOrder.h"
+#include "sys/Processor.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cassert>
 
 namespace hufpack::encode {
@@ -16,15 +16,13 @@ namespace {
 // Codes per flush: as many as take, on average, this many bits, so that a group rarely overflows.
 constexpr int kGroupBits = 36;
 
-std::atomic<bool> s_extensions { true };
-
 // Codes go into the accumulator `kGroup` at a time between flushes, a flush storing eight bytes
 // and keeping the whole ones. A group whose codes would overflow the accumulator, which the
 // group size makes rare, goes again one code at a time.
 template<int kGroup>
-[[gnu::always_inline]] inline std::uint8_t*
-CodeBlock(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-          const PackedCodes& packed, PendingBits& pending)
+[[gnu::always_inline]] inline std::uint8_t* CodeBlock(const std::uint8_t* in,
+                                                      const std::uint8_t* end, std::uint8_t* out,
+                                                      const CodeBook& packed, PendingBits& pending)
 {
     const std::uint64_t* const codes = packed.bits.data();
     const std::uint8_t* const lengths = packed.lengths.data();
@@ -67,8 +65,8 @@ CodeBlock(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
 // The same loop built twice: for any x86-64, and with BMI2's shifts, which take their count in
 // any register and leave the flags alone; most of the loop is variable shifts.
 template<int kGroup>
-std::uint8_t* CodeBlockPlain(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-                             const PackedCodes& codes, PendingBits& pending)
+std::uint8_t* CodeBlockPortable(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
+                                const CodeBook& codes, PendingBits& pending)
 {
     return CodeBlock<kGroup>(in, end, out, codes, pending);
 }
@@ -76,7 +74,7 @@ std::uint8_t* CodeBlockPlain(const std::uint8_t* in, const std::uint8_t* end, st
 #if defined(__x86_64__)
 template<int kGroup>
 [[gnu::target("bmi2")]] std::uint8_t* CodeBlockBmi2(const std::uint8_t* in, const std::uint8_t* end,
-                                                    std::uint8_t* out, const PackedCodes& codes,
+                                                    std::uint8_t* out, const CodeBook& codes,
                                                     PendingBits& pending)
 {
     return CodeBlock<kGroup>(in, end, out, codes, pending);
@@ -85,7 +83,7 @@ template<int kGroup>
 
 // Every code 8 bits: each byte's code is the top byte of its packed word.
 std::uint8_t* SubstituteBytes(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-                              const PackedCodes& codes, PendingBits& pending)
+                              const CodeBook& codes, PendingBits& pending)
 {
     assert(pending.count == 0);
     (void)pending;
@@ -97,20 +95,9 @@ std::uint8_t* SubstituteBytes(const std::uint8_t* in, const std::uint8_t* end, s
     return out;
 }
 
-bool ProcessorHasBmi2()
-{
-#if defined(__x86_64__)
-    static const bool has = __builtin_cpu_supports("bmi2");
-    return has;
-#else
-    return false;
-#endif
-}
-
 } // namespace
 
-void CountAndHash(const std::uint8_t* data, std::size_t size, CountTables& tables,
-                  PartHash& hash)
+void CountAndHash(const std::uint8_t* data, std::size_t size, CountTables& tables, PartHash& hash)
 {
     const std::uint8_t* p = data;
     const std::uint8_t* const end = data + size;
@@ -130,15 +117,9 @@ void CountAndHash(const std::uint8_t* data, std::size_t size, CountTables& table
         ++tables[0][*p];
 }
 
-// Declared for the tests in TestHooks.h.
-void AllowExtensions(bool allow)
-{
-    s_extensions.store(allow);
-}
-
 // The largest group of 1, 2, 4 or 8 codes that takes, on average, no more than kGroupBits; or
 // for codes of a byte each, which leave nothing pending between bytes, the substitution.
-CodeBlockFunction CodeBlockFor(const PackedCodes& codes, double bitsPerByte)
+CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte)
 {
     if (codes.EveryCodeIsAByte())
         return &SubstituteBytes;
@@ -147,15 +128,16 @@ CodeBlockFunction CodeBlockFor(const PackedCodes& codes, double bitsPerByte)
         : 2 * bitsPerByte <= kGroupBits             ? 2
                                                     : 1;
 #if defined(__x86_64__)
-    if (s_extensions.load() && ProcessorHasBmi2()) {
+    if (ChosenBuild() == ProcessorBuild::Bmi2) {
         constexpr std::array<CodeBlockFunction, 4> kBmi2 { &CodeBlockBmi2<1>, &CodeBlockBmi2<2>,
                                                            &CodeBlockBmi2<4>, &CodeBlockBmi2<8> };
         return kBmi2[std::countr_zero(static_cast<unsigned>(group))];
     }
 #endif
-    constexpr std::array<CodeBlockFunction, 4> kPlain { &CodeBlockPlain<1>, &CodeBlockPlain<2>,
-                                                        &CodeBlockPlain<4>, &CodeBlockPlain<8> };
-    return kPlain[std::countr_zero(static_cast<unsigned>(group))];
+    constexpr std::array<CodeBlockFunction, 4> kPortable {
+        &CodeBlockPortable<1>, &CodeBlockPortable<2>, &CodeBlockPortable<4>, &CodeBlockPortable<8>
+    };
+    return kPortable[std::countr_zero(static_cast<unsigned>(group))];
 }
 
 } // namespace hufpack::encode

@@ -2,9 +2,9 @@
 
 // The encoder's loops over the source's bytes, and the part hash they keep.
 
-#include "format/Counts.h"
+#include "code/CodeBook.h"
 #include "format/ByteOrder.h"
-#include "code/CodeWord.h"
+#include "format/Counts.h"
 
 #include <array>
 #include <bit>
@@ -59,8 +59,7 @@ private:
 };
 
 // Counts the byte values of a block as ByteCounter does and hashes it on the way.
-void CountAndHash(const std::uint8_t* data, std::size_t size, CountTables& tables,
-                  PartHash& hash);
+void CountAndHash(const std::uint8_t* data, std::size_t size, CountTables& tables, PartHash& hash);
 
 // The coder's state between blocks: the waiting bits, left-aligned in `bits` (the oldest is bit
 // 63, everything below the `count` waiting bits is 0), and count < 8.
@@ -74,10 +73,9 @@ struct PendingBits
 // returns the end of the bytes it completed; the bits of an unfinished byte stay in `pending`.
 using CodeBlockFunction
     = std::uint8_t* (*)(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-                        const PackedCodes& codes, PendingBits& pending);
+                        const CodeBook& codes, PendingBits& pending);
 
-// The coding loop for `codes`, of `bitsPerByte` bits on average, in the build for this
-// processor, which is chosen once per process.
-CodeBlockFunction CodeBlockFor(const PackedCodes& codes, double bitsPerByte);
+// The coding loop for `codes`, of `bitsPerByte` bits on average, in the processor's build.
+CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte);
 
 } // namespace hufpack::encode

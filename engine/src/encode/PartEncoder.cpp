@@ -3,9 +3,10 @@
 
 #include "encode/PartEncoder.h"
 
-#include "format/Counts.h"
 #include "encode/EncodeKernel.h"
+#include "format/Counts.h"
 #include "sys/SystemIo.h"
+#include "sys/Threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,25 +15,19 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace hufpack {
 
 namespace {
 
-// Both passes read a part in blocks of this size from its start, so they hash the same blocks.
-constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
+// Both passes read a part in blocks of kBlockBytes from its start, so they hash the same blocks.
 constexpr int kMaxParts = 64;
-// Each thread holds an input block and an output block; this many keep the whole job within a
-// few MiB on any machine, and the file system and memory bandwidth give little beyond them.
-constexpr int kMaxThreads = 8;
 // Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
 // machine holds the job back by one small part at most.
 constexpr int kPartsPerThread = 4;
 // The bits a part codes to.
-std::int64_t CodedBits(const std::array<std::uint64_t, 256>& counts, const PackedCodes& codes)
+std::int64_t CodedBits(const WideCounts& counts, const CodeBook& codes)
 {
     std::int64_t bits = 0;
     for (int value = 0; value < 256; ++value)
@@ -41,13 +36,13 @@ std::int64_t CodedBits(const std::array<std::uint64_t, 256>& counts, const Packe
 }
 
 // Room for one input block coded: at most longest/8 bytes per byte, plus the 8 a flush stores.
-std::size_t CodedBlockBytes(const PackedCodes& codes)
+std::size_t CodedBlockBytes(const CodeBook& codes)
 {
     return kBlockBytes * std::max(codes.longest, 8) / 8 + 16;
 }
 
 // The coding loop for a part of `bytes` bytes that codes to `bits` bits.
-encode::CodeBlockFunction LoopFor(const PackedCodes& codes, std::int64_t bits, std::int64_t bytes)
+encode::CodeBlockFunction LoopFor(const CodeBook& codes, std::int64_t bits, std::int64_t bytes)
 {
     return encode::CodeBlockFor(codes,
                                 static_cast<double>(std::max<std::int64_t>(bits, 1))
@@ -58,8 +53,7 @@ encode::CodeBlockFunction LoopFor(const PackedCodes& codes, std::int64_t bits, s
 
 PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
                          std::int64_t minPartBytes)
-    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
-      m_threads(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads))
+    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)), m_threads(ThreadLimit())
 {
     assert(m_size <= std::numeric_limits<std::int32_t>::max());
     if (maxParts <= 0)
@@ -96,59 +90,44 @@ void PartEncoder::MakeBlocks(std::size_t outBytes)
         m_outBlocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(m_outBlockBytes));
 }
 
-// Runs `work(part, worker)` on every part, on up to one thread per processor; each thread takes
-// the next part not yet taken and works in the blocks of its worker number.
-template<typename Work> void PartEncoder::RunParts(Work work)
+// Runs `work(part, worker)` on every part, on up to the thread limit; each thread takes the next
+// part not yet taken and works in the blocks of its worker number.
+template<typename Work> Status PartEncoder::RunParts(Work work)
 {
     std::atomic<std::size_t> next { 0 };
     const auto takeParts = [&](int worker) {
-        for (std::size_t i = next++; i < m_parts.size(); i = next++) {
-            try {
-                work(m_parts[i], worker);
-            } catch (const std::bad_alloc&) {
-                FailPart(m_parts[i], JobFile::None, ENOMEM);
-            }
-        }
+        for (std::size_t i = next++; i < m_parts.size(); i = next++)
+            work(m_parts[i], worker);
     };
-    std::vector<std::thread> threads;
-    for (int worker = 1; worker < Workers(); ++worker) {
-        try {
-            threads.emplace_back(takeParts, worker);
-        } catch (const std::exception&) {
-            break; // no more threads: the ones there are take every part
-        }
-    }
+    WorkerThreads threads;
+    threads.Start(Workers() - 1, takeParts);
     takeParts(0);
-    for (std::thread& thread : threads)
-        thread.join();
+    threads.Join();
+    if (!threads.Outcome().Ok())
+        return threads.Outcome();
+    for (const Part& part : m_parts) {
+        if (!part.status.Ok())
+            return part.status;
+    }
+    return {};
 }
 
-void PartEncoder::FailPart(Part& part, JobFile file, int error, const char* reason)
+void PartEncoder::FailPart(Part& part, JobFile file, int error, Reason reason)
 {
-    if (!part.Failed())
-        part.failure = { JobResult::CannotOpen, file, error, reason };
+    if (part.status.Ok())
+        part.status = Status::Fail(JobResult::CannotOpen, file, error, reason);
 }
 
-JobResult PartEncoder::FailJob(JobFile file, int error, const char* reason)
-{
-    m_failure = { JobResult::CannotOpen, file, error, reason };
-    return JobResult::CannotOpen;
-}
-
-bool PartEncoder::Scan()
+Status PartEncoder::Scan()
 {
     MakeBlocks(0);
-    RunParts([this](Part& part, int worker) { ScanPart(part, m_blocks[worker].get()); });
-    for (const Part& part : m_parts) {
-        if (part.Failed()) {
-            m_failure = part.failure;
-            return false;
-        }
-    }
+    if (Status status
+        = RunParts([this](Part& part, int worker) { ScanPart(part, m_blocks[worker].get()); });
+        !status.Ok())
+        return status;
     if (SourceEndsAtSize())
-        return true;
-    (void)FailJob(JobFile::Source, 0, kSourceChanged);
-    return false;
+        return {};
+    return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
 }
 
 // Reads the part block by block into `buffer` and hands each block to `use`, which returns
@@ -164,7 +143,7 @@ template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buff
             if (got < 0)
                 FailPart(part, JobFile::Source, errno);
             else
-                FailPart(part, JobFile::Source, 0, kSourceChanged);
+                FailPart(part, JobFile::Source, 0, Reason::ChangedWhileRead);
             return false;
         }
         if (!use(want))
@@ -196,9 +175,9 @@ bool PartEncoder::SourceEndsAtSize() const
     return ReadAt(m_sourceFd, &byte, 1, m_size) == 0;
 }
 
-std::array<std::uint64_t, 256> PartEncoder::Counts() const
+WideCounts PartEncoder::Counts() const
 {
-    std::array<std::uint64_t, 256> counts {};
+    WideCounts counts {};
     for (const Part& part : m_parts) {
         for (int value = 0; value < 256; ++value)
             counts[value] += part.counts[value];
@@ -207,7 +186,7 @@ std::array<std::uint64_t, 256> PartEncoder::Counts() const
 }
 
 // Whether every byte value the source uses has a code the coding loop can take.
-JobResult PartEncoder::CheckCodes(const PackedCodes& codes)
+Status PartEncoder::CheckCodes(const CodeBook& codes) const
 {
     for (int value = 0; value < 256; ++value) {
         const bool used = std::any_of(m_parts.begin(), m_parts.end(),
@@ -215,43 +194,37 @@ JobResult PartEncoder::CheckCodes(const PackedCodes& codes)
         if (!used)
             continue;
         if (codes.lengths[value] < 1)
-            return FailJob(JobFile::Source, 0, kSourceChanged);
-        // No source this format can hold has a code longer than 44 bits (it needs counts adding
-        // up to Fibonacci(length + 2)); anything longer would not pack.
-        if (codes.lengths[value] > PackedCodes::kMaxBits) {
-            m_failure = { JobResult::TooLarge, JobFile::Source, 0, nullptr };
-            return JobResult::TooLarge;
-        }
+            return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0,
+                                Reason::ChangedWhileRead);
+        if (codes.lengths[value] > CodeBook::kMaxPackedBits)
+            return Status::Fail(JobResult::TooLarge, JobFile::Source, 0, Reason::TooLarge);
     }
-    return JobResult::Done;
+    return {};
 }
 
-JobResult PartEncoder::Encode(const PackedCodes& packed, int destinationFd,
-                              std::int64_t streamOffset)
+Status PartEncoder::Encode(const CodeBook& codes, int destinationFd, std::int64_t streamOffset)
 {
-    if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
-        return result;
+    if (Status status = CheckCodes(codes); !status.Ok())
+        return status;
 
     std::int64_t firstBit = 0;
     for (Part& part : m_parts) {
         part.firstBit = firstBit;
-        part.bits = CodedBits(part.counts, packed);
+        part.bits = CodedBits(part.counts, codes);
         firstBit += part.bits;
     }
 
-    MakeBlocks(CodedBlockBytes(packed));
-    RunParts([&](Part& part, int worker) {
-        EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), packed, destinationFd,
-                   streamOffset);
-    });
+    MakeBlocks(CodedBlockBytes(codes));
+    if (Status status = RunParts([&](Part& part, int worker) {
+            EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), codes,
+                       destinationFd, streamOffset);
+        });
+        !status.Ok())
+        return status;
 
     std::map<std::int64_t, std::uint8_t> shared;
     bool changed = false;
     for (const Part& part : m_parts) {
-        if (part.Failed()) {
-            m_failure = part.failure;
-            return JobResult::CannotOpen;
-        }
         changed |= part.codedHash != part.hash;
         for (const Part::SharedByte& byte : part.sharedBytes) {
             if (byte.offset >= 0)
@@ -259,57 +232,55 @@ JobResult PartEncoder::Encode(const PackedCodes& packed, int destinationFd,
         }
     }
     if (changed || !SourceEndsAtSize())
-        return FailJob(JobFile::Source, 0, kSourceChanged);
+        return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
     for (const auto& [offset, bits] : shared) {
         if (!WriteAt(destinationFd, &bits, 1, offset))
-            return FailJob(JobFile::Destination, errno);
+            return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
     }
-    return JobResult::Done;
+    return {};
 }
 
 // The coding pass for a destination that takes its bytes in order only, such as a pipe: one
 // thread codes the parts one after another, carrying the bits of a last partial byte over to the
 // next part, and writes each block's whole bytes as they come.
-JobResult PartEncoder::EncodeInOrder(const PackedCodes& packed, int destinationFd)
+Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
 {
-    if (const JobResult result = CheckCodes(packed); result != JobResult::Done)
-        return result;
-    MakeBlocks(CodedBlockBytes(packed));
+    if (Status status = CheckCodes(codes); !status.Ok())
+        return status;
+    MakeBlocks(CodedBlockBytes(codes));
     std::uint8_t* const in = m_blocks[0].get();
     std::uint8_t* const out = m_outBlocks[0].get();
     encode::PendingBits pending;
     for (Part& part : m_parts) {
         const encode::CodeBlockFunction codeBlock
-            = LoopFor(packed, CodedBits(part.counts, packed), part.end - part.begin);
+            = LoopFor(codes, CodedBits(part.counts, codes), part.end - part.begin);
         encode::PartHash hash;
         const bool read = ReadPart(part, in, [&](std::size_t size) {
             hash.Add(in, size);
-            const std::uint8_t* const stop = codeBlock(in, in + size, out, packed, pending);
+            const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pending);
             if (!WriteFully(destinationFd, out, static_cast<std::size_t>(stop - out))) {
                 FailPart(part, JobFile::Destination, errno);
                 return false;
             }
             return true;
         });
-        if (!read) {
-            m_failure = part.failure;
-            return JobResult::CannotOpen;
-        }
+        if (!read)
+            return part.status;
         if (hash.Value() != part.hash)
-            return FailJob(JobFile::Source, 0, kSourceChanged);
+            return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0,
+                                Reason::ChangedWhileRead);
     }
     if (!SourceEndsAtSize())
-        return FailJob(JobFile::Source, 0, kSourceChanged);
+        return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
     // The stream's last partial byte, padded with 0 bits.
     const auto last = static_cast<std::uint8_t>(pending.bits >> 56);
     if (pending.count > 0 && !WriteFully(destinationFd, &last, 1))
-        return FailJob(JobFile::Destination, errno);
-    return JobResult::Done;
+        return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
+    return {};
 }
 
-void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out,
-                             const PackedCodes& codes, int destinationFd,
-                             std::int64_t streamOffset) const
+void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
+                             int destinationFd, std::int64_t streamOffset) const
 {
     part.sharedBytes = {};
     const encode::CodeBlockFunction codeBlock = LoopFor(codes, part.bits, part.end - part.begin);

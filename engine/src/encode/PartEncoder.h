@@ -13,9 +13,10 @@
 // This class schedules the parts on threads, reads and writes them; the loops that count and
 // code the bytes are in EncodeKernel.
 
-#include "code/CodeWord.h"
-#include "sys/Progress.h"
+#include "code/CodeBook.h"
+#include "format/Counts.h"
 #include "hufpack/JobResult.h"
+#include "sys/Progress.h"
 
 #include <array>
 #include <cstdint>
@@ -29,8 +30,6 @@ class PartEncoder
 public:
     // No part is smaller, so a small source is done on the calling thread alone.
     static constexpr std::int64_t kMinPartBytes = std::int64_t { 1 } << 20;
-    // The reason a job gives when the source's bytes or length differ between the passes.
-    static constexpr const char* kSourceChanged = "changed while it was being read";
 
     // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
     // most INT32_MAX, which is all the format can hold anyway.
@@ -43,22 +42,20 @@ public:
     // Adds the bytes each pass reads to `progress`.
     void ReportTo(Progress& progress) { m_progress = &progress; }
 
-    // The counting pass. False when a read failed or the source is no longer `sourceSize`
-    // bytes long.
-    [[nodiscard]] bool Scan();
-    [[nodiscard]] std::array<std::uint64_t, 256> Counts() const;
+    // The counting pass. Fails when a read failed or the source is no longer `sourceSize` bytes
+    // long.
+    [[nodiscard]] Status Scan();
+    [[nodiscard]] WideCounts Counts() const;
 
     // The coding pass: writes the bit stream for `codes` (every counted byte value must have one)
     // to `destinationFd` from byte `streamOffset` on, the last byte padded with 0 bits. CannotOpen
     // when a read or write failed or the source changed since Scan; TooLarge when a code is too
     // long to pack.
-    [[nodiscard]] JobResult Encode(const PackedCodes& codes, int destinationFd,
-                                   std::int64_t streamOffset);
+    [[nodiscard]] Status Encode(const CodeBook& codes, int destinationFd,
+                                std::int64_t streamOffset);
     // The same pass for a destination that takes bytes in order only: writes the bit stream at
     // the descriptor's position, front to back, on the calling thread.
-    [[nodiscard]] JobResult EncodeInOrder(const PackedCodes& codes, int destinationFd);
-    // Why Scan or Encode failed: which file, and the system's error number or a reason.
-    [[nodiscard]] const JobOutcome& Failure() const { return m_failure; }
+    [[nodiscard]] Status EncodeInOrder(const CodeBook& codes, int destinationFd);
 
 private:
     // The tests' way to see how the source was cut.
@@ -68,14 +65,13 @@ private:
     {
         std::int64_t begin = 0;
         std::int64_t end = 0;
-        std::array<std::uint64_t, 256> counts {};
+        WideCounts counts {};
         // The hashes of the blocks as counted and as coded.
         std::uint64_t hash = 0;
         std::uint64_t codedHash = 0;
         std::int64_t firstBit = 0;
         std::int64_t bits = 0;
-        JobOutcome failure;
-        [[nodiscard]] bool Failed() const { return failure.result != JobResult::Done; }
+        Status status;
         // A byte that this part shares with its neighbour: its bits are ORed with theirs.
         struct SharedByte
         {
@@ -85,16 +81,15 @@ private:
         std::array<SharedByte, 2> sharedBytes;
     };
 
-    JobResult CheckCodes(const PackedCodes& codes);
+    [[nodiscard]] Status CheckCodes(const CodeBook& codes) const;
     template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
-    static void FailPart(Part& part, JobFile file, int error, const char* reason = nullptr);
-    JobResult FailJob(JobFile file, int error, const char* reason = nullptr);
+    static void FailPart(Part& part, JobFile file, int error, Reason reason = Reason::None);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
-    void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const PackedCodes& codes,
+    void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
                     int destinationFd, std::int64_t streamOffset) const;
     [[nodiscard]] int Workers() const;
     void MakeBlocks(std::size_t outBytes);
-    template<typename Work> void RunParts(Work work);
+    template<typename Work> [[nodiscard]] Status RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
 
     int m_sourceFd;
@@ -107,7 +102,6 @@ private:
     std::vector<std::unique_ptr<std::uint8_t[]>> m_outBlocks;
     std::size_t m_outBlockBytes = 0;
     Progress* m_progress = nullptr;
-    JobOutcome m_failure;
 };
 
 } // namespace hufpack

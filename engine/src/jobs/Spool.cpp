@@ -3,6 +3,7 @@
 #include "hufpack/Spool.h"
 
 #include "format/Format.h"
+#include "jobs/JobEdge.h"
 #include "sys/Paths.h"
 #include "sys/SystemIo.h"
 
@@ -21,7 +22,6 @@ namespace hufpack {
 
 namespace {
 
-constexpr std::size_t kBlockBytes = std::size_t { 1 } << 17;
 // Every byte takes a bit and the table an entry at the least, so no source longer than this has
 // a header that can describe it.
 constexpr std::int64_t kLargestSource = std::numeric_limits<std::int32_t>::max() - kEntrySize;
@@ -43,16 +43,16 @@ int MakeUnnamedFile(const std::string& folder)
     return fd;
 }
 
-JobOutcome Failed(JobResult result, JobFile file, int error)
+Status Failed(JobResult result, JobFile file, int error)
 {
-    return { result, file, error, nullptr };
+    return Status::Fail(result, file, error);
 }
 
 // Copies up to `limit` bytes of `input` into `out` through `buffer`, never reading past the
 // limit, and adds them to `copied`; `front`, when given, receives the first bytes copied too.
 // Stops early at the end of the input.
-JobOutcome Copy(int input, int out, std::span<std::uint8_t> buffer, std::int64_t limit,
-                std::int64_t& copied, std::span<std::uint8_t> front = {})
+Status Copy(int input, int out, std::span<std::uint8_t> buffer, std::int64_t limit,
+            std::int64_t& copied, std::span<std::uint8_t> front = {})
 {
     while (copied < limit) {
         const auto want
@@ -72,23 +72,23 @@ JobOutcome Copy(int input, int out, std::span<std::uint8_t> buffer, std::int64_t
     return {};
 }
 
-JobOutcome Spool(int input, int out, SpoolFor what)
+Status Spool(int input, int out, SpoolFor what)
 {
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
     const std::span block(buffer.get(), kBlockBytes);
     std::int64_t copied = 0;
     if (what == SpoolFor::Compressing) {
         // One byte past the largest source tells that the source is too large.
-        const JobOutcome outcome = Copy(input, out, block, kLargestSource + 1, copied);
-        if (outcome.result == JobResult::Done && copied > kLargestSource)
-            return Failed(JobResult::TooLarge, JobFile::Source, 0);
-        return outcome;
+        const Status status = Copy(input, out, block, kLargestSource + 1, copied);
+        if (status.Ok() && copied > kLargestSource)
+            return Status::Fail(JobResult::TooLarge, JobFile::Source, 0, Reason::TooLarge);
+        return status;
     }
     // A compressed file says in its header how far it reaches.
     std::array<std::uint8_t, kHeaderSize> front {};
-    if (const JobOutcome outcome = Copy(input, out, block, kHeaderSize, copied, front);
-        outcome.result != JobResult::Done || copied < kHeaderSize)
-        return outcome;
+    if (Status status = Copy(input, out, block, kHeaderSize, copied, front);
+        !status.Ok() || copied < kHeaderSize)
+        return status;
     const Header header = Header::Parse(front);
     if (!header.ChecksumMatches())
         return {}; // not ours: the job says so, from these bytes alone
@@ -100,24 +100,16 @@ JobOutcome Spool(int input, int out, SpoolFor what)
 JobOutcome SpoolToUnnamedFile(int input, const std::string& folder, SpoolFor what, int& fd)
 {
     fd = MakeUnnamedFile(folder);
-    if (fd < 0)
-        return Failed(JobResult::CannotOpen, JobFile::None, errno);
+    Status status = fd < 0 ? Failed(JobResult::CannotOpen, JobFile::None, errno)
+                           : AtJobEdge([&] { return Spool(input, fd, what); });
+    if (status.Ok() && ::lseek(fd, 0, SEEK_SET) != 0)
+        status = Failed(JobResult::CannotOpen, JobFile::None, errno);
+    if (!status.Ok() && fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
     JobOutcome outcome;
-    try {
-        outcome = Spool(input, fd, what);
-    } catch (const std::bad_alloc&) {
-        outcome = Failed(JobResult::CannotOpen, JobFile::None, ENOMEM);
-    }
-    if (outcome.result != JobResult::Done) {
-        ::close(fd);
-        fd = -1;
-        return outcome;
-    }
-    if (::lseek(fd, 0, SEEK_SET) != 0) {
-        outcome = Failed(JobResult::CannotOpen, JobFile::None, errno);
-        ::close(fd);
-        fd = -1;
-    }
+    static_cast<Failure&>(outcome) = status.Why();
     return outcome;
 }
 

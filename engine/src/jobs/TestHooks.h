@@ -6,13 +6,13 @@
 // parts of a source. None of it changes a byte of output. It stays out of the classes' own
 // interfaces; only targets linked with hufpack_engine_internals see it.
 
+#include "code/NodeHeap.h"
 #include "decode/ChunkDecoder.h"
 #include "decode/DecodeKernel.h"
-#include "sys/Destination.h"
-#include "code/NodeHeap.h"
 #include "encode/PartEncoder.h"
-#include "sys/Progress.h"
 #include "jobs/TreeCoder.h"
+#include "sys/Destination.h"
+#include "sys/Progress.h"
 
 #include <cstdint>
 #include <utility>
@@ -76,16 +76,8 @@ struct PartEncoderTesting
     }
 };
 
-namespace decode {
-// The decoding loop's build that every processor runs, so that tests can check it on a
-// processor with BMI2.
-const Kernel& PortableKernel();
-} // namespace decode
-
-namespace encode {
-// Whether the coding loop may be the build that uses instructions beyond plain x86-64 where the
-// processor has them; off, the plain build runs.
-void AllowExtensions(bool allow);
-} // namespace encode
+// The portable build of the coding and decoding loops even where the processor has more, so
+// that tests check it on a processor with BMI2 too.
+void UsePortableBuildOnly(bool only);
 
 } // namespace hufpack

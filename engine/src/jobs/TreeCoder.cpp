@@ -2,12 +2,11 @@
 
 #include "jobs/TreeCoder.h"
 
-#include "reference/ByteCounter.h"
 #include "decode/DecodeTable.h"
+#include "reference/ByteCounter.h"
 #include "reference/ReferencePaths.h"
 
 #include <cassert>
-#include <cstdio>
 #include <limits>
 
 namespace hufpack {
@@ -15,92 +14,79 @@ namespace hufpack {
 namespace {
 
 constexpr std::int64_t kMaxField = std::numeric_limits<std::int32_t>::max();
-constexpr const char* kTooLarge = "too large for this format";
-constexpr const char* kNotOurs = "not a file this program wrote";
-constexpr const char* kCutShort = "unexpected end of file";
-constexpr const char* kDamaged = "damaged: its bytes do not match its table";
 const Progress::Callback kNoProgress;
+
+Status Fail(JobResult result, Reason reason)
+{
+    return Status::Fail(result, JobFile::Source, 0, reason);
+}
 
 } // namespace
 
-JobResult TreeCoder::Fail(JobResult result, JobFile file, int error, const char* reason)
-{
-    m_failure = { result, file, error, reason };
-    return result;
-}
-
 // A read or write that failed on one of the streams, found after the pass.
-JobResult TreeCoder::StreamFailure()
+Status TreeCoder::StreamFailure() const
 {
     if (m_in.Failed())
-        return Fail(JobResult::CannotOpen, JobFile::Source, m_in.Error());
-    return Fail(JobResult::CannotOpen, JobFile::Destination, m_out.Error());
+        return m_in.Outcome(JobFile::Source);
+    return m_out.Outcome(JobFile::Destination);
 }
 
 TreeCoder::TreeCoder(FileStream& in, FileStream& out) : m_in(in), m_out(out) { }
 
 TreeCoder::~TreeCoder() = default;
 
-JobResult TreeCoder::Encode()
+Status TreeCoder::Encode()
 {
     if (m_reference)
         return EncodeStepByStep();
     // Every byte takes at least one bit, so a longer source cannot be held; no need to read it.
     const std::int64_t size = m_in.Size();
     if (size > kMaxField)
-        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
+        return Fail(JobResult::TooLarge, Reason::TooLarge);
     PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes);
     Progress progress(m_progress ? *m_progress : kNoProgress, 2 * size);
     parts.ReportTo(progress);
-    if (!parts.Scan())
-        return Fail(JobResult::CannotOpen, parts.Failure().file, parts.Failure().error,
-                    parts.Failure().reason);
+    if (Status status = parts.Scan(); !status.Ok())
+        return status;
     std::int64_t streamOffset = 0;
-    if (const JobResult result = PrepareCode(parts.Counts(), streamOffset);
-        result != JobResult::Done)
-        return result;
+    if (Status status = PrepareCode(parts.Counts(), streamOffset); !status.Ok())
+        return status;
     if (!m_out.Flush())
         return StreamFailure();
-    const PackedCodes& codes = m_tree.Packed();
-    const JobResult result = m_inOrder ? parts.EncodeInOrder(codes, m_out.Descriptor())
-                                       : parts.Encode(codes, m_out.Descriptor(), streamOffset);
-    if (result != JobResult::Done)
-        return Fail(result, parts.Failure().file, parts.Failure().error,
-                    result == JobResult::TooLarge ? kTooLarge : parts.Failure().reason);
-    return result;
+    const CodeBook& codes = m_tree.Book();
+    return m_inOrder ? parts.EncodeInOrder(codes, m_out.Descriptor())
+                     : parts.Encode(codes, m_out.Descriptor(), streamOffset);
 }
 
-JobResult TreeCoder::EncodeStepByStep()
+Status TreeCoder::EncodeStepByStep()
 {
     m_in.Seek(0);
     ByteCounter counter(m_in);
     if (!counter.CountAll())
         return StreamFailure();
     std::int64_t streamOffset = 0;
-    if (const JobResult result = PrepareCode(counter.Counts(), streamOffset);
-        result != JobResult::Done)
-        return result;
+    if (Status status = PrepareCode(counter.Counts(), streamOffset); !status.Ok())
+        return status;
     // The coding pass counts again as it goes: a source that changed since the counting pass
     // would otherwise yield a file that does not decode, so any difference ends the job.
-    std::array<std::uint64_t, 256> seen {};
+    WideCounts seen {};
     reference::EncodeBits(m_in, m_out, m_tree, seen);
     if (seen != counter.Counts())
-        return Fail(JobResult::CannotOpen, JobFile::Source, 0, PartEncoder::kSourceChanged);
+        return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
     if (m_in.Failed() || m_out.Failed())
         return StreamFailure();
-    return JobResult::Done;
+    return {};
 }
 
 // From the counts to the code: builds the tree and the code words, writes the table and the
 // header, and leaves the destination where the bit stream starts, at `streamOffset`.
-JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
-                                 std::int64_t& streamOffset)
+Status TreeCoder::PrepareCode(const WideCounts& counts, std::int64_t& streamOffset)
 {
     if (!NarrowCounts(counts, m_freq))
-        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
+        return Fail(JobResult::TooLarge, Reason::TooLarge);
     m_root = m_tree.BuildTree(m_freq);
     if (!m_root) // the source was empty after all
-        return Fail(JobResult::CannotOpen, JobFile::Source, 0, PartEncoder::kSourceChanged);
+        return Fail(JobResult::CannotOpen, Reason::ChangedWhileRead);
     m_tree.AssignCodes(m_root, std::string());
     // The header, the table and the bits in the order a stream takes them; the table's size,
     // which the header carries, is known from the counts.
@@ -109,9 +95,10 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
     // sum past INT32_MAX wraps negative and fails that check, so such a source has no form that
     // decodes, and is refused before anything is written.
     if (m_tree.ExactBits() + tableSize > kMaxField)
-        return Fail(JobResult::TooLarge, JobFile::Source, 0, kTooLarge);
+        return Fail(JobResult::TooLarge, Reason::TooLarge);
 
-    const auto header = Header::For(m_tree.TotalBits(), static_cast<std::int16_t>(tableSize)).Bytes();
+    const auto header
+        = Header::For(m_tree.TotalBits(), static_cast<std::int16_t>(tableSize)).Bytes();
     const std::vector<std::uint8_t> table = TableBytes(m_freq);
     assert(table.size() == tableSize);
     m_out.Seek(0);
@@ -120,7 +107,7 @@ JobResult TreeCoder::PrepareCode(const std::array<std::uint64_t, 256>& counts,
     streamOffset = kHeaderSize + tableSize;
     m_written = streamOffset + (m_tree.ExactBits() + 7) / 8;
     m_out.Seek(streamOffset);
-    return JobResult::Done;
+    return {};
 }
 
 // Reads the header and the table from the source's position, and checks them; `fileSize` is -1
@@ -141,7 +128,8 @@ FrontOfFile TreeCoder::ReadFront(std::int64_t fileSize, Header& header)
         fileSize = header.FileEnd(true);
     // Never more than the file holds: a table size is no reason to read past its end.
     const std::int64_t tableEnd = std::min(header.FileEnd(false), fileSize);
-    std::vector<std::uint8_t> table(static_cast<std::size_t>(std::max<std::int64_t>(tableEnd - kHeaderSize, 0)));
+    std::vector<std::uint8_t> table(
+        static_cast<std::size_t>(std::max<std::int64_t>(tableEnd - kHeaderSize, 0)));
     table.resize(m_in.Read(table.data(), table.size()));
     if (m_in.Failed())
         return FrontOfFile::ReadFailed;
@@ -150,7 +138,7 @@ FrontOfFile TreeCoder::ReadFront(std::int64_t fileSize, Header& header)
 
 // Everything that can be checked before the bit stream, and the tree for the bits. An empty file
 // is what an empty source compresses to: no bits, no table.
-JobResult TreeCoder::ReadHeaderAndTree(Header& header)
+Status TreeCoder::ReadHeaderAndTree(Header& header)
 {
     // A listing may read a pipe, from where it stands: its length is what its header says.
     const bool file = m_in.IsRegularFile();
@@ -160,48 +148,46 @@ JobResult TreeCoder::ReadHeaderAndTree(Header& header)
     case FrontOfFile::Read:
         m_fileBytes = file ? m_in.Size() : header.FileEnd(true);
         m_root = m_tree.BuildTree(m_freq);
-        return JobResult::Done;
+        if (m_root)
+            m_tree.AssignCodes(m_root, std::string());
+        return {};
     case FrontOfFile::Empty:
         m_fileBytes = 0;
-        return JobResult::Done;
+        return {};
     case FrontOfFile::ReadFailed:
         return StreamFailure();
     case FrontOfFile::ShortHeader:
         break;
     case FrontOfFile::BadChecksum:
-        if (m_printMessages) {
-            std::fputs("Bad checksum.  Invalid format........", stdout);
-            std::fflush(stdout);
-        }
-        break;
+        return Fail(JobResult::NotOurFormat, Reason::BadChecksum);
     case FrontOfFile::CutShort:
-        return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kCutShort);
+        return Fail(JobResult::NotOurFormat, Reason::CutShort);
     case FrontOfFile::NoTree:
     case FrontOfFile::CountsPastBits:
-        return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
+        return Fail(JobResult::NotOurFormat, Reason::Damaged);
     }
-    return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kNotOurs);
+    return Fail(JobResult::NotOurFormat, Reason::NotOurs);
 }
 
-JobResult TreeCoder::Summarize(FileSummary& summary)
+Status TreeCoder::Summarize(FileSummary& summary)
 {
     Header header;
-    if (const JobResult result = ReadHeaderAndTree(header); result != JobResult::Done)
-        return result;
+    if (Status status = ReadHeaderAndTree(header); !status.Ok())
+        return status;
     summary = {};
     summary.compressedBytes = m_fileBytes;
     summary.originalBytes = OriginalBytes(m_freq);
     summary.entries = EntriesOf(m_freq);
-    summary.longestCode = m_root ? Depth(m_root) : 0;
-    return JobResult::Done;
+    summary.longestCode = m_tree.Book().longest;
+    return {};
 }
 
-JobResult TreeCoder::Decode()
+Status TreeCoder::Decode()
 {
     Header header;
-    if (const JobResult result = ReadHeaderAndTree(header); result != JobResult::Done)
-        return result;
-    std::array<std::uint64_t, 256> written {};
+    if (Status status = ReadHeaderAndTree(header); !status.Ok())
+        return status;
+    WideCounts written {};
     if (header.totalBits > 0) {
         if (m_reference) {
             m_in.Seek(header.StreamOffset());
@@ -210,18 +196,15 @@ JobResult TreeCoder::Decode()
             Progress progress(m_progress ? *m_progress : kNoProgress, OriginalBytes(m_freq));
             ChunkDecoder::Options options = m_decodeOptions;
             options.progress = &progress;
-            const DecodeTable table(m_root);
+            const DecodeTable table(m_root, m_tree.Book());
             ChunkDecoder decoder(table, m_in.Descriptor(), header.StreamOffset(), header.totalBits,
                                  m_out, options);
-            const JobResult result = decoder.Run(written);
+            const Status status = decoder.Run(written);
             m_decodeStats = decoder.Stats();
-            if (result != JobResult::Done) {
-                if (m_out.Failed())
-                    return StreamFailure();
-                return decoder.Error() != 0
-                    ? Fail(result, JobFile::Source, decoder.Error())
-                    : Fail(result, JobFile::Source, 0, PartEncoder::kSourceChanged);
-            }
+            if (m_out.Failed())
+                return StreamFailure();
+            if (!status.Ok())
+                return status;
         }
     }
     if (m_in.Failed() || m_out.Failed())
@@ -233,9 +216,9 @@ JobResult TreeCoder::Decode()
         const std::uint64_t expected
             = m_freq[value] > 0 ? static_cast<std::uint64_t>(m_freq[value]) : 0;
         if (written[value] != expected)
-            return Fail(JobResult::NotOurFormat, JobFile::Source, 0, kDamaged);
+            return Fail(JobResult::NotOurFormat, Reason::Damaged);
     }
-    return JobResult::Done;
+    return {};
 }
 
 } // namespace hufpack

@@ -74,14 +74,13 @@ Destination::~Destination()
         ::close(m_folder);
 }
 
-bool Destination::Fail(int error, const char* reason)
+bool Destination::Fail(int error, Reason reason)
 {
-    m_error = error;
-    m_reason = reason;
+    m_failure = Status::Fail(JobResult::CannotOpen, JobFile::Destination, error, reason);
     return false;
 }
 
-bool Destination::Resolve(const std::string& path)
+bool Destination::ResolvePath(const std::string& path)
 {
     if (path.empty())
         return Fail(ENOENT);
@@ -174,7 +173,7 @@ bool Destination::NameExists() const
     return ::fstatat(m_folder, m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool Destination::MayWrite()
+bool Destination::MayReplace()
 {
     if (!m_replace)
         return !NameExists() || Fail(EEXIST);
@@ -184,7 +183,7 @@ bool Destination::MayWrite()
     if (S_ISDIR(m_existing.st_mode))
         return Fail(EISDIR);
     if (!S_ISREG(m_existing.st_mode) && !S_ISLNK(m_existing.st_mode))
-        return Fail(0, "not a regular file");
+        return Fail(0, Reason::NotRegularFile);
     // In a sticky folder only the name's owner, the folder's owner or root may replace a name;
     // the rename at the end would be refused, so the job is refused before its work.
     struct stat folder
@@ -206,20 +205,23 @@ bool Destination::MayWrite()
     return true;
 }
 
-int Destination::Create()
+Status Destination::Create(int& fd)
 {
+    fd = -1;
     if (!s_namedOnly) {
         m_fd = ::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
             m_unnamed = true;
-            return m_fd;
+            fd = m_fd;
+            return {};
         }
-        if (!NoUnnamedFiles(errno)) {
-            Fail(errno);
-            return -1;
-        }
+        if (!NoUnnamedFiles(errno))
+            return Checked(Fail(errno));
     }
-    return CreateNamed() ? m_fd : -1;
+    if (!CreateNamed())
+        return m_failure;
+    fd = m_fd;
+    return {};
 }
 
 // Gives the new file a hidden name beside the destination: `make(name)` makes it, false with
@@ -340,7 +342,7 @@ bool Destination::LinkAs(const char* name)
     return ::linkat(AT_FDCWD, self, m_folder, name, AT_SYMLINK_FOLLOW) == 0;
 }
 
-bool Destination::Commit(const struct stat& source)
+bool Destination::PutInPlace(const struct stat& source)
 {
     ApplyPermissions(source);
     if (m_copyTimes) {
@@ -354,7 +356,7 @@ bool Destination::Commit(const struct stat& source)
     // power cut could leave neither; a new file is synced only when asked, as other tools do.
     if ((m_sync || (m_replace && (m_exists || NameExists()))) && !SyncData())
         return false;
-    if (!PutInPlace())
+    if (!GiveName())
         return false;
     if (m_synced) {
         // The name is on the disk only once its folder is. Asked for (--sync, and always before
@@ -381,7 +383,7 @@ bool Destination::SyncData()
 
 // The last step decides: without replace, whatever stands at the name by now wins and the job
 // fails; with replace, the old file is swapped for the new one in one rename.
-bool Destination::PutInPlace()
+bool Destination::GiveName()
 {
     if (m_unnamed) {
         if (!m_replace || !NameExists()) {

@@ -12,7 +12,7 @@
 // failed or killed job leaves the destination as it was, and nobody else can read or change it
 // while it is being written.
 
-#include "hufpack/FileJobs.h"
+#include "hufpack/JobResult.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -22,10 +22,20 @@ namespace hufpack {
 class Destination
 {
 public:
-    // Follows the options' rules for replacing, syncing and the times of the new file.
-    explicit Destination(const JobOptions& options)
-        : m_replace(options.replace), m_sync(options.sync || options.removeSource),
-          m_copyTimes(options.copyTimes)
+    struct Options
+    {
+        // Replace what stands at the destination; without it the new file takes the name only
+        // where no name stands, at the last step.
+        bool replace = true;
+        // Sync the new file and its folder even when it replaces nothing (one that replaces a
+        // file is always synced); a folder that cannot be synced then fails the job.
+        bool sync = false;
+        // Give the new file the source's access and modification times.
+        bool copyTimes = false;
+    };
+
+    explicit Destination(const Options& options)
+        : m_replace(options.replace), m_sync(options.sync), m_copyTimes(options.copyTimes)
     {
     }
     // Removes a new file that was not committed.
@@ -33,37 +43,39 @@ public:
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
 
-    // Resolves `path`. False when it leads nowhere a file can be made: a missing folder, a loop
+    // Resolves `path`. Fails when it leads nowhere a file can be made: a missing folder, a loop
     // of links.
-    [[nodiscard]] bool Resolve(const std::string& path);
-    // Whether the destination, as the kernel resolves it, is the file `source` describes.
+    [[nodiscard]] Status Resolve(const std::string& path) { return Checked(ResolvePath(path)); }
+    // Whether the destination, links of this user's and root's followed, is the file `source`
+    // describes.
     [[nodiscard]] bool IsFile(const struct stat& source) const;
     // Whether the job may go on to write a new file. Without replace: no name stands at the
     // destination. With replace: what stands there, if anything, is a regular file that the
-    // kernel would let this user write (asked without opening it).
-    [[nodiscard]] bool MayWrite();
-    // Makes the new file and returns its descriptor, which this object owns; -1 on failure.
-    [[nodiscard]] int Create();
+    // kernel would let this user write (asked without opening it), or another user's link.
+    [[nodiscard]] Status MayWrite() { return Checked(MayReplace()); }
+    // Makes the new file and gives its descriptor, which this object owns, in `fd`.
+    [[nodiscard]] Status Create(int& fd);
     // Gives the complete new file its permissions (and times, if asked), syncs it where that is
     // needed, and puts it in place under the destination's name. `source` is the job's source.
-    [[nodiscard]] bool Commit(const struct stat& source);
-
-    // Why the last call failed: the system's error number, or 0 with a reason.
-    [[nodiscard]] int Error() const { return m_error; }
-    [[nodiscard]] const char* Reason() const { return m_reason; }
+    [[nodiscard]] Status Commit(const struct stat& source) { return Checked(PutInPlace(source)); }
 
 private:
     // The tests' way to ask for named temporary files.
     friend struct DestinationTesting;
 
-    bool Fail(int error, const char* reason = nullptr);
+    // Each step below says false, with the reason in m_failure, when it fails.
+    bool Fail(int error, Reason reason = Reason::None);
+    [[nodiscard]] Status Checked(bool ok) const { return ok ? Status() : m_failure; }
+    bool ResolvePath(const std::string& path);
+    bool MayReplace();
+    bool PutInPlace(const struct stat& source);
     bool FollowTrustedLinks();
     bool CreateNamed();
     template<typename Make> bool MakeTemporaryName(Make make);
     void ApplyPermissions(const struct stat& source);
     bool CopyAccessAndAttributes();
     bool LinkAs(const char* name);
-    bool PutInPlace();
+    bool GiveName();
     bool SyncData();
     bool NameExists() const;
     void RemoveTemporaryName();
@@ -87,8 +99,7 @@ private:
     bool m_unnamed = false;
     bool m_synced = false;
     std::string m_temporaryName; // while a named temporary file exists
-    int m_error = 0;
-    const char* m_reason = nullptr;
+    Status m_failure;
 };
 
 } // namespace hufpack

@@ -8,6 +8,9 @@
 // Errors are sticky: once a read or write fails, Failed() stays true and writes are dropped,
 // so a job checks once at the end instead of after every byte.
 
+#include "hufpack/JobResult.h"
+#include "sys/SystemIo.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,7 +22,7 @@ class FileStream
 {
 public:
     static constexpr int kEof = -1;
-    static constexpr std::size_t kBufferSize = std::size_t { 128 } << 10;
+    static constexpr std::size_t kBufferSize = kBlockBytes;
 
     FileStream() = default;
     ~FileStream();
@@ -79,6 +82,11 @@ public:
     // The system's error number of the first failed call; 0 when none failed, or when the stream
     // failed because it was never attached.
     [[nodiscard]] int Error() const { return m_error; }
+    // Done, or the failure of the job's `file` that this stream is.
+    [[nodiscard]] Status Outcome(JobFile file) const
+    {
+        return m_failed ? Status::Fail(JobResult::CannotOpen, file, m_error) : Status();
+    }
 
 private:
     void Attach(int fd, bool writing);

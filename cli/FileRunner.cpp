@@ -1,0 +1,186 @@
+// One FILE of the files form, from its output name to the report of its job.
+
+#include "FileRunner.h"
+
+#include "OutputName.h"
+#include "ProgressLine.h"
+#include "Reporting.h"
+#include "ShownName.h"
+#include "StandardInput.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A descriptor that closes itself.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) { }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    [[nodiscard]] int Get() const { return m_fd; }
+    void Reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+std::int64_t SizeOf(int fd)
+{
+    struct stat info
+    {
+    };
+    return ::fstat(fd, &info) == 0 ? info.st_size : 0;
+}
+
+} // namespace
+
+int FileRunner::Run(const std::string& file)
+{
+    using Action = CommandLine::Action;
+    using Kind = OutputChoice::Kind;
+    const bool fromStdin = file == "-";
+    const std::string name = fromStdin ? kStandardInput : file;
+    const bool compress = m_line.action == Action::Compress;
+
+    const OutputChoice output = ChooseOutput(m_line, file);
+    if (output.kind == Kind::Refused)
+        return Complain(file, output.name);
+    const bool toStdout = output.kind == Kind::StandardOutput;
+    const std::string outputName = toStdout ? kStandardOutput
+        : output.kind == Kind::Nowhere      ? "/dev/null"
+                                            : output.name;
+    if (fromStdin && ClosedAtStart().input)
+        return Complain(kStandardInput, std::strerror(EBADF));
+    if (toStdout && ClosedAtStart().output)
+        return Complain(kStandardOutput, std::strerror(EBADF));
+    if (toStdout && compress && ::isatty(1) && !m_line.force)
+        return Complain(kStandardOutput,
+                        "compressed data not written to a terminal; use -f to force it");
+    if (fromStdin && !compress && ::isatty(0) && !m_line.force)
+        return Complain(kStandardInput, "compressed data not read from a terminal");
+
+    Descriptor spooled;
+    std::int64_t inputBytes = 0;
+    if (fromStdin) {
+        int status = kExitDone;
+        spooled.Reset(StandardInputAsFile(m_line.action, status));
+        if (spooled.Get() < 0)
+            return status;
+        inputBytes = SizeOf(spooled.Get());
+    } else {
+        struct stat info
+        {
+        };
+        if (::stat(file.c_str(), &info) == 0)
+            inputBytes = info.st_size;
+    }
+    const hufpack::JobSource source
+        = fromStdin ? hufpack::JobSource::Descriptor(spooled.Get()) : hufpack::JobSource(file);
+    if (m_line.action == Action::List)
+        return List(source, name);
+
+    Descriptor nowhere;
+    hufpack::JobDestination destination(outputName);
+    if (output.kind == Kind::Nowhere) {
+        nowhere.Reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+        destination = hufpack::JobDestination::Descriptor(nowhere.Get());
+    } else if (toStdout) {
+        destination = hufpack::JobDestination::Descriptor(1);
+    }
+
+    ProgressLine progress(ShownName(name, stderr), inputBytes,
+                          !m_line.quiet && (m_line.showProgress || ::isatty(2)),
+                          m_line.showProgress);
+    hufpack::JobOptions options;
+    options.replace = m_line.force;
+    options.sync = m_line.sync;
+    options.copyTimes = !fromStdin && destination.fd < 0;
+    options.removeSource = m_line.removeSource && !fromStdin;
+    options.removeLinkedSource = m_line.force;
+    if (progress.Enabled()) {
+        options.progress
+            = [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); };
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const hufpack::JobOutcome outcome
+        = hufpack::RunFileJob(compress ? hufpack::JobKind::Encode : hufpack::JobKind::Decode,
+                              source, destination, options);
+    const double seconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress.Clear();
+    if (outcome.result != hufpack::JobResult::Done) {
+        // A reader that went away ends the tool as it ends any program in a pipeline: quietly.
+        if (toStdout && outcome.file == hufpack::JobFile::Destination && outcome.error == EPIPE) {
+            std::signal(SIGPIPE, SIG_DFL);
+            std::raise(SIGPIPE);
+        }
+        return ReportFailure(outcome, name, outputName);
+    }
+    if (m_line.verbose) {
+        if (m_line.action == Action::Test)
+            std::fprintf(stderr, "hufpack: %s: OK\n", ShownName(name, stderr).c_str());
+        else
+            Verbose(name, outputName, inputBytes, outcome.written, seconds);
+    }
+    return kExitDone;
+}
+
+// One line for -v: the sizes, what was saved, and the speed over the uncompressed bytes.
+void FileRunner::Verbose(const std::string& name, const std::string& outputName, std::int64_t in,
+                         std::int64_t out, double seconds) const
+{
+    const bool compress = m_line.action == CommandLine::Action::Compress;
+    const std::int64_t original = compress ? in : out;
+    std::fprintf(stderr, "hufpack: %s: %lld -> %lld bytes, %s saved, %.1f MB/s, to %s\n",
+                 ShownName(name, stderr).c_str(), static_cast<long long>(in),
+                 static_cast<long long>(out), SavedPercent(compress ? out : in, original).c_str(),
+                 seconds > 0 ? static_cast<double>(original) / seconds / 1e6 : 0.0,
+                 ShownName(outputName, stderr).c_str());
+}
+
+int FileRunner::List(const hufpack::JobSource& source, const std::string& name)
+{
+    hufpack::FileSummary summary;
+    const hufpack::JobOutcome outcome = hufpack::SummarizeFile(source, summary);
+    if (outcome.result != hufpack::JobResult::Done)
+        return ReportFailure(outcome, name, name);
+    if (m_listed == 0)
+        std::printf("%12s %12s %7s %7s %7s  %s\n", "compressed", "uncompressed", "ratio", "entries",
+                    "longest", "name");
+    std::printf("%12lld %12lld %7s %7d %7d  %s\n", static_cast<long long>(summary.compressedBytes),
+                static_cast<long long>(summary.originalBytes),
+                SavedPercent(summary.compressedBytes, summary.originalBytes).c_str(),
+                summary.entries, summary.longestCode, ShownName(name, stdout).c_str());
+    ++m_listed;
+    m_listedCompressed += summary.compressedBytes;
+    m_listedOriginal += summary.originalBytes;
+    return kExitDone;
+}
+
+void FileRunner::FinishList() const
+{
+    if (m_listed > 1)
+        std::printf("%12lld %12lld %7s %7s %7s  (totals)\n",
+                    static_cast<long long>(m_listedCompressed),
+                    static_cast<long long>(m_listedOriginal),
+                    SavedPercent(m_listedCompressed, m_listedOriginal).c_str(), "", "");
+}

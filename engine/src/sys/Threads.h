@@ -1,0 +1,46 @@
+#pragma once
+
+// The threads a job runs on: one limit for every job, and one way to start them.
+
+#include "hufpack/JobResult.h"
+
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace hufpack {
+
+// The most threads a job uses, its calling thread among them: what SetThreadLimit asked for,
+// or one per processor. Each thread holds a few blocks of memory, so by default no more than
+// kDefaultThreadLimit, which keeps a job within a few MiB on any machine.
+inline constexpr int kDefaultThreadLimit = 8;
+[[nodiscard]] int ThreadLimit();
+// 0 for the default. Set while no job runs.
+void SetThreadLimit(int threads);
+
+// Threads started beside a job's calling thread, each running `work(worker)` with its own
+// number, 1 to the count started; joined by Join or when the object goes. A thread that cannot
+// be had is not started, and the ones there are (the calling thread at least) do the work, so
+// the count started may be fewer than asked. An allocation that fails inside a worker is caught
+// at its edge and kept, for Outcome: the work must then leave the job able to end.
+class WorkerThreads
+{
+public:
+    WorkerThreads() = default;
+    ~WorkerThreads() { Join(); }
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+
+    int Start(int count, const std::function<void(int worker)>& work);
+    void Join();
+    [[nodiscard]] int Count() const { return static_cast<int>(m_threads.size()); }
+    // ENOMEM when a worker ran out of memory; done otherwise.
+    [[nodiscard]] Status Outcome() const { return m_outcome; }
+
+private:
+    std::vector<std::thread> m_threads;
+    std::function<void(int worker)> m_work;
+    Status m_outcome;
+};
+
+} // namespace hufpack
