@@ -10,7 +10,6 @@
 #include "mfc/WinApp.h"
 #include "resource.h"
 
-#include <QWidget>
 #include <atomic>
 #include <vector>
 
@@ -186,34 +185,43 @@ void CCompressorDlg::OpenAtStart(const CString& path)
     (compressed ? m_decodeSource : m_encodeSource) = path;
 }
 
+// Everything from the template, in dialog units mapped to pixels: the controls stand where it
+// places them, and a group is told by the source field it frames.
 CString* CCompressorDlg::DropTarget(POINT point, bool& destination)
 {
-    const auto contains = [point](const RECT& rect) {
-        return point.x >= rect.left && point.x < rect.right && point.y >= rect.top
-            && point.y < rect.bottom;
+    const DialogTemplate* const dialog = FindDialogTemplate(IDD_MAIN_DIALOG);
+    if (!dialog)
+        return nullptr;
+    const auto frameOf = [this](const ControlTemplate& control) {
+        return MapDialogRect(
+            { control.x, control.y, control.x + control.cx, control.y + control.cy });
     };
-    const auto placeOf = [this](int id) {
-        const QWidget* const control = GetDlgItem(id);
-        return control ? RECT { control->x(), control->y(), control->x() + control->width(),
-                                control->y() + control->height() }
-                       : RECT {};
+    const auto placeOf = [&](int id) {
+        for (const ControlTemplate& control : dialog->controls) {
+            if (control.id == id)
+                return frameOf(control);
+        }
+        return RECT {};
+    };
+    const auto contains = [](const RECT& rect, POINT at) {
+        return at.x >= rect.left && at.x < rect.right && at.y >= rect.top && at.y < rect.bottom;
     };
     destination = true;
-    if (contains(placeOf(IDC_DECODE_DEST)))
+    if (contains(placeOf(IDC_DECODE_DEST), point))
         return &m_decodeDest;
-    if (contains(placeOf(IDC_ENCODE_DEST)))
+    if (contains(placeOf(IDC_ENCODE_DEST), point))
         return &m_encodeDest;
-    // The groups' frames, as the template places them.
     destination = false;
-    if (const DialogTemplate* const dialog = FindDialogTemplate(IDD_MAIN_DIALOG)) {
-        for (const ControlTemplate& control : dialog->controls) {
-            if (control.kind != ControlKind::GroupBox)
-                continue;
-            const RECT frame = MapDialogRect(
-                { control.x, control.y, control.x + control.cx, control.y + control.cy });
-            if (contains(frame))
-                return control.text == "Decompress" ? &m_decodeSource : &m_encodeSource;
-        }
+    const RECT decodeSource = placeOf(IDC_DECODE_SOURCE);
+    const RECT encodeSource = placeOf(IDC_ENCODE_SOURCE);
+    for (const ControlTemplate& control : dialog->controls) {
+        const RECT frame = frameOf(control);
+        if (control.kind != ControlKind::GroupBox || !contains(frame, point))
+            continue;
+        if (contains(frame, { decodeSource.left, decodeSource.top }))
+            return &m_decodeSource;
+        if (contains(frame, { encodeSource.left, encodeSource.top }))
+            return &m_encodeSource;
     }
     return nullptr;
 }

@@ -53,6 +53,9 @@ public:
     // eighth of the character height.
     [[nodiscard]] RECT MapDialogRect(const RECT& units) const;
 
+    // This layer's own, beyond the original framework: work on a worker thread while the dialog
+    // stays alive, and a progress bar behind an edit control's text.
+    //
     // Runs `work` on a thread of its own and returns when it has returned. Meanwhile the dialog
     // stays alive: it is painted and answers the window manager, and `tick` runs on this thread
     // a few times a second; but no input reaches it (keys and clicks wait, or are dropped when
