@@ -107,7 +107,7 @@ private:
     fs::path m_saved;
 };
 
-TEST(FileJobsSuccess, RoundTripRestoresEverySourceByteForByte)
+TEST(RoundTrip, EveryFileJobRestoresItsSourceByteForByte)
 {
     Bytes allValues;
     for (int i = 0; i < 256 * 3; ++i)
@@ -137,7 +137,7 @@ TEST(FileJobsSuccess, RoundTripRestoresEverySourceByteForByte)
     }
 }
 
-TEST(FileJobsSuccess, ReplacingALongerDestinationLeavesOnlyTheNewBytes)
+TEST(Replace, ALongerDestinationKeepsOnlyTheNewBytes)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abracadabra"));
@@ -152,7 +152,7 @@ TEST(FileJobsSuccess, ReplacingALongerDestinationLeavesOnlyTheNewBytes)
         << "the destination holds exactly the restored file, nothing of its old tail";
 }
 
-TEST(FileJobsSuccess, EmptyFilesGiveEmptyFiles)
+TEST(RoundTrip, EmptyFilesGiveEmptyFiles)
 {
     for (const Job job : { EncodeFile, DecodeFile }) {
         SCOPED_TRACE(job == EncodeFile ? "encode" : "decode");
@@ -170,7 +170,7 @@ TEST(FileJobsSuccess, EmptyFilesGiveEmptyFiles)
     }
 }
 
-TEST(FileJobsFailure, AFailedJobLeavesTheDestinationAsItWas)
+TEST(FailedJob, LeavesTheDestinationAsItWas)
 {
     using Maker = std::function<std::string(const test::ScratchDir&)>;
     const Maker absent = [](const test::ScratchDir& dir) { return dir / "absent"; };
@@ -255,7 +255,7 @@ TEST(FileJobsFailure, AFailedJobLeavesTheDestinationAsItWas)
     ::alarm(0);
 }
 
-TEST(FileJobsFailure, AReadOnlyFolderRefusesTheJob)
+TEST(FailedJob, AReadOnlyFolderRefusesTheJob)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "running as root, which may write into a read-only folder";
@@ -275,7 +275,7 @@ TEST(FileJobsFailure, AReadOnlyFolderRefusesTheJob)
     EXPECT_EQ(Tree(dir.Path()), before) << "nothing is created in a read-only folder";
 }
 
-TEST(FileJobsFailure, AReadOnlyDestinationIsReplacedOnlyByWhoMayWriteIt)
+TEST(Replace, AReadOnlyDestinationOnlyByWhoMayWriteIt)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abracadabra"));
@@ -295,7 +295,7 @@ TEST(FileJobsFailure, AReadOnlyDestinationIsReplacedOnlyByWhoMayWriteIt)
     EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
 }
 
-TEST(FileJobsFailure, ADestinationThatIsNotAFileIsNotReplaced)
+TEST(Replace, NeverADestinationThatIsNotAFile)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abracadabra"));
@@ -317,7 +317,7 @@ TEST(FileJobsFailure, ADestinationThatIsNotAFileIsNotReplaced)
     EXPECT_EQ(Tree(dir.Path()), before) << "no temporary file is left behind";
 }
 
-TEST(FileJobsPermissions, AReplacedFileKeepsItsModeAndANewOneTakesTheSources)
+TEST(Permissions, AReplacedFileKeepsItsModeAndANewOneTakesTheSources)
 {
     // New contents never carry set-id bits: replacing a set-user-id program must not make a
     // set-user-id file of whatever bytes were written.
@@ -348,7 +348,7 @@ TEST(FileJobsPermissions, AReplacedFileKeepsItsModeAndANewOneTakesTheSources)
     }
 }
 
-TEST(FileJobsNoClobber, WithoutReplaceWhateverStandsAtTheDestinationStays)
+TEST(NoClobber, WithoutReplaceWhateverStandsAtTheDestinationStays)
 {
     using Maker = std::function<void(const std::string&)>;
     const std::pair<const char*, Maker> cases[] = {
@@ -382,7 +382,7 @@ TEST(FileJobsNoClobber, WithoutReplaceWhateverStandsAtTheDestinationStays)
     EXPECT_EQ(test::ReadFile(dir / "packed"), kAbra);
 }
 
-TEST(FileJobsLinks, ASymbolicLinkDestinationReplacesItsTargetAndStaysALink)
+TEST(Links, AnOwnLinkAtTheDestinationLeadsToItsTargetAndStays)
 {
     struct Case
     {
@@ -418,7 +418,7 @@ TEST(FileJobsLinks, ASymbolicLinkDestinationReplacesItsTargetAndStaysALink)
     }
 }
 
-TEST(FileJobsLinks, ALoopOfLinksIsRefused)
+TEST(Links, ALoopOfLinksIsRefused)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abracadabra"));
@@ -430,7 +430,7 @@ TEST(FileJobsLinks, ALoopOfLinksIsRefused)
     EXPECT_EQ(Tree(dir.Path()), before) << "nothing is created";
 }
 
-TEST(FileJobsSameFile, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten)
+TEST(SameFile, TwoNamesOfOneFileAreRefusedBeforeAnythingIsWritten)
 {
     test::ScratchDir dir;
     const WorkingDirectory cwd(dir.Path());
@@ -477,7 +477,7 @@ DecodedOver DecodeOverPrecious(const Bytes& file)
     return { outcome, test::ReadFile(dir / "restored"), Tree(dir.Path()) == before };
 }
 
-TEST(FileJobsDecode, DamagedFilesAreNotOurFormat)
+TEST(DamagedFiles, AreNotOurFormatAndLeaveNoDestination)
 {
     for (const test::Sample& damaged : test::DamagedFiles()) {
         SCOPED_TRACE(damaged.name + ": " + test::ToHex(damaged.file));
@@ -489,7 +489,7 @@ TEST(FileJobsDecode, DamagedFilesAreNotOurFormat)
     }
 }
 
-TEST(FileJobsDecode, OddButConsistentFilesDecode)
+TEST(OddFiles, ThatAreConsistentDecode)
 {
     for (const test::Consistent& c : test::OddButConsistentFiles()) {
         SCOPED_TRACE(c.name + ": " + test::ToHex(c.file));

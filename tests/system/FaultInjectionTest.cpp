@@ -306,7 +306,7 @@ void StopMidJob(const std::vector<std::string>& args, Job job, const fs::path& s
 }
 
 // Text of a few MiB, which the tool reports its progress on many times, and its compressed form.
-class KilledJob : public testing::Test
+class Signals : public testing::Test
 {
 protected:
     static void SetUpTestSuite()
@@ -326,7 +326,7 @@ protected:
     static inline Bytes s_packed;
 };
 
-TEST_F(KilledJob, EncodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
+TEST_F(Signals, EncodeStoppedKeepsTheOldDestinationAndLeavesNothing)
 {
     // The packed text decodes to the text (checked above), so a destination equal to it does too.
     for (const int signal : { SIGKILL, SIGTERM, SIGINT, SIGHUP }) {
@@ -335,7 +335,7 @@ TEST_F(KilledJob, EncodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
     }
 }
 
-TEST_F(KilledJob, DecodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
+TEST_F(Signals, DecodeStoppedKeepsTheOldDestinationAndLeavesNothing)
 {
     for (const int signal : { SIGKILL, SIGTERM, SIGINT, SIGHUP }) {
         SCOPED_TRACE(strsignal(signal));
@@ -344,7 +344,7 @@ TEST_F(KilledJob, DecodeStoppedBySignalsKeepsTheOldDestinationAndLeavesNothing)
 }
 
 // The tool ignores SIGPIPE: a reader that went away must not cost a job its result.
-TEST_F(KilledJob, SigpipeDoesNotStopTheTool)
+TEST_F(Signals, SigpipeDoesNotStopTheTool)
 {
     test::ScratchDir dir;
     test::HeldTool tool({ "-d", "--progress", "-o", dir / "dest", *s_dir / "packed" });
@@ -356,7 +356,7 @@ TEST_F(KilledJob, SigpipeDoesNotStopTheTool)
 
 // Where a file system has no unnamed files, the job writes a named one; a signal that ends the
 // process removes it first. The job here stops itself with the signal as soon as it runs.
-TEST(SignalDuringJob, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
+TEST_F(Signals, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
 {
     const Bytes text = test::TextLikeBytes(4 << 20, 9);
     for (const int signal : { SIGINT, SIGTERM, SIGHUP, SIGPIPE }) {
@@ -426,7 +426,7 @@ private:
 // signal whose default is to end the process, and exit(). SIGALRM, SIGUSR1, SIGXCPU (ulimit -t)
 // and their kind once left it behind on such file systems, and so did the dialog's exit(1) when
 // its display went away.
-TEST(Signals, EveryWayTheProcessEndsRemovesANamedTemporaryFile)
+TEST_F(Signals, EveryWayTheProcessEndsRemovesANamedTemporaryFile)
 {
     const FuseFolder dir;
     if (!dir.Mounted())
@@ -477,7 +477,7 @@ TEST(Signals, EveryWayTheProcessEndsRemovesANamedTemporaryFile)
     }
 }
 
-TEST(FileSizeLimit, AWritePastItFailsTheJobAndChangesNothing)
+TEST_F(Signals, AWritePastTheFileSizeLimitFailsTheJobAndChangesNothing)
 {
     test::ScratchDir dir;
     const test::ScratchDir logs;

@@ -134,7 +134,7 @@ TEST(FilesForm, SeveralFilesGoOnPastAFailureAndExitWithTheFirst)
     EXPECT_FALSE(fs::exists(dir / "bad")) << "a damaged file leaves no output";
 }
 
-TEST(FilesForm, NothingIsReplacedWithoutForce)
+TEST(NoClobber, TheFilesFormReplacesNothingWithoutForce)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "a", BytesOf("abracadabra"));

@@ -134,6 +134,11 @@ class Links : public OtherUsers
 {
 };
 
+// What a new file lets others do: never more than its source or the file it replaces did.
+class Permissions : public OtherUsers
+{
+};
+
 TEST_F(Links, AreFollowedOnlyWhenTheirOwnerIsTheJobsUserOrRoot)
 {
     enum class Outcome { Followed, Replaced, Refused };
@@ -248,7 +253,7 @@ TEST_F(Links, AreFollowedOnlyWhenTheirOwnerIsTheJobsUserOrRoot)
     }
 }
 
-TEST_F(OtherUsers, AFilePlantedForRootsOutputDoesNotHandItOver)
+TEST_F(Permissions, AFilePlantedForRootsOutputDoesNotHandItOver)
 {
     // Root's secret, in a folder nobody else may enter.
     const test::ScratchDir own;
@@ -271,7 +276,7 @@ TEST_F(OtherUsers, AFilePlantedForRootsOutputDoesNotHandItOver)
     EXPECT_FALSE(fs::exists(Shared("stolen")));
 }
 
-TEST_F(OtherUsers, ReplacingATeamFileKeepsTheTeamsGroup)
+TEST_F(Permissions, ReplacingATeamFileKeepsTheTeamsGroup)
 {
     // A shared project folder, writable by the team but not sticky or set-group-id, holding a
     // file of B's that the team may write.
@@ -466,7 +471,7 @@ TEST(Replace, AFailedJobNeverOpensTheDestination)
     EXPECT_EQ(test::ReadFile(dir / "restored"), kPrecious);
 }
 
-TEST(Replace, TheFileKeepsItsAccessListAndUserAttributes)
+TEST_F(Permissions, AReplacedFileKeepsItsAccessListAndUserAttributes)
 {
     if (::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
         GTEST_SKIP() << "setfacl and getfacl (package acl) are missing";
@@ -609,7 +614,7 @@ TEST(Durability, ASyncThatFailsBeforeARemovalKeepsTheSource)
 // A replaced file of this user's keeps its access list, read without opening the file: even
 // one whose owner may write it but not read it, which once lost its list and gave its group
 // read and write.
-TEST_F(OtherUsers, AReplacedFileKeepsItsAccessListEvenWhenItsOwnerMayNotReadIt)
+TEST_F(Permissions, AReplacedFileKeepsItsAccessListEvenWhenItsOwnerMayNotReadIt)
 {
     if (::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
         GTEST_SKIP() << "setfacl and getfacl (package acl) are missing";

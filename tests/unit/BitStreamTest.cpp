@@ -1,10 +1,10 @@
 // The bit writer and the bit reader: bit order, padding, and what the reader hands out at the end
 // of its data.
 
+#include "TestSupport.h"
+#include "code/CodeWord.h"
 #include "reference/BitReader.h"
 #include "reference/BitWriter.h"
-#include "code/CodeWord.h"
-#include "TestSupport.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

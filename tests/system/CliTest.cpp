@@ -165,7 +165,7 @@ TEST(Cli, AClosedStandardOutputDoesNotFailAFinishedJob)
     EXPECT_EQ(test::ReadFile(dir / "packed").size(), 35u) << "the destination is written";
 }
 
-TEST(Cli, AnExistingDestinationIsReplacedOnlyWithForce)
+TEST(NoClobber, TheFirstFormReplacesOnlyWithForce)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "source", BytesOf("abracadabra"));
