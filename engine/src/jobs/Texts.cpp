@@ -4,56 +4,51 @@
 #include "jobs/Texts.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace hufpack {
 
+namespace {
+
+// By result, from Done (0) down to SameFile (-4).
+constexpr const char* kMessages[] = {
+    "Done!",
+    "The source file cannot be opened / destination file cannot be written",
+    "You must only decode a file encoded by this program.",
+    "The source file is too large for this format.",
+    "Please select a different destination file.",
+};
+
+// By reason, in the order Reason lists them.
+constexpr const char* kReasons[] = {
+    "",
+    "not a regular file",
+    "changed while it was being read",
+    "too large for this format",
+    "not a file this program wrote",
+    "not a file this program wrote", // its checksum failed
+    "unexpected end of file",
+    "damaged: its bytes do not match its table",
+    "the source and the destination are the same file",
+    "is a symbolic link; unchanged (-f goes on and removes the link)",
+    "has other hard links; unchanged (-f goes on and removes this name)",
+    "not removed",
+    "not removed: it is no longer the file that was read",
+};
+static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::NotRemovedChanged) + 1);
+
+} // namespace
+
 const char* ResultMessage(JobResult result)
 {
-    switch (result) {
-    case JobResult::Done:
-        return "Done!";
-    case JobResult::CannotOpen:
-        return "The source file cannot be opened / destination file cannot be written";
-    case JobResult::NotOurFormat:
-        return "You must only decode a file encoded by this program.";
-    case JobResult::TooLarge:
-        return "The source file is too large for this format.";
-    case JobResult::SameFile:
-        return "Please select a different destination file.";
-    }
-    return "Done!";
+    const int index = -static_cast<int>(result);
+    return index >= 0 && index < static_cast<int>(std::size(kMessages)) ? kMessages[index]
+                                                                        : kMessages[0];
 }
 
 const char* ReasonText(Reason reason)
 {
-    switch (reason) {
-    case Reason::None:
-        return "";
-    case Reason::NotRegularFile:
-        return "not a regular file";
-    case Reason::ChangedWhileRead:
-        return "changed while it was being read";
-    case Reason::TooLarge:
-        return "too large for this format";
-    case Reason::NotOurs:
-    case Reason::BadChecksum:
-        return "not a file this program wrote";
-    case Reason::CutShort:
-        return "unexpected end of file";
-    case Reason::Damaged:
-        return "damaged: its bytes do not match its table";
-    case Reason::SameFile:
-        return "the source and the destination are the same file";
-    case Reason::SymbolicLinkSource:
-        return "is a symbolic link; unchanged (-f goes on and removes the link)";
-    case Reason::HardLinkedSource:
-        return "has other hard links; unchanged (-f goes on and removes this name)";
-    case Reason::NotRemoved:
-        return "not removed";
-    case Reason::NotRemovedChanged:
-        return "not removed: it is no longer the file that was read";
-    }
-    return "";
+    return kReasons[static_cast<std::size_t>(reason)];
 }
 
 std::string DescribeFailure(const Failure& failure)

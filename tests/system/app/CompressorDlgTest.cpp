@@ -242,16 +242,20 @@ private slots:
         QTest::newRow("an empty source")
             << "empty"
             << "empty.huf" << int(IDC_ENCODE) << kDone << Leaves::AnEmptyFile;
-        // 2,147,483,643 zero bytes: one more than the header can describe. Refused before
-        // anything is written, where such a file once decoded nowhere.
-        QTest::newRow("a source too large for the format")
-            << "zeros"
-            << "zeros.huf" << int(IDC_ENCODE) << kTooLarge << Leaves::NoFile;
-        // Every job of the dialog replaces: another user's link is replaced itself, and the file
-        // it points at is never written.
-        QTest::newRow("another user's link at the destination")
-            << "notes.txt"
-            << "link" << int(IDC_ENCODE) << kDone << Leaves::ALinkReplaced;
+    }
+
+    // The same for jobs the engine guards: 2,147,483,643 zero bytes, one more than the header can
+    // describe, are refused before anything is written (such a file once decoded nowhere).
+    void aSourceTooLargeForTheFormatIsRefused()
+    {
+        CheckJob("zeros", "zeros.huf", IDC_ENCODE, kTooLarge, Leaves::NoFile);
+    }
+
+    // Every job of the dialog replaces: another user's link is replaced itself, and the file it
+    // points at is never written.
+    void anotherUsersLinkAtTheDestinationIsReplacedItself()
+    {
+        CheckJob("notes.txt", "link", IDC_ENCODE, kDone, Leaves::ALinkReplaced);
     }
 
     void everyJobReportsItsOutcome()
@@ -261,6 +265,15 @@ private slots:
         QFETCH(int, button);
         QFETCH(QString, status);
         QFETCH(Leaves, leaves);
+        CheckJob(source, destination, button, status, leaves);
+    }
+
+private:
+    // Runs one job as a user does (the source through its chooser, the destination typed) twice,
+    // and checks its status and what it leaves.
+    void CheckJob(const QString& source, const QString& destination, int button,
+                  const QString& status, Leaves leaves)
+    {
         const Bytes text = hufpack::test::TextLikeBytes(200000, 3);
         hufpack::test::WriteFile(Path("notes.txt"), text);
         QVERIFY(hufpack::EncodeFile(Path("notes.txt"), Path("notes.huf"))
@@ -323,6 +336,7 @@ private slots:
         QVERIFY2(hufpack::test::ReadFile(Path("notes.txt")) == text, "a source is only read");
     }
 
+private slots:
     void systemCommandsOpenTheAboutBoxByTheirHighBits_data()
     {
         QTest::addColumn<unsigned>("command");
