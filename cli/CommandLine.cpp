@@ -3,12 +3,14 @@
 
 #include "CommandLine.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <getopt.h>
 
 namespace {
 
-enum LongOnly : int { kRemove = 256, kSync, kProgress };
+enum LongOnly : int { kRemove = 256, kSync, kProgress, kNoProgress, kFast, kBest };
 
 // A long option and what getopt_long returns for it: the short option's letter, or a LongOnly.
 constexpr option Flag(const char* name, int value)
@@ -21,16 +23,22 @@ constexpr option WithValue(const char* name, int value)
     return { name, required_argument, nullptr, value };
 }
 
-constexpr option kOptions[]
-    = { Flag("compress", 'z'),     Flag("decompress", 'd'), Flag("uncompress", 'd'),
-        Flag("stdout", 'c'),       Flag("to-stdout", 'c'),  WithValue("output", 'o'),
-        Flag("force", 'f'),        Flag("keep", 'k'),       Flag("rm", kRemove),
-        WithValue("suffix", 'S'),  Flag("test", 't'),       Flag("list", 'l'),
-        Flag("verbose", 'v'),      Flag("quiet", 'q'),      Flag("progress", kProgress),
-        Flag("sync", kSync),       Flag("help", 'h'),       Flag("version", 'V'),
-        { nullptr, 0, nullptr, 0 } };
-// The leading ':' has a missing value reported as ':', apart from an unknown option.
-constexpr const char* kShortOptions = ":cdfhklo:qS:tvVz";
+constexpr option kOptions[] = { Flag("compress", 'z'),       Flag("decompress", 'd'),
+                                Flag("uncompress", 'd'),     Flag("stdout", 'c'),
+                                Flag("to-stdout", 'c'),      WithValue("output", 'o'),
+                                Flag("force", 'f'),          Flag("keep", 'k'),
+                                Flag("rm", kRemove),         WithValue("suffix", 'S'),
+                                Flag("test", 't'),           Flag("list", 'l'),
+                                Flag("verbose", 'v'),        Flag("quiet", 'q'),
+                                Flag("progress", kProgress), Flag("no-progress", kNoProgress),
+                                Flag("sync", kSync),         Flag("recursive", 'r'),
+                                WithValue("threads", 'T'),   Flag("fast", kFast),
+                                Flag("best", kBest),         Flag("help", 'h'),
+                                Flag("version", 'V'),        { nullptr, 0, nullptr, 0 } };
+// The leading ':' has a missing value reported as ':', apart from an unknown option. -1 to -9
+// are gzip's levels: the format has one code, so they change nothing, and are taken so that
+// scripts and `tar -I 'hufpack -9'` work.
+constexpr const char* kShortOptions = ":123456789cdfhklo:qrS:tT:vVz";
 
 bool IsShortOption(int option)
 {
@@ -79,6 +87,21 @@ std::string Problem(int returned, char** argv)
     return "unknown option '" + shortName + "'";
 }
 
+} // namespace
+
+bool ParseThreads(const char* text, int& threads)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || value < 0 || value > kMaxThreads)
+        return false;
+    threads = static_cast<int>(value);
+    return true;
+}
+
+namespace {
+
 bool Refuse(std::string& problem, std::string text)
 {
     problem = std::move(text);
@@ -119,6 +142,12 @@ bool CheckCombinations(const CommandLine& line, bool compressAsked, bool otherOp
     if (line.removeSource && (!writesFiles || line.toStdout || line.output == "-"))
         return Refuse(problem, "--rm needs an output file to keep what it removes");
     if (line.toStdout && line.action == CommandLine::Action::Compress && line.files.size() > 1)
+        return Refuse(problem,
+                      "several files compressed to standard output would make one file "
+                      "that does not decode");
+    if (line.recursive && !line.output.empty())
+        return Refuse(problem, "-o names the output of one file, not of a folder's");
+    if (line.recursive && line.toStdout && line.action == CommandLine::Action::Compress)
         return Refuse(problem,
                       "several files compressed to standard output would make one file "
                       "that does not decode");
@@ -189,7 +218,33 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
             break;
         case kProgress:
             line.showProgress = true;
+            line.noProgress = false;
             break;
+        case kNoProgress:
+            line.noProgress = true;
+            line.showProgress = false;
+            break;
+        case 'r':
+            line.recursive = true;
+            break;
+        case 'T':
+            if (!ParseThreads(optarg, line.threads))
+                return Refuse(problem,
+                              std::string("-T takes a number of threads, 0 or more, not '") + optarg
+                                  + "'");
+            break;
+        case kFast:
+        case kBest:
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9':
+            break; // one code for every level
         case kSync:
             line.sync = true;
             break;

@@ -23,6 +23,11 @@ struct CommandLine
     bool quiet = false;
     bool verbose = false;
     bool showProgress = false; // --progress: even for short jobs and when not on a terminal
+    bool noProgress = false; // --no-progress: never; of the two, the last one given wins
+    bool recursive = false; // -r: every file in the folders named, and in theirs
+    // -T: at most this many threads in all; 0 one per processor. -1 when not given, for the
+    // environment's HUFPACK_THREADS to say.
+    int threads = -1;
     std::string suffix = ".huf";
     // The files named; none, or "-", is standard input.
     std::vector<std::string> files;
@@ -31,6 +36,11 @@ struct CommandLine
 constexpr const char* kUsage = "Usage: hufpack [OPTION]... [FILE]...\n"
                                "       hufpack encode SOURCE DEST [-f] [--sync]\n"
                                "       hufpack decode SOURCE DEST [-f] [--sync]\n";
+
+// The most threads -T and HUFPACK_THREADS may ask for.
+inline constexpr int kMaxThreads = 1024;
+// A thread count as -T and HUFPACK_THREADS give it: a whole number from 0 to kMaxThreads.
+bool ParseThreads(const char* text, int& threads);
 
 // Parses the arguments. False for a usage error, which `problem` then names.
 bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& problem);

@@ -8,6 +8,7 @@
 #include "ShownName.h"
 #include "StandardInput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -43,6 +44,43 @@ private:
     int m_fd;
 };
 
+constexpr double kMeasurableSeconds = 0.05;
+
+// A character device or FIFO that -o names, opened to be written in order like standard
+// output, when this user or root owns it (a link at the name counts only when theirs too, as
+// for any destination): -1 otherwise, and then the name is a file's, made or replaced by the
+// job's rules. Another user's FIFO in a shared folder would read what the job writes.
+int OpenOutputDevice(const std::string& path, bool& device)
+{
+    device = false;
+    const auto trusted
+        = [](const struct stat& info) { return info.st_uid == ::geteuid() || info.st_uid == 0; };
+    struct stat name
+    {
+    };
+    if (::lstat(path.c_str(), &name) != 0 || (S_ISLNK(name.st_mode) && !trusted(name)))
+        return -1;
+    struct stat info
+    {
+    };
+    if (::stat(path.c_str(), &info) != 0 || !(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))
+        || !trusted(info))
+        return -1;
+    device = true;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    struct stat opened
+    {
+    };
+    if (fd >= 0
+        && (::fstat(fd, &opened) != 0 || opened.st_dev != info.st_dev
+            || opened.st_ino != info.st_ino)) {
+        ::close(fd);
+        errno = EAGAIN; // it changed since it was looked at: try again
+        return -1;
+    }
+    return fd;
+}
+
 std::int64_t SizeOf(int fd)
 {
     struct stat info
@@ -64,7 +102,7 @@ int FileRunner::Run(const std::string& file)
     const OutputChoice output = ChooseOutput(m_line, file);
     if (output.kind == Kind::Refused)
         return Complain(file, output.name);
-    const bool toStdout = output.kind == Kind::StandardOutput;
+    bool toStdout = output.kind == Kind::StandardOutput;
     const std::string outputName = toStdout ? kStandardOutput
         : output.kind == Kind::Nowhere      ? "/dev/null"
                                             : output.name;
@@ -100,7 +138,21 @@ int FileRunner::Run(const std::string& file)
 
     Descriptor nowhere;
     hufpack::JobDestination destination(outputName);
-    if (output.kind == Kind::Nowhere) {
+    Descriptor device;
+    bool isDevice = false;
+    if (output.kind == Kind::File && !m_line.output.empty())
+        device.Reset(OpenOutputDevice(outputName, isDevice));
+    if (isDevice) {
+        if (m_line.removeSource)
+            return Complain(outputName, "--rm needs an output file to keep what it removes");
+        if (device.Get() < 0)
+            return Complain(outputName, std::strerror(errno));
+        if (compress && ::isatty(device.Get()) && !m_line.force)
+            return Complain(outputName,
+                            "compressed data not written to a terminal; use -f to force it");
+        destination = hufpack::JobDestination::Descriptor(device.Get());
+        toStdout = true; // written in order, nothing renamed
+    } else if (output.kind == Kind::Nowhere) {
         nowhere.Reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
         destination = hufpack::JobDestination::Descriptor(nowhere.Get());
     } else if (toStdout) {
@@ -108,7 +160,8 @@ int FileRunner::Run(const std::string& file)
     }
 
     ProgressLine progress(ShownName(name, stderr), inputBytes,
-                          !m_line.quiet && (m_line.showProgress || ::isatty(2)),
+                          !m_line.quiet && !m_line.noProgress
+                              && (m_line.showProgress || ::isatty(2)),
                           m_line.showProgress);
     hufpack::JobOptions options;
     options.replace = m_line.force;
@@ -116,6 +169,7 @@ int FileRunner::Run(const std::string& file)
     options.copyTimes = !fromStdin && destination.fd < 0;
     options.removeSource = m_line.removeSource && !fromStdin;
     options.removeLinkedSource = m_line.force;
+    options.threads = std::max(m_line.threads, 0);
     if (progress.Enabled()) {
         options.progress
             = [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); };
@@ -150,10 +204,29 @@ void FileRunner::Verbose(const std::string& name, const std::string& outputName,
 {
     const bool compress = m_line.action == CommandLine::Action::Compress;
     const std::int64_t original = compress ? in : out;
-    std::fprintf(stderr, "hufpack: %s: %lld -> %lld bytes, %s saved, %.1f MB/s, to %s\n",
+    const std::int64_t compressed = compress ? out : in;
+    // What the file saved, or how much it grew: a short or already compressed source grows.
+    std::string change;
+    if (original > 0) {
+        char text[48];
+        const double percent
+            = 100.0 * static_cast<double>(original - compressed) / static_cast<double>(original);
+        std::snprintf(text, sizeof text, percent >= 0 ? ", %.1f%% saved" : ", %.1f%% larger",
+                      percent >= 0 ? percent : -percent);
+        change = text;
+    }
+    // A speed only where the time can tell one: a job of a few milliseconds is mostly the
+    // program starting.
+    std::string speed;
+    if (seconds >= kMeasurableSeconds) {
+        char text[32];
+        std::snprintf(text, sizeof text, ", %.1f MB/s",
+                      static_cast<double>(original) / seconds / 1e6);
+        speed = text;
+    }
+    std::fprintf(stderr, "hufpack: %s: %lld -> %lld bytes%s%s, to %s\n",
                  ShownName(name, stderr).c_str(), static_cast<long long>(in),
-                 static_cast<long long>(out), SavedPercent(compress ? out : in, original).c_str(),
-                 seconds > 0 ? static_cast<double>(original) / seconds / 1e6 : 0.0,
+                 static_cast<long long>(out), change.c_str(), speed.c_str(),
                  ShownName(outputName, stderr).c_str());
 }
 

@@ -4,11 +4,16 @@
 #include "CommandLine.h"
 #include "FileRunner.h"
 #include "Reporting.h"
+#include "ShownName.h"
 #include "hufpack/FileJobs.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -26,11 +31,19 @@ constexpr const char* kHelp
       "  -k, --keep           keep the source files (the default)\n"
       "      --rm             remove each source once its output is complete and synced\n"
       "  -S, --suffix=SUF     use the suffix SUF instead of .huf\n"
+      "  -r, --recursive      compress every file in the folders named and in theirs (with\n"
+      "                       -d, -t or -l: every file with the suffix); links not followed\n"
       "  -t, --test           check each compressed FILE fully, writing nothing\n"
       "  -l, --list           show the sizes and code of each compressed FILE\n"
       "  -v, --verbose        say what was done with each file\n"
       "  -q, --quiet          show no progress\n"
       "      --progress       show progress even for short jobs and off a terminal\n"
+      "      --no-progress    show no progress; of it and --progress, the last one wins\n"
+      "  -T, --threads=N      use at most N threads in all; 0, the default, is one per\n"
+      "                       processor (HUFPACK_THREADS says it too; the option wins)\n"
+      "  -1 ... -9, --fast, --best\n"
+      "                       taken, as gzip takes them, and changing nothing: the format has\n"
+      "                       one code, so the output is the same\n"
       "      --sync           sync each output to the disk before going on\n"
       "  -h, --help           show this help and exit\n"
       "  -V, --version        show the version and exit\n"
@@ -47,6 +60,58 @@ constexpr const char* kHelp
       "or a file is refused; 2 wrong usage; 3 a file is not one this program wrote, or it is\n"
       "damaged; 4 a file is too large for the format; 5 a source and its output are the same\n"
       "file. With several files, the status of the first failure.\n";
+
+// HUFPACK_THREADS, as zstd reads ZSTD_NBTHREADS: 0 (one per processor) when unset, or when it is
+// not a number of threads, which is said.
+int ThreadsFromEnvironment()
+{
+    const char* const text = std::getenv("HUFPACK_THREADS");
+    int threads = 0;
+    if (text && *text && !ParseThreads(text, threads)) {
+        std::fprintf(stderr, "hufpack: HUFPACK_THREADS='%s' is not a number of threads; ignored\n",
+                     text);
+        threads = 0;
+    }
+    return threads;
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// -r: every regular file below a folder that the action takes: to compress, those without the
+// suffix (one that has it is passed over, with a note, unless -f says to compress it again); to
+// restore, test or list, those with it. A folder that cannot be read is a failure, and the
+// walk goes on.
+void WalkFolder(const CommandLine& line, const std::string& folder,
+                const std::function<void(const std::string&)>& run, int& status)
+{
+    hufpack::WalkFolder(folder, [&](const std::string& path, int error) {
+        if (error != 0) {
+            const int failed = Complain(path, std::strerror(error));
+            if (status == kExitDone)
+                status = failed;
+            return;
+        }
+        const bool suffixed = path.size() > line.suffix.size()
+            && path.compare(path.size() - line.suffix.size(), line.suffix.size(), line.suffix) == 0
+            && path[path.size() - line.suffix.size() - 1] != '/';
+        if (line.action != CommandLine::Action::Compress) {
+            if (suffixed)
+                run(path);
+        } else if (suffixed && !line.force) {
+            if (!line.quiet)
+                std::fprintf(stderr, "hufpack: %s: already has the %s suffix; unchanged\n",
+                             ShownName(path, stderr).c_str(), line.suffix.c_str());
+        } else {
+            run(path);
+        }
+    });
+}
 
 // The first form: `hufpack encode|decode SOURCE DEST`, exactly as scripts know it, with its
 // report on standard output.
@@ -91,14 +156,22 @@ int main(int argc, char** argv)
     if (line.verbForm)
         return RunVerb(line);
 
+    if (line.threads < 0)
+        line.threads = ThreadsFromEnvironment();
     if (line.files.empty())
         line.files.emplace_back("-");
     FileRunner runner(line);
     int status = kExitDone;
-    for (const std::string& file : line.files) {
+    const auto run = [&](const std::string& file) {
         const int fileStatus = runner.Run(file);
         if (status == kExitDone)
             status = fileStatus;
+    };
+    for (const std::string& file : line.files) {
+        if (line.recursive && file != "-" && IsFolder(file))
+            WalkFolder(line, file, run, status);
+        else
+            run(file);
     }
     if (line.action == CommandLine::Action::List) {
         runner.FinishList();

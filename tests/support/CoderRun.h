@@ -4,8 +4,8 @@
 // the fuzz targets turn: the table-driven or the bit-by-bit paths, how the fast encoder cuts
 // the source into parts, how the fast decoder cuts the stream into chunks.
 
-#include "decode/ChunkDecoder.h"
 #include "TestSupport.h"
+#include "decode/ChunkDecoder.h"
 #include "hufpack/JobResult.h"
 
 #include <optional>

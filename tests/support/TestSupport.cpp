@@ -315,6 +315,7 @@ pid_t Start(const Launch& launch)
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = launch.environment;
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
@@ -358,6 +359,8 @@ pid_t Start(const Launch& launch)
         && (::setgroups(launch.user->groups.size(), launch.user->groups.data()) != 0
             || ::setgid(launch.user->gid) != 0 || ::setuid(launch.user->uid) != 0))
         ::_exit(126);
+    for (std::string& setting : environment)
+        ::putenv(setting.data());
     ::execv(argv[0], argv.data());
     ::_exit(127);
 }
@@ -426,7 +429,8 @@ ToolRun RunTool(const ToolCall& call)
              TextOf(ReadFile(logs / "err")), finished.peakKiB };
 }
 
-HeldTool::HeldTool(const std::vector<std::string>& args)
+HeldTool::HeldTool(const std::vector<std::string>& args,
+                   const std::vector<std::string>& environment)
 {
     int ends[2] = { -1, -1 };
     if (ToolPath().empty() || ::pipe2(ends, O_CLOEXEC) != 0)
@@ -441,6 +445,7 @@ HeldTool::HeldTool(const std::vector<std::string>& args)
     launch.args = { ToolPath() };
     launch.args.insert(launch.args.end(), args.begin(), args.end());
     launch.errorsFd = ends[1];
+    launch.environment = environment;
     m_pid = Start(launch);
     ::close(ends[1]);
     m_errors = ends[0];
@@ -494,6 +499,17 @@ void HeldTool::Release()
         ::close(fd);
     }).detach();
     m_errors = -1;
+}
+
+int HeldTool::Threads() const
+{
+    std::error_code error;
+    int threads = 0;
+    for (auto task
+         = std::filesystem::directory_iterator("/proc/" + std::to_string(m_pid) + "/task", error);
+         !error && task != std::filesystem::directory_iterator(); task.increment(error))
+        ++threads;
+    return threads;
 }
 
 Finished HeldTool::Wait()

@@ -117,6 +117,7 @@ struct Launch
     const TestUser* user = nullptr; // run as this user, with the user's groups
     long long fileSizeLimit = -1; // RLIMIT_FSIZE in bytes
     std::string folder; // working folder
+    std::vector<std::string> environment; // NAME=VALUE, added to the test's own
 };
 // The process's id, or -1 when it cannot be started.
 pid_t Start(const Launch& launch);
@@ -163,7 +164,8 @@ ToolRun RunTool(const ToolCall& call);
 class HeldTool
 {
 public:
-    explicit HeldTool(const std::vector<std::string>& args);
+    explicit HeldTool(const std::vector<std::string>& args,
+                      const std::vector<std::string>& environment = {});
     ~HeldTool();
     HeldTool(const HeldTool&) = delete;
     HeldTool& operator=(const HeldTool&) = delete;
@@ -174,6 +176,8 @@ public:
     [[nodiscard]] bool AwaitHeld();
     // Lets the tool go on: its standard error is read to its end from now on.
     void Release();
+    // How many threads the tool runs now.
+    [[nodiscard]] int Threads() const;
     // Waits for the tool to end; its standard error is read meanwhile.
     Finished Wait();
 

@@ -352,12 +352,11 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
     EXPECT_EQ(test::ReadFile(dir / "-v.huf"), kAbra);
     const test::ToolRun bundled = RunTool({ "-kv", "a" }, dir.Path());
     EXPECT_EQ(bundled.status, 0);
-    EXPECT_EQ(bundled.err.rfind("hufpack: a: 11 -> 35 bytes, -218.2% saved, ", 0), 0u)
-        << bundled.err;
-    EXPECT_NE(bundled.err.find(" MB/s, to a.huf\n"), std::string::npos) << bundled.err;
+    // A short file grows, and is said to; its job is too short to tell a speed.
+    EXPECT_EQ(bundled.err, "hufpack: a: 11 -> 35 bytes, 218.2% larger, to a.huf\n");
     const test::ToolRun piped = RunTool({ "-cdv", "a.huf" }, dir.Path());
-    EXPECT_EQ(piped.err.rfind("hufpack: a.huf: 35 -> 11 bytes, -218.2% saved, ", 0), 0u)
-        << "sizes are known for standard output too: " << piped.err;
+    EXPECT_EQ(piped.err, "hufpack: a.huf: 35 -> 11 bytes, 218.2% larger, to (stdout)\n")
+        << "sizes are known for standard output too";
     EXPECT_TRUE(RunTool({ "-dc", "a.huf" }, dir.Path()).out == "abracadabra");
     EXPECT_EQ(RunTool({ "a.huf", "-dcf" }, dir.Path()).status, 0) << "options after files too";
 
@@ -380,6 +379,9 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
         { { "a", "-ko" }, "option '-o' needs a value" },
         { { "a", "--output" }, "option '--output' needs a value" },
         { { "--output=", "a" }, "option '-o' names no file" },
+        { { "-T", "x", "a" }, "-T takes a number of threads, 0 or more, not 'x'" },
+        { { "--threads=-1", "a" }, "-T takes a number of threads, 0 or more, not '-1'" },
+        { { "-r", "-o", "x", "a" }, "-o names the output of one file, not of a folder's" },
         { { "-o", "x", "a", "-" }, "-o names the output of one file, not of several" },
         { { "-t", "-l", "a" }, "-t and -l ask for different things" },
         { { "-z", "-d", "a" }, "-z does not go with -d, -t or -l" },
@@ -619,6 +621,123 @@ TEST(FilesForm, NamesAreEscapedOnATerminalAndKeptAsTheyAreElsewhere)
     // Elsewhere, the name as it is.
     const test::ToolRun piped = RunTool({ "-d", "gone" + name + ".huf" }, dir.Path());
     EXPECT_EQ(piped.err, "hufpack: gone" + name + ".huf: No such file or directory\n");
+}
+
+// -r takes every regular file below the folders named: to compress, those without the suffix
+// (one that has it gets a note); to restore, test or list, those with it. Links found on the way
+// are not followed, and a file that fails does not stop the walk.
+TEST(FilesForm, RecursiveTakesEveryFileOfTheFolders)
+{
+    test::ScratchDir dir;
+    fs::create_directories(dir / "logs/old");
+    test::WriteFile(dir / "logs/a", BytesOf("abracadabra"));
+    test::WriteFile(dir / "logs/old/b", BytesOf("abracadabra"));
+    test::WriteFile(dir / "logs/kept.huf", kAbra);
+    test::WriteFile(dir / "outside", BytesOf("not to be touched"));
+    fs::create_symlink("../outside", dir / "logs/link");
+    fs::create_symlink("..", dir / "logs/up");
+    const test::ToolRun packed = RunTool({ "-r", "logs" }, dir.Path());
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    EXPECT_EQ(packed.err, "hufpack: logs/kept.huf: already has the .huf suffix; unchanged\n");
+    EXPECT_EQ(test::ReadFile(dir / "logs/a.huf"), kAbra);
+    EXPECT_EQ(test::ReadFile(dir / "logs/old/b.huf"), kAbra);
+    EXPECT_FALSE(fs::exists(dir / "logs/link.huf")) << "a link is not followed";
+    EXPECT_FALSE(fs::exists(dir / "outside.huf")) << "nor a link to a folder";
+
+    const test::ToolRun listed = RunTool({ "-rl", "logs" }, dir.Path());
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_NE(listed.out.find("  logs/old/b.huf\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("(totals)"), std::string::npos) << "three files: a totals line";
+    test::WriteFile(dir / "logs/old/bad.huf", BytesOf("not compressed"));
+    const test::ToolRun tested = RunTool({ "-rtv", "logs" }, dir.Path());
+    EXPECT_EQ(tested.status, 3) << "the first failure's status";
+    EXPECT_NE(tested.err.find("hufpack: logs/old/b.huf: OK\n"), std::string::npos)
+        << "the walk goes on past a failure: " << tested.err;
+    fs::remove(dir / "logs/old/bad.huf");
+
+    // a is still there: its restore fails, and the walk goes on.
+    fs::remove(dir / "logs/old/b");
+    const test::ToolRun restored = RunTool({ "-rd", "--rm", "logs" }, dir.Path());
+    EXPECT_EQ(restored.status, 1);
+    EXPECT_EQ(restored.err, "hufpack: logs/a: already exists; use -f to replace it\n");
+    EXPECT_EQ(test::ReadFile(dir / "logs/old/b"), BytesOf("abracadabra"));
+    EXPECT_EQ(test::ReadFile(dir / "logs/kept"), BytesOf("abracadabra"));
+    EXPECT_FALSE(fs::exists(dir / "logs/old/b.huf")) << "--rm works with -r";
+    EXPECT_TRUE(fs::exists(dir / "logs/a.huf")) << "a failed file keeps its source";
+    EXPECT_EQ(RunTool({ "-rdf", "--rm", "logs" }, dir.Path()).status, 0);
+    EXPECT_FALSE(fs::exists(dir / "logs/a.huf"));
+    EXPECT_EQ(test::ReadFile(dir / "outside"), BytesOf("not to be touched"));
+}
+
+// What gzip and zstd users reach for: levels (one code, so the same bytes), thread counts (the
+// same bytes, at most that many threads), --no-progress, and -o to a device or FIFO.
+TEST(FilesForm, GzipsAndZstdsOptionsWork)
+{
+    test::ScratchDir dir;
+    const Bytes text = test::TextLikeBytes(3 << 20, 4);
+    test::WriteFile(dir / "text", text);
+    ASSERT_EQ(RunTool({ "text" }, dir.Path()).status, 0);
+    const Bytes packed = test::ReadFile(dir / "text.huf");
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>> { { "-1" },
+                                                 { "-9" },
+                                                 { "--fast" },
+                                                 { "--best" },
+                                                 { "-T", "1" },
+                                                 { "-T0" },
+                                                 { "--threads=3" },
+                                                 { "-5", "-T", "2" } }) {
+        SCOPED_TRACE(args[0]);
+        std::vector<std::string> line = args;
+        line.insert(line.end(), { "-c", "text" });
+        const test::ToolRun run = RunTool(line, dir.Path());
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(BytesOf(run.out) == packed) << "the same bytes";
+    }
+    // At most that many threads in all, held at the first progress line to be counted.
+    for (const auto& [args, environment, most] :
+         { std::tuple { std::vector<std::string> { "-T", "1" }, std::vector<std::string> {}, 1 },
+           std::tuple { std::vector<std::string> {},
+                        std::vector<std::string> { "HUFPACK_THREADS=1" }, 1 },
+           std::tuple { std::vector<std::string> { "-T", "2" },
+                        std::vector<std::string> { "HUFPACK_THREADS=1" }, 2 } }) {
+        for (const char* direction : { "-z", "-d" }) {
+            std::vector<std::string> line = args;
+            line.insert(line.end(),
+                        { direction, "--progress", "-f", "-o", dir / "out",
+                          dir / (direction == std::string("-z") ? "text" : "text.huf") });
+            test::HeldTool tool(line, environment);
+            ASSERT_TRUE(tool.AwaitHeld());
+            EXPECT_LE(tool.Threads(), most) << direction << " with " << most << " allowed";
+            EXPECT_EQ(tool.Wait().status, 0);
+        }
+    }
+    // The last of --progress and --no-progress wins.
+    EXPECT_EQ(RunOnTerminal({ "--progress", "--no-progress", "-c", "text" }, dir.Path()), "");
+    EXPECT_NE(RunOnTerminal({ "--no-progress", "--progress", "-tv", "text.huf" }, dir.Path())
+                  .find("\rtext.huf "),
+              std::string::npos);
+
+    // -o to a device or a FIFO of this user's: written in order, nothing renamed.
+    EXPECT_EQ(RunTool({ "-o", "/dev/null", "text" }, dir.Path()).status, 0);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    Bytes fromFifo;
+    std::thread reader([&] { fromFifo = test::ReadFile(dir / "fifo"); });
+    EXPECT_EQ(RunTool({ "-o", dir / "fifo", "text" }, dir.Path()).status, 0);
+    reader.join();
+    EXPECT_TRUE(fromFifo == packed);
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo")) << "still the FIFO";
+    EXPECT_EQ(RunTool({ "--rm", "-o", "/dev/null", "text" }, dir.Path()).status, 1)
+        << "--rm keeps a source whose output is not a file";
+    EXPECT_TRUE(fs::exists(dir / "text"));
+    if (::geteuid() == 0) {
+        // Another user's FIFO would read what the job writes: a name like any other then.
+        ASSERT_EQ(::chown((dir / "fifo").c_str(), 4242, 4242), 0);
+        const test::ToolRun refused = RunTool({ "-f", "-o", dir / "fifo", "text" }, dir.Path());
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.err, "hufpack: " + dir / "fifo" + ": not a regular file\n");
+    }
 }
 
 } // namespace

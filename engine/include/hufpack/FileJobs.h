@@ -37,6 +37,9 @@ struct JobOptions
     // is done: `done` of `total` units (bytes of the source read by either pass when encoding,
     // bytes written when decoding). It must return quickly.
     std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // At most this many threads in all, the calling thread's included; 0 for the thread limit,
+    // one per processor.
+    int threads = 0;
     // Give a new file the source's access and modification times.
     bool copyTimes = false;
     // Once the new file is in place and synced, remove the source's name, if it still names the
@@ -88,6 +91,14 @@ struct JobDestination : PathOrDescriptor<JobDestination>
 // checksum message (with no line end of its own) for a file whose checksum failed, then "Done."
 // and a line end after every job that opened both files.
 void PrintFirstFormReport(const JobOutcome& outcome);
+
+// Called for each regular file below a folder, with its path and 0; or with a path that could
+// not be read and the system's error number.
+using FolderVisitor = std::function<void(const std::string& path, int error)>;
+// Calls `visit` for every regular file in the folder at `path` and in its folders, each
+// folder's names in order; symbolic links (to folders or files), FIFOs and devices are passed
+// over. The folder named may itself be reached through a link.
+void WalkFolder(const std::string& path, const FolderVisitor& visit);
 
 // What a compressed file's header and table say, read without decoding its bits.
 struct FileSummary

@@ -52,8 +52,9 @@ encode::CodeBlockFunction LoopFor(const CodeBook& codes, std::int64_t bits, std:
 } // namespace
 
 PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
-                         std::int64_t minPartBytes)
-    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)), m_threads(ThreadLimit())
+                         std::int64_t minPartBytes, int threads)
+    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
+      m_threads(threads > 0 ? threads : ThreadLimit())
 {
     assert(m_size <= std::numeric_limits<std::int32_t>::max());
     if (maxParts <= 0)

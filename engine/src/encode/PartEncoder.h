@@ -33,8 +33,9 @@ public:
 
     // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
     // most INT32_MAX, which is all the format can hold anyway.
+    // `threads` is the most threads in all, the calling thread's included; 0 the thread limit.
     PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts = 0,
-                std::int64_t minPartBytes = kMinPartBytes);
+                std::int64_t minPartBytes = kMinPartBytes, int threads = 0);
     ~PartEncoder();
     PartEncoder(const PartEncoder&) = delete;
     PartEncoder& operator=(const PartEncoder&) = delete;

@@ -127,6 +127,7 @@ Status FileJob::Code(FileStream& output, bool inOrder)
     TreeCoder coder(source, output);
     coder.ReportTo(&m_options.progress);
     coder.SetOutputInOrder(inOrder);
+    coder.SetThreads(m_options.threads);
     const Status status = m_kind == JobKind::Decode ? coder.Decode() : coder.Encode();
     m_written = coder.Written();
     return status;

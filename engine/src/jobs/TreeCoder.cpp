@@ -43,7 +43,7 @@ Status TreeCoder::Encode()
     const std::int64_t size = m_in.Size();
     if (size > kMaxField)
         return Fail(JobResult::TooLarge, Reason::TooLarge);
-    PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes);
+    PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes, m_threads);
     Progress progress(m_progress ? *m_progress : kNoProgress, 2 * size);
     parts.ReportTo(progress);
     if (Status status = parts.Scan(); !status.Ok())
@@ -196,6 +196,9 @@ Status TreeCoder::Decode()
             Progress progress(m_progress ? *m_progress : kNoProgress, OriginalBytes(m_freq));
             ChunkDecoder::Options options = m_decodeOptions;
             options.progress = &progress;
+            // The calling thread is one of them.
+            if (m_threads > 0 && options.threads < 0)
+                options.threads = m_threads - 1;
             const DecodeTable table(m_root, m_tree.Book());
             ChunkDecoder decoder(table, m_in.Descriptor(), header.StreamOffset(), header.totalBits,
                                  m_out, options);

@@ -47,6 +47,8 @@ public:
     void SetOutputInOrder(bool inOrder) { m_inOrder = inOrder; }
     // Where both passes report their progress.
     void ReportTo(const Progress::Callback* progress) { m_progress = progress; }
+    // At most this many threads in all; 0 for the thread limit.
+    void SetThreads(int threads) { m_threads = threads; }
 
 private:
     // The tests' and the benchmark's way in: which paths a pass takes and how it cuts its work.
@@ -69,6 +71,7 @@ private:
     int m_maxParts = 0;
     std::int64_t m_minPartBytes = PartEncoder::kMinPartBytes;
     bool m_inOrder = false;
+    int m_threads = 0;
     const Progress::Callback* m_progress = nullptr;
     std::int64_t m_written = 0;
     // The compressed file's length: the file's own, or for a stream what its header says.
