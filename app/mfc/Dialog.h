@@ -79,7 +79,7 @@ private:
     BOOL CreateWindowFromTemplate(CWnd* owner);
     void CreateFrame(const struct DialogTemplate& dialog, CWnd* owner);
     void UseTemplateFont(const struct DialogTemplate& dialog);
-    QWidget* CreateControl(const struct ControlTemplate& control);
+    QWidget* CreateControl(const struct ControlTemplate& control, QWidget* parent);
     void CreateSystemMenu(const struct DialogTemplate& dialog);
     void InitDialogAndFocus();
     void DestroyWindow();

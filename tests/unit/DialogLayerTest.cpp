@@ -8,6 +8,9 @@
 #include "mfc/Resources.h"
 #include "mfc/WinApp.h"
 
+#include <QAccessible>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -19,6 +22,17 @@ constexpr UINT kTemplate = 900;
 constexpr int kEdit = 901;
 constexpr int kOther = 902;
 constexpr int kButton = 903;
+
+// A form laid out as the main dialog is: its group box and labels come last in the template,
+// and only their places tell which field each names.
+constexpr UINT kFormTemplate = 910;
+constexpr int kFormClose = 911;
+constexpr int kFormSource = 912;
+constexpr int kFormSourceBrowse = 913;
+constexpr int kFormDest = 914;
+constexpr int kFormDestBrowse = 915;
+constexpr int kFormGo = 916;
+constexpr int kFormLoose = 917;
 
 // A dialog that counts what reaches its handlers.
 class CCountingDlg : public CDialog
@@ -69,7 +83,50 @@ void AfxRegisterResources()
                 WS_BORDER | WS_TABSTOP | ES_READONLY },
               { ControlKind::PushButton, kButton, "Go", 120, 10, 40, 14, WS_TABSTOP },
           } });
+    constexpr DWORD kField = WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP;
+    RegisterDialogTemplate(
+        { kFormTemplate,
+          "Form",
+          0,
+          0,
+          250,
+          110,
+          WS_POPUP | WS_CAPTION | WS_SYSMENU,
+          0,
+          "MS Sans Serif",
+          8,
+          {
+              { ControlKind::PushButton, kFormClose, "&Close", 190, 2, 50, 14,
+                BS_DEFPUSHBUTTON | WS_TABSTOP },
+              { ControlKind::Edit, kFormSource, "", 60, 25, 100, 14, kField | ES_READONLY },
+              { ControlKind::PushButton, kFormSourceBrowse, "Browse", 165, 25, 35, 13, WS_TABSTOP },
+              // Its label sits two units lower than the field, as in the main dialog.
+              { ControlKind::Edit, kFormDest, "", 60, 43, 100, 14, kField },
+              { ControlKind::PushButton, kFormDestBrowse, "Browse", 165, 43, 35, 13, WS_TABSTOP },
+              // Beside both lines: a Browse stands between it and either field.
+              { ControlKind::PushButton, kFormGo, "Go!", 205, 34, 30, 20, WS_TABSTOP },
+              // Below the group, with no label.
+              { ControlKind::Edit, kFormLoose, "", 60, 85, 100, 10, kField | ES_READONLY },
+              { ControlKind::GroupBox, -1, "&Pack", 5, 15, 240, 50, BS_GROUPBOX },
+              { ControlKind::Static, -1, "Source", 15, 25, 30, 15, SS_LEFT | WS_GROUP },
+              { ControlKind::Static, -1, "Destination", 15, 45, 40, 15, SS_LEFT | WS_GROUP },
+          } });
 }
+
+namespace {
+
+class CFormDlg : public CDialog
+{
+public:
+    CFormDlg() : CDialog(kFormTemplate) { }
+};
+
+QString AccessibleText(QWidget* widget, QAccessible::Text kind)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(kind);
+}
+
+} // namespace
 
 // The layer's contracts that the dialog relies on.
 class DialogLayerTest : public QObject
@@ -184,6 +241,106 @@ private slots:
         QCOMPARE(chooser.DoModal(), IDOK);
         QCOMPARE(QByteArray::fromStdString(chooser.GetPathName()),
                  QByteArray::fromStdString(dir / chosen.toStdString()));
+    }
+
+    // A reader hears a field by its label and its group, a Browse by the field it serves, and
+    // finds each control inside the group box whose frame holds it. (Every field was an unnamed
+    // "edit" with no label, every Browse just "Browse", and the groups empty panels beside their
+    // controls.)
+    void aReaderHearsEachControlByItsLabelAndGroup_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("group"); // the title of the group box that holds it
+        QTest::addColumn<QStringList>("labelledBy");
+        QTest::newRow("a button outside the group") << kFormClose << "Close"
+                                                    << ""
+                                                    << "" << QStringList {};
+        QTest::newRow("a field and the label before it")
+            << kFormSource << "Pack source"
+            << ""
+            << "&Pack" << QStringList { "Source", "Pack" };
+        QTest::newRow("its Browse") << kFormSourceBrowse << "Browse"
+                                    << "Pack source"
+                                    << "&Pack" << QStringList { "Pack" };
+        QTest::newRow("a field whose label sits lower")
+            << kFormDest << "Pack destination"
+            << ""
+            << "&Pack" << QStringList { "Destination", "Pack" };
+        QTest::newRow("the second Browse") << kFormDestBrowse << "Browse"
+                                           << "Pack destination"
+                                           << "&Pack" << QStringList { "Pack" };
+        QTest::newRow("a button beside both lines serves neither")
+            << kFormGo << "Go!"
+            << ""
+            << "&Pack" << QStringList { "Pack" };
+        QTest::newRow("a field with no label, in no group") << kFormLoose << ""
+                                                            << ""
+                                                            << "" << QStringList {};
+    }
+
+    void aReaderHearsEachControlByItsLabelAndGroup()
+    {
+        QFETCH(int, id);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(QString, group);
+        QFETCH(QStringList, labelledBy);
+        CFormDlg dlg;
+        QVERIFY(dlg.Create(kFormTemplate));
+        QWidget* const control = dlg.GetDlgItem(id);
+        QVERIFY2(control, "GetDlgItem finds the control, in a group box too");
+        QCOMPARE(AccessibleText(control, QAccessible::Name), name);
+        QCOMPARE(AccessibleText(control, QAccessible::Description), description);
+        QAccessibleInterface* const iface = QAccessible::queryAccessibleInterface(control);
+        const auto* const box = qobject_cast<QGroupBox*>(iface->parent()->object());
+        QCOMPARE(box ? box->title() : QString(), group);
+        QStringList labels;
+        for (const auto& [label, relation] : iface->relations(QAccessible::Label))
+            labels << label->text(QAccessible::Name);
+        labels.sort();
+        labelledBy.sort();
+        QCOMPARE(labels, labelledBy);
+    }
+
+    // In their group boxes the controls stand exactly where the template puts them, and Tab
+    // still goes through them in the template's order.
+    void controlsStandWhereTheTemplatePutsThem()
+    {
+        CFormDlg dlg;
+        QVERIFY(dlg.Create(kFormTemplate));
+        QWidget* const window = dlg.GetSafeHwnd();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const auto textOf = [](QWidget* widget) {
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                return label->text();
+            if (auto* box = qobject_cast<QGroupBox*>(widget))
+                return box->title();
+            return QString();
+        };
+        std::vector<QWidget*> tabStops;
+        for (const ControlTemplate& control : FindDialogTemplate(kFormTemplate)->controls) {
+            QWidget* widget = control.id == -1 ? nullptr : dlg.GetDlgItem(control.id);
+            for (QWidget* candidate : window->findChildren<QWidget*>(QStringLiteral("-1"))) {
+                if (!widget && textOf(candidate) == QString::fromStdString(control.text))
+                    widget = candidate;
+            }
+            QVERIFY2(widget, control.text.c_str());
+            const RECT place = dlg.MapDialogRect(
+                { control.x, control.y, control.x + control.cx, control.y + control.cy });
+            QCOMPARE(widget->mapTo(window, QPoint(0, 0)), QPoint(place.left, place.top));
+            QCOMPARE(widget->height(), place.bottom - place.top);
+            if (control.kind != ControlKind::Static) // a label may be widened for its font
+                QCOMPARE(widget->width(), place.right - place.left);
+            if (control.style & WS_TABSTOP)
+                tabStops.push_back(widget);
+        }
+        tabStops.front()->setFocus();
+        for (std::size_t i = 1; i <= tabStops.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), tabStops[i % tabStops.size()]);
+        }
     }
 
     void clicksReachTheMapAndUnmappedMessagesGetDefaults()

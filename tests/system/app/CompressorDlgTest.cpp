@@ -11,6 +11,7 @@
 #include "mfc/WinApp.h"
 #include "resource.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -97,6 +98,12 @@ private:
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(id)); }
     QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(m_dlg->GetDlgItem(id)); }
     QString Status() const { return Edit(IDC_STATUS)->text(); }
+    // A point of the control `id` in the window's coordinates, where drops are handled.
+    QPoint InWindow(int id, QPoint (QRect::*where)() const = &QRect::center) const
+    {
+        QWidget* const control = m_dlg->GetDlgItem(id);
+        return control->mapTo(m_dlg->GetSafeHwnd(), (control->rect().*where)());
+    }
     std::string Path(const char* name) const { return *m_dir / name; }
     void Choose(int browseButton, const std::string& path)
     {
@@ -112,7 +119,7 @@ private:
                      "file://" + host + QByteArray::fromStdString(path).toPercentEncoding("/")
                          + "\r\n");
         QWidget* const window = m_dlg->GetSafeHwnd();
-        const QPoint point = m_dlg->GetDlgItem(landsOn)->geometry().center();
+        const QPoint point = InWindow(landsOn);
         QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &enter);
         QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -462,6 +469,81 @@ private slots:
         }
     }
 
+    // What a screen reader meets, control by control. (Every field was an unnamed "edit", the
+    // four Browse buttons alike, and the groups empty panels beside their controls.)
+    void aReaderHearsEveryControlByName_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("group");
+        const int button = QAccessible::Button;
+        const int field = QAccessible::EditableText;
+        QTest::newRow("Close") << int(IDOK) << button << "Close"
+                               << ""
+                               << "";
+        QTest::newRow("decompression source")
+            << int(IDC_DECODE_SOURCE) << field << "Decompress source"
+            << ""
+            << "Decompress";
+        QTest::newRow("its Browse, Decompress")
+            << int(IDC_DECODE_SOURCE_BROWSE) << button << "Browse"
+            << "Decompress source"
+            << "Decompress";
+        QTest::newRow("decompression destination")
+            << int(IDC_DECODE_DEST) << field << "Decompress destination"
+            << ""
+            << "Decompress";
+        QTest::newRow("its Browse, Decompress destination")
+            << int(IDC_DECODE_DEST_BROWSE) << button << "Browse"
+            << "Decompress destination"
+            << "Decompress";
+        QTest::newRow("Decode!") << int(IDC_DECODE) << button << "Decode!"
+                                 << ""
+                                 << "Decompress";
+        QTest::newRow("compression source") << int(IDC_ENCODE_SOURCE) << field << "Compress source"
+                                            << ""
+                                            << "Compress";
+        QTest::newRow("its Browse, Compress") << int(IDC_ENCODE_SOURCE_BROWSE) << button << "Browse"
+                                              << "Compress source"
+                                              << "Compress";
+        QTest::newRow("compression destination")
+            << int(IDC_ENCODE_DEST) << field << "Compress destination"
+            << ""
+            << "Compress";
+        QTest::newRow("its Browse, Compress destination")
+            << int(IDC_ENCODE_DEST_BROWSE) << button << "Browse"
+            << "Compress destination"
+            << "Compress";
+        QTest::newRow("Encode!") << int(IDC_ENCODE) << button << "Encode!"
+                                 << ""
+                                 << "Compress";
+    }
+
+    void aReaderHearsEveryControlByName()
+    {
+        QFETCH(int, id);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(QString, group);
+        QAccessibleInterface* const control
+            = QAccessible::queryAccessibleInterface(m_dlg->GetDlgItem(id));
+        QCOMPARE(int(control->role()), role);
+        QCOMPARE(control->text(QAccessible::Name), name);
+        QCOMPARE(control->text(QAccessible::Description), description);
+        QAccessibleInterface* const parent = control->parent();
+        QCOMPARE(parent->role() == QAccessible::Grouping ? parent->text(QAccessible::Name)
+                                                         : QString(),
+                 group);
+        if (role == QAccessible::StatusBar) {
+            QVERIFY2(control->textInterface(), "a reader can read the status line's text");
+            QCOMPARE(control->textInterface()->text(0, control->textInterface()->characterCount()),
+                     kReady);
+        }
+    }
+
     void aFileNamedAtStartFillsTheSourceOfItsKind_data()
     {
         QTest::addColumn<QString>("file");
@@ -516,8 +598,8 @@ private slots:
         QFETCH(int, field);
         QFETCH(bool, postsTheNote);
         QWidget* const window = m_dlg->GetSafeHwnd();
-        const QPoint point = landsOn ? m_dlg->GetDlgItem(landsOn)->geometry().center()
-                                     : Edit(IDC_ENCODE_SOURCE)->geometry().topLeft()
+        const QPoint point = landsOn ? InWindow(landsOn)
+                                     : InWindow(IDC_ENCODE_SOURCE, &QRect::topLeft)
                 + QPoint(-4, 20); // below the "Source" label
         QVERIFY2(!landsOn || window->childAt(point) == m_dlg->GetDlgItem(landsOn),
                  "the drop lands on that control");
@@ -560,7 +642,7 @@ private slots:
         QFETCH(QList<QUrl>, urls);
         QFETCH(bool, taken);
         QWidget* const window = m_dlg->GetSafeHwnd();
-        const QPoint point = Edit(IDC_ENCODE_DEST)->geometry().center();
+        const QPoint point = InWindow(IDC_ENCODE_DEST);
         QMimeData data;
         if (urls.isEmpty())
             data.setText(QStringLiteral("/tmp/a"));
