@@ -251,6 +251,68 @@ private slots:
             << "empty.huf" << int(IDC_ENCODE) << kDone << Leaves::AnEmptyFile;
     }
 
+    // A failed job's status text stays as it is; its tooltip and its description for a screen
+    // reader say which file, by the path in its field, and why; the next status takes them away.
+    // The files are those of everyJobReportsItsOutcome, and "folder", a folder.
+    void aFailedJobsDetailNamesTheFileAndWhy_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail"); // "%1" stands for the scratch folder
+        QTest::newRow("a missing source") << "missing.txt"
+                                          << "out.huf" << int(IDC_ENCODE) << kCannotOpen
+                                          << "%1/missing.txt: No such file or directory";
+        QTest::newRow("a destination in a missing folder")
+            << "notes.txt"
+            << "nowhere/out.huf" << int(IDC_ENCODE) << kCannotOpen
+            << "%1/nowhere/out.huf: No such file or directory";
+        QTest::newRow("a destination that is a folder")
+            << "notes.txt"
+            << "folder" << int(IDC_ENCODE) << kCannotOpen << "%1/folder: Is a directory";
+        QTest::newRow("a file that is not ours") << "bad.huf"
+                                                 << "out.txt" << int(IDC_DECODE) << kNotOurs
+                                                 << "%1/bad.huf: not a file this program wrote";
+        // An empty field names nothing: the reason alone.
+        QTest::newRow("no destination") << "notes.txt" << QString() << int(IDC_ENCODE)
+                                        << kCannotOpen << "No such file or directory";
+        QTest::newRow("done") << "notes.txt"
+                              << "packed.huf" << int(IDC_ENCODE) << kDone << "";
+    }
+
+    void aFailedJobsDetailNamesTheFileAndWhy()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(int, button);
+        QFETCH(QString, status);
+        QFETCH(QString, detail);
+        hufpack::test::WriteFile(Path("notes.txt"), hufpack::test::TextLikeBytes(20000, 3));
+        hufpack::test::WriteFile(Path("bad.huf"), hufpack::test::BytesOf("not a compressed file"));
+        std::filesystem::create_directory(Path("folder"));
+        const bool decoding = button == IDC_DECODE;
+        const int destField = decoding ? IDC_DECODE_DEST : IDC_ENCODE_DEST;
+        Choose(decoding ? IDC_DECODE_SOURCE_BROWSE : IDC_ENCODE_SOURCE_BROWSE,
+               Path(source.toUtf8().constData()));
+        if (!destination.isEmpty())
+            QTest::keyClicks(Edit(destField), QString::fromStdString(Path(destination.toUtf8())));
+        QAccessibleInterface* const statusLine
+            = QAccessible::queryAccessibleInterface(Edit(IDC_STATUS));
+        const QString expected = detail.arg(QString::fromStdString(m_dir->Path().string()));
+        for (int run = 0; run < 2; ++run) { // a detail replaces the one before, the same or not
+            QTest::mouseClick(Button(button), Qt::LeftButton);
+            QCOMPARE(Status(), status);
+            QCOMPARE(Edit(IDC_STATUS)->toolTip(), expected);
+            QCOMPARE(statusLine->text(QAccessible::Description), expected);
+        }
+        // The next status, whatever brings it, takes the detail away.
+        QTest::keyClick(Edit(destField), Qt::Key_X);
+        QCOMPARE(Status(), kOverwriteNote);
+        QCOMPARE(Edit(IDC_STATUS)->toolTip(), QString());
+        QCOMPARE(statusLine->text(QAccessible::Description), QString());
+    }
+
     // The same for jobs the engine guards: 2,147,483,643 zero bytes, one more than the header can
     // describe, are refused before anything is written (such a file once decoded nowhere).
     void aSourceTooLargeForTheFormatIsRefused()
@@ -470,7 +532,8 @@ private slots:
     }
 
     // What a screen reader meets, control by control. (Every field was an unnamed "edit", the
-    // four Browse buttons alike, and the groups empty panels beside their controls.)
+    // four Browse buttons alike, the groups empty panels beside their controls, and the status
+    // line an unnamed read-only edit.)
     void aReaderHearsEveryControlByName_data()
     {
         QTest::addColumn<int>("id");
@@ -519,6 +582,10 @@ private slots:
         QTest::newRow("Encode!") << int(IDC_ENCODE) << button << "Encode!"
                                  << ""
                                  << "Compress";
+        QTest::newRow("the status line")
+            << int(IDC_STATUS) << int(QAccessible::StatusBar) << "Status"
+            << ""
+            << "";
     }
 
     void aReaderHearsEveryControlByName()
