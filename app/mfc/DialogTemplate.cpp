@@ -202,7 +202,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
 }
 
 // The system menu: Restore, Minimize, Close, and what the program appends; it opens on Alt+Space
-// (and from a right click on the background, see DialogWindow).
+// (and from a right click on the background, Shift+F10 or the Menu key, see DialogWindow).
 void CDialog::CreateSystemMenu(const DialogTemplate& dialog)
 {
     auto* const window = static_cast<DialogWindow*>(m_hWnd);

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
@@ -341,6 +342,58 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), tabStops[i % tabStops.size()]);
         }
+    }
+
+    // Shift+F10 and the Menu key open the focused control's context menu, and on a control
+    // that has none, the dialog's: the system menu, which only a right click opened (openbox
+    // takes Alt+Space). An edit field keeps its own (Copy, Paste...).
+    void theKeyboardOpensTheSystemMenu_data()
+    {
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("opens"); // "system", "its own", or empty for no menu
+        QTest::newRow("Shift+F10 on a button")
+            << kButton << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "system";
+        QTest::newRow("the Menu key on a button")
+            << kButton << int(Qt::Key_Menu) << int(Qt::NoModifier) << "system";
+        QTest::newRow("Shift+F10 in a field")
+            << kEdit << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "its own";
+        QTest::newRow("the Menu key in a read-only field")
+            << kOther << int(Qt::Key_Menu) << int(Qt::NoModifier) << "its own";
+        QTest::newRow("F10 alone") << kButton << int(Qt::Key_F10) << int(Qt::NoModifier) << "";
+    }
+
+    void theKeyboardOpensTheSystemMenu()
+    {
+        QFETCH(int, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, opens);
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.GetSafeHwnd()));
+        QWidget* const control = dlg.GetDlgItem(focus);
+        control->setFocus();
+        const QMenu* const systemMenu = dlg.GetSystemMenu(FALSE)->GetSafeHmenu();
+        QString opened;
+        const auto see = [&opened, systemMenu] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                opened = menu == systemMenu ? QStringLiteral("system") : QStringLiteral("its own");
+                menu->close();
+            }
+        };
+        // The system menu runs a modal loop, so it is seen and closed from a timer; an edit's
+        // menu pops up and the key press returns: it is open afterwards.
+        QTimer watcher;
+        watcher.setInterval(10);
+        connect(&watcher, &QTimer::timeout, see);
+        watcher.start();
+        QTest::keyClick(control, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        watcher.stop();
+        see();
+        QCOMPARE(opened, opens);
+        QCOMPARE(QApplication::focusWidget(), control);
     }
 
     void clicksReachTheMapAndUnmappedMessagesGetDefaults()

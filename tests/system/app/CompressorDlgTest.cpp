@@ -469,6 +469,38 @@ private slots:
         QTRY_VERIFY(m_dlg->IsIconic());
     }
 
+    // From the keyboard alone: the Menu key on "&Close", then the menu's last item, opens the
+    // About box.
+    void theAboutBoxOpensFromTheKeyboard()
+    {
+        QWidget* const close = Button(IDOK);
+        close->setFocus();
+        QString about;
+        QPointer<QTimer> waiting = WhenModalOpens([&about](QWidget* modal) {
+            about = modal->windowTitle();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        auto* chooser = new QTimer(this);
+        chooser->setInterval(10);
+        QString chosen;
+        connect(chooser, &QTimer::timeout, [chooser, &chosen] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            chooser->stop();
+            QTest::keyClick(menu, Qt::Key_Up); // from no item, Up goes to the last
+            chosen = menu->activeAction() ? menu->activeAction()->text() : QString();
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        chooser->start();
+        QTest::keyClick(close, Qt::Key_Menu);
+        delete chooser;
+        delete waiting.data();
+        QCOMPARE(chosen, QStringLiteral("&About...."));
+        QCOMPARE(about, QStringLiteral("About...."));
+        QCOMPARE(Status(), kReady);
+    }
+
     void theSystemMenuMinimizesAndRestores()
     {
         m_dlg->SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
