@@ -425,28 +425,61 @@ private slots:
     }
 
     // The file named on the command line, from the arguments as they came: a name that is not
-    // UTF-8 keeps its bytes, and after "--" a name may start with '-'.
+    // UTF-8 keeps its bytes, and after "--" a name may start with '-'. Of the options, --help
+    // and --version are answered, and any other is refused; the first of them decides.
     void theCommandLineNamesTheFileToOpen_data()
     {
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<QByteArray>("option"); // the option refused
+        const int run = CCommandLineInfo::Run;
+        const int help = CCommandLineInfo::ShowHelp;
+        const int version = CCommandLineInfo::ShowVersion;
+        const int unknown = CCommandLineInfo::UnknownOption;
         QTest::newRow("a file") << QByteArrayList { "/home/user/a.txt" }
-                                << QByteArray("/home/user/a.txt");
-        QTest::newRow("the first of two")
-            << QByteArrayList { "first.huf", "second.huf" } << QByteArray("first.huf");
-        QTest::newRow("not UTF-8") << QByteArrayList { "caf\xe9.txt" } << QByteArray("caf\xe9.txt");
-        QTest::newRow("an option names no file")
-            << QByteArrayList { "-x.txt", "a.txt" } << QByteArray("a.txt");
+                                << QByteArray("/home/user/a.txt") << run << QByteArray();
+        QTest::newRow("the first of two") << QByteArrayList { "first.huf", "second.huf" }
+                                          << QByteArray("first.huf") << run << QByteArray();
+        QTest::newRow("not UTF-8")
+            << QByteArrayList { "caf\xe9.txt" } << QByteArray("caf\xe9.txt") << run << QByteArray();
         QTest::newRow("after --, a name starting with '-'")
-            << QByteArrayList { "--", "-x.txt" } << QByteArray("-x.txt");
-        QTest::newRow("-- alone") << QByteArrayList { "--" } << QByteArray();
-        QTest::newRow("'-' is a name") << QByteArrayList { "-" } << QByteArray("-");
+            << QByteArrayList { "--", "-x.txt" } << QByteArray("-x.txt") << run << QByteArray();
+        QTest::newRow("-- alone") << QByteArrayList { "--" } << QByteArray() << run << QByteArray();
+        QTest::newRow("'-' is a name")
+            << QByteArrayList { "-" } << QByteArray("-") << run << QByteArray();
+        QTest::newRow("--help") << QByteArrayList { "--help" } << QByteArray() << help
+                                << QByteArray();
+        QTest::newRow("-h") << QByteArrayList { "-h" } << QByteArray() << help << QByteArray();
+        QTest::newRow("--version")
+            << QByteArrayList { "--version" } << QByteArray() << version << QByteArray();
+        QTest::newRow("-V") << QByteArrayList { "-V" } << QByteArray() << version << QByteArray();
+        QTest::newRow("--help after a file")
+            << QByteArrayList { "a.txt", "--help" } << QByteArray("a.txt") << help << QByteArray();
+        QTest::newRow("--version before --help")
+            << QByteArrayList { "--version", "--help" } << QByteArray() << version << QByteArray();
+        QTest::newRow("an unknown option")
+            << QByteArrayList { "-x.txt", "a.txt" } << QByteArray("a.txt") << unknown
+            << QByteArray("-x.txt");
+        QTest::newRow("an unknown option before --help")
+            << QByteArrayList { "--frobnicate", "--help" } << QByteArray() << unknown
+            << QByteArray("--frobnicate");
+        QTest::newRow("--help with a value") << QByteArrayList { "--help=all" } << QByteArray()
+                                             << unknown << QByteArray("--help=all");
+        // Qt's own options are not taken: its settings come from the environment.
+        QTest::newRow("one of Qt's options")
+            << QByteArrayList { "-style", "fusion" } << QByteArray("fusion") << unknown
+            << QByteArray("-style");
+        QTest::newRow("--help after --")
+            << QByteArrayList { "--", "--help" } << QByteArray("--help") << run << QByteArray();
     }
 
     void theCommandLineNamesTheFileToOpen()
     {
         QFETCH(QByteArrayList, arguments);
         QFETCH(QByteArray, file);
+        QFETCH(int, request);
+        QFETCH(QByteArray, option);
         arguments.prepend("hufpack-gui");
         std::vector<char*> argv;
         for (QByteArray& argument : arguments)
@@ -460,6 +493,8 @@ private slots:
         afxArgc = 0;
         afxArgv = nullptr;
         QCOMPARE(QByteArray::fromStdString(info.m_strFileName), file);
+        QCOMPARE(int(info.m_request), request);
+        QCOMPARE(QByteArray::fromStdString(info.m_strOption), option);
     }
 
     void aDropHandsOverItsFilesAndPoint()
