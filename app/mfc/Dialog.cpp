@@ -140,7 +140,8 @@ void CDialog::SetDlgItemDescription(int id, LPCTSTR text)
     QWidget* const control = GetDlgItem(id);
     if (!control)
         return;
-    // A path that is not UTF-8 reads as its field shows it, with U+FFFD.
+    // Text that is not UTF-8 (a file's name from an older system) reads as a field shows it,
+    // with U+FFFD.
     const QString description = QString::fromStdString(text ? text : "");
     control->setToolTip(description);
     control->setAccessibleDescription(description);
