@@ -1,6 +1,7 @@
 #pragma once
 
-// The application: shows the main dialog modally, and ends when it ends.
+// The application: answers --help and --version, or shows the main dialog modally and ends when
+// it ends.
 
 #include "mfc/WinApp.h"
 
@@ -8,6 +9,7 @@ class CCompressorApp : public CWinApp
 {
 public:
     CCompressorApp();
+    BOOL InitCommandLine() override;
     BOOL InitInstance() override;
 
     DECLARE_MESSAGE_MAP()

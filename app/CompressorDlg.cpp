@@ -11,11 +11,28 @@
 #include "resource.h"
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr const char* kOverwriteNote = "Please note that the destination file will be overwritten";
+// What a screen reader calls the status line, which has no label.
+constexpr const char* kStatusLineName = "Status";
+
+// The detail of a failed job: the file it could not use, by the path in its field, and why
+// ("/home/user/notes.txt: Permission denied"); empty for a job that was done.
+std::string OutcomeDetail(const hufpack::JobOutcome& outcome, const std::string& source,
+                          const std::string& destination)
+{
+    if (outcome.result == hufpack::JobResult::Done)
+        return {};
+    const std::string reason = hufpack::DescribeFailure(outcome);
+    const std::string* const path = outcome.file == hufpack::JobFile::Source ? &source
+        : outcome.file == hufpack::JobFile::Destination                      ? &destination
+                                                                             : nullptr;
+    return path && !path->empty() ? *path + ": " + reason : reason;
+}
 
 } // namespace
 
@@ -73,6 +90,9 @@ BOOL CCompressorDlg::OnInitDialog()
 
     // Files dropped from a file manager fill a source or a destination.
     DragAcceptFiles(TRUE);
+
+    // A screen reader hears the status line's outcomes wherever the focus is.
+    SetStatusLine(IDC_STATUS, kStatusLineName);
 
     m_status = "Ready...";
     UpdateData(FALSE);
@@ -166,6 +186,9 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, b
     hufpack::PrintFirstFormReport(outcome);
     m_status = hufpack::ResultMessage(outcome.result);
     UpdateData(FALSE);
+    // The status texts are fixed; which file and why go to the status line's tooltip and its
+    // description for a screen reader, until the next status.
+    SetDlgItemDescription(IDC_STATUS, OutcomeDetail(outcome, sourcePath, destinationPath).c_str());
 }
 
 void CCompressorDlg::OnDecode()

@@ -1,9 +1,10 @@
-// Dialogs on Qt: modal and modeless runs, data exchange, and work run on a worker thread while
-// input waits.
+// Dialogs on Qt: modal and modeless runs, data exchange, work run on a worker thread while input
+// waits, and what a screen reader is told of the controls.
 
 #include "Dialog.h"
 
 #include "DialogWindow.h"
+#include "StatusLineAccessible.h"
 #include "WinApp.h"
 
 #include <QApplication>
@@ -128,6 +129,24 @@ void CDialog::ShowProgressBehindText(int id, double fraction)
     edit->setPalette(palette);
 }
 
+void CDialog::SetStatusLine(int id, LPCTSTR name)
+{
+    if (auto* const edit = qobject_cast<QLineEdit*>(GetDlgItem(id)))
+        MakeStatusLine(edit, QString::fromUtf8(name ? name : ""));
+}
+
+void CDialog::SetDlgItemDescription(int id, LPCTSTR text)
+{
+    QWidget* const control = GetDlgItem(id);
+    if (!control)
+        return;
+    // Text that is not UTF-8 (a file's name from an older system) reads as a field shows it,
+    // with U+FFFD.
+    const QString description = QString::fromStdString(text ? text : "");
+    control->setToolTip(description);
+    control->setAccessibleDescription(description);
+}
+
 void CDialog::EndDialog(int result)
 {
     if (auto* window = static_cast<QDialog*>(m_hWnd))
@@ -198,4 +217,3 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value)
             edit->setText(text);
     }
 }
-

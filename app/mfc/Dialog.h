@@ -54,7 +54,7 @@ public:
     [[nodiscard]] RECT MapDialogRect(const RECT& units) const;
 
     // This layer's own, beyond the original framework: work on a worker thread while the dialog
-    // stays alive, and a progress bar behind an edit control's text.
+    // stays alive, a progress bar behind an edit control's text, and what a screen reader hears.
     //
     // Runs `work` on a thread of its own and returns when it has returned. Meanwhile the dialog
     // stays alive: it is painted and answers the window manager, and `tick` runs on this thread
@@ -66,6 +66,17 @@ public:
     // Fills the edit control `id` from the left, behind its text, to `fraction` (0 to 1) of its
     // width, as a progress bar does; a negative fraction takes the bar away.
     void ShowProgressBehindText(int id, double fraction);
+
+    // This layer's own too, where a program on the original platform would turn to the
+    // platform's accessibility services: what a screen reader is told.
+    //
+    // The edit control `id` is the dialog's status line: a reader hears it as a status bar
+    // called `name`, and each new text as it comes, wherever the focus is. A new text takes away
+    // the description of the one before.
+    void SetStatusLine(int id, LPCTSTR name);
+    // The tooltip of the control `id`, which is also what a reader hears after its name; empty
+    // takes both away.
+    void SetDlgItemDescription(int id, LPCTSTR text);
 
 protected:
     virtual BOOL OnInitDialog();
@@ -79,7 +90,7 @@ private:
     BOOL CreateWindowFromTemplate(CWnd* owner);
     void CreateFrame(const struct DialogTemplate& dialog, CWnd* owner);
     void UseTemplateFont(const struct DialogTemplate& dialog);
-    QWidget* CreateControl(const struct ControlTemplate& control);
+    QWidget* CreateControl(const struct ControlTemplate& control, QWidget* parent);
     void CreateSystemMenu(const struct DialogTemplate& dialog);
     void InitDialogAndFocus();
     void DestroyWindow();

@@ -1,8 +1,8 @@
 // A dialog's window built from its template in dialog units: the frame, the font and the units
-// it makes, each control, and the system menu.
+// it makes, each control in its group, what a screen reader hears of it, and the system menu.
 
 #include "Dialog.h"
-
+#include "DialogLayout.h"
 #include "DialogWindow.h"
 #include "IconImage.h"
 #include "Resources.h"
@@ -16,6 +16,31 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <algorithm>
+
+namespace {
+
+// This layer's own, beyond the original framework: what a screen reader hears of each control,
+// from the template's layout (DialogLayout.h). A label names the field after it, which it also
+// labels in the reader's tree; a button that serves a field is described by the field's name, so
+// that four "Browse" buttons tell what each browses for.
+void NameControlsForReaders(const DialogTemplate& dialog, const std::vector<ControlLinks>& links,
+                            const std::vector<QWidget*>& widgets)
+{
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        if (links[i].label < 0)
+            continue;
+        if (auto* label = qobject_cast<QLabel*>(widgets[links[i].label]))
+            label->setBuddy(widgets[i]);
+        widgets[i]->setAccessibleName(
+            QString::fromStdString(FieldName(dialog, links, static_cast<int>(i))));
+    }
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        if (links[i].field >= 0)
+            widgets[i]->setAccessibleDescription(widgets[links[i].field]->accessibleName());
+    }
+}
+
+} // namespace
 
 RECT CDialog::MapDialogRect(const RECT& units) const
 {
@@ -35,12 +60,23 @@ BOOL CDialog::CreateWindowFromTemplate(CWnd* owner)
     const RECT size = MapDialogRect({ 0, 0, dialog->cx, dialog->cy });
     m_hWnd->setFixedSize(size.right, size.bottom);
 
+    // Each control goes into the group box whose frame holds it, so that a screen reader finds
+    // it in its group; the group boxes come first, beneath everything (templates list them
+    // last, so that they lie beneath the controls they frame).
+    const std::vector<ControlLinks> links = LinkControls(*dialog);
+    std::vector<QWidget*> widgets(dialog->controls.size(), nullptr);
+    for (std::size_t i = 0; i < dialog->controls.size(); ++i) {
+        if (dialog->controls[i].kind == ControlKind::GroupBox)
+            widgets[i] = CreateControl(dialog->controls[i], m_hWnd);
+    }
     QWidget* previousTabStop = nullptr;
-    std::vector<QWidget*> groupBoxes;
-    for (const ControlTemplate& control : dialog->controls) {
-        QWidget* const widget = CreateControl(control);
+    for (std::size_t i = 0; i < dialog->controls.size(); ++i) {
+        const ControlTemplate& control = dialog->controls[i];
         if (control.kind == ControlKind::GroupBox)
-            groupBoxes.push_back(widget);
+            continue;
+        QWidget* const widget
+            = CreateControl(control, links[i].group >= 0 ? widgets[links[i].group] : m_hWnd);
+        widgets[i] = widget;
         if (control.style & WS_TABSTOP) {
             widget->setFocusPolicy(Qt::StrongFocus);
             if (previousTabStop)
@@ -50,9 +86,7 @@ BOOL CDialog::CreateWindowFromTemplate(CWnd* owner)
             widget->setFocusPolicy(Qt::NoFocus);
         }
     }
-    // Group boxes come last in the template, so that they lie beneath the controls they frame.
-    for (QWidget* box : groupBoxes)
-        box->lower();
+    NameControlsForReaders(*dialog, links, widgets);
     if (dialog->style & WS_SYSMENU)
         CreateSystemMenu(*dialog);
     return TRUE;
@@ -96,8 +130,9 @@ void CDialog::UseTemplateFont(const DialogTemplate& dialog)
     m_baseUnitY = metrics.height();
 }
 
-// One control of the template, in its place, wired to the dialog's messages.
-QWidget* CDialog::CreateControl(const ControlTemplate& control)
+// One control of the template in `parent` (the window, or the group box that holds it), where
+// the template places it in the window, wired to the dialog's messages.
+QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
 {
     QWidget* const window = m_hWnd;
     const QString text = QString::fromStdString(control.text);
@@ -105,7 +140,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control)
     QWidget* widget = nullptr;
     switch (control.kind) {
     case ControlKind::PushButton: {
-        auto* button = new QPushButton(text, window);
+        auto* button = new QPushButton(text, parent);
         button->setDefault(control.style & BS_DEFPUSHBUTTON);
         QObject::connect(button, &QPushButton::clicked, window,
                          [this, id] { WindowProc(WM_COMMAND, MakeCommand(id, BN_CLICKED), 0); });
@@ -113,7 +148,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control)
         break;
     }
     case ControlKind::Edit: {
-        auto* edit = new QLineEdit(window);
+        auto* edit = new QLineEdit(parent);
         edit->setReadOnly(control.style & ES_READONLY);
         // An edit control takes no drops of its own: dropped files go to the dialog.
         edit->setAcceptDrops(false);
@@ -132,7 +167,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control)
         break;
     }
     case ControlKind::Static: {
-        auto* label = new QLabel(window);
+        auto* label = new QLabel(parent);
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         // The area wraps only when it has room for more than one line.
@@ -142,10 +177,10 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control)
         break;
     }
     case ControlKind::GroupBox:
-        widget = new QGroupBox(text, window);
+        widget = new QGroupBox(text, parent);
         break;
     case ControlKind::Icon: {
-        auto* label = new QLabel(window);
+        auto* label = new QLabel(parent);
         label->setPixmap(IconImage(FindIcon(control.iconId), 32));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         widget = label;
@@ -160,12 +195,14 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control)
     // stand-in font: it gets them rather than losing its last letters.
     if (control.kind == ControlKind::Static && control.cy < 16)
         widthPixels = std::max(widthPixels, widget->sizeHint().width());
-    widget->setGeometry(place.left, place.top, widthPixels, place.bottom - place.top);
+    const QPoint origin = parent == window ? QPoint() : parent->mapTo(window, QPoint());
+    widget->setGeometry(place.left - origin.x(), place.top - origin.y(), widthPixels,
+                        place.bottom - place.top);
     return widget;
 }
 
 // The system menu: Restore, Minimize, Close, and what the program appends; it opens on Alt+Space
-// (and from a right click on the background, see DialogWindow).
+// (and from a right click on the background, Shift+F10 or the Menu key, see DialogWindow).
 void CDialog::CreateSystemMenu(const DialogTemplate& dialog)
 {
     auto* const window = static_cast<DialogWindow*>(m_hWnd);
@@ -190,7 +227,13 @@ void CDialog::InitDialogAndFocus()
 {
     if (!OnInitDialog())
         return;
-    if (QWidget* first = m_hWnd->nextInFocusChain(); first && first != m_hWnd)
-        first->setFocus(Qt::TabFocusReason);
+    // The focus chain starts with the group boxes, which take no focus of their own.
+    for (QWidget* widget = m_hWnd->nextInFocusChain(); widget && widget != m_hWnd;
+         widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled()
+            && widget->isVisibleTo(m_hWnd)) {
+            widget->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
-

@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QObject>
@@ -71,7 +72,6 @@ private:
     QWidget* m_window;
 };
 
-
 // The Qt side of a CDialog: forwards painting, closing, Escape and the system menu to the
 // dialog's messages.
 class DialogWindow : public QDialog
@@ -125,10 +125,33 @@ protected:
     }
     // Escape.
     void reject() override { m_dialog->WindowProc(WM_COMMAND, MakeCommand(IDCANCEL, 0), 0); }
-    // A right click on the dialog itself, not on a control, opens the system menu.
+    // Shift+F10 and the Menu key open the context menu of the control that has the focus, as on
+    // the original platform; a control without one leaves it to the dialog, whose context menu
+    // is the system menu. This makes the About box reachable from the keyboard where the window
+    // manager takes Alt+Space.
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool menuKey = event->key() == Qt::Key_Menu;
+        const bool shiftF10
+            = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+        if (!menuKey && !shiftF10) {
+            QDialog::keyPressEvent(event);
+            return;
+        }
+        QWidget* const target = focusWidget() ? focusWidget() : this;
+        const QPoint where = target->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        // It goes up through the control's parents until one takes it.
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, where, target->mapToGlobal(where),
+                               event->modifiers());
+        QApplication::sendEvent(target, &menu);
+    }
+    // A right click on the dialog itself, not on a control, opens the system menu; so does a
+    // context menu key that no control took.
     void contextMenuEvent(QContextMenuEvent* event) override
     {
-        if (childAt(event->pos()) == nullptr || qobject_cast<QGroupBox*>(childAt(event->pos())))
+        QWidget* const under = childAt(event->pos());
+        if (event->reason() == QContextMenuEvent::Keyboard || under == nullptr
+            || qobject_cast<QGroupBox*>(under))
             PopUpSystemMenu(event->globalPos());
     }
 
@@ -149,4 +172,3 @@ public:
 private:
     CDialog* m_dialog;
 };
-

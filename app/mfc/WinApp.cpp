@@ -16,6 +16,7 @@
 namespace {
 
 CWinApp* g_app = nullptr;
+int g_exitCode = 0;
 
 // This layer's own, beyond the original framework. A program started with standard input, output
 // or error closed hands that number to the first file it opens (Qt's connection to the display,
@@ -53,8 +54,22 @@ CWinApp::~CWinApp()
 
 void CCommandLineInfo::ParseParam(const char* param, BOOL flag, BOOL)
 {
-    if (!flag && m_strFileName.IsEmpty())
-        m_strFileName = param;
+    if (!flag) {
+        if (m_strFileName.IsEmpty())
+            m_strFileName = param;
+        return;
+    }
+    if (m_request != Run)
+        return;
+    // `param` is the option without its first '-'.
+    if (std::strcmp(param, "-help") == 0 || std::strcmp(param, "h") == 0) {
+        m_request = ShowHelp;
+    } else if (std::strcmp(param, "-version") == 0 || std::strcmp(param, "V") == 0) {
+        m_request = ShowVersion;
+    } else {
+        m_request = UnknownOption;
+        m_strOption = std::string("-") + param;
+    }
 }
 
 void CWinApp::ParseCommandLine(CCommandLineInfo& info)
@@ -85,9 +100,19 @@ BOOL CWinApp::InitApplication()
     return TRUE;
 }
 
+int CWinApp::ExitInstance()
+{
+    return g_exitCode;
+}
+
 CWinApp* AfxGetApp()
 {
     return g_app;
+}
+
+void AfxPostQuitMessage(int exitCode)
+{
+    g_exitCode = exitCode;
 }
 
 void AfxEnableControlContainer() { }
@@ -95,6 +120,13 @@ void AfxEnableControlContainer() { }
 int AfxWinMain(int argc, char** argv)
 {
     HoldStandardDescriptors();
+    afxArgc = argc;
+    afxArgv = argv;
+    CWinApp* const app = AfxGetApp();
+    if (!app)
+        return 1;
+    if (!app->InitCommandLine())
+        return app->ExitInstance();
     const char* const platform = std::getenv("QT_QPA_PLATFORM");
     const char* const display = std::getenv("DISPLAY");
     const char* const wayland = std::getenv("WAYLAND_DISPLAY");
@@ -107,14 +139,13 @@ int AfxWinMain(int argc, char** argv)
                      name.c_str(), name.c_str());
         return 1;
     }
-    QApplication application(argc, argv);
-    // Qt has taken its own options out of both.
-    afxArgc = argc;
-    afxArgv = argv;
+    // The arguments are the program's own: Qt gets only the program's name, or its options
+    // (-style, -reverse...) would take words that name files, even after "--". QApplication
+    // keeps referring to its count and list for as long as it lives.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = { argc > 0 ? argv[0] : nullptr, nullptr };
+    QApplication application(qtArgc, qtArgv);
     AfxRegisterResources();
-    CWinApp* const app = AfxGetApp();
-    if (!app)
-        return 1;
     if (!app->InitApplication() || !app->InitInstance())
         return app->ExitInstance();
     return QApplication::exec();

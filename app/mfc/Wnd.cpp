@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
 END_MESSAGE_MAP()
@@ -17,10 +18,37 @@ END_MESSAGE_MAP()
 CWnd::CWnd() = default;
 CWnd::~CWnd() = default;
 
+namespace {
+
+// The control of this window named `name`: among its children first, then inside them (a group
+// box holds controls), but never in another window, such as a dialog that this one owns.
+QWidget* FindControl(const QWidget* parent, const QString& name)
+{
+    const auto controls = [parent] {
+        std::vector<QWidget*> found;
+        for (QObject* child : parent->children()) {
+            auto* const widget = qobject_cast<QWidget*>(child);
+            if (widget && !widget->isWindow())
+                found.push_back(widget);
+        }
+        return found;
+    }();
+    for (QWidget* control : controls) {
+        if (control->objectName() == name)
+            return control;
+    }
+    for (QWidget* control : controls) {
+        if (QWidget* inside = FindControl(control, name))
+            return inside;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 QWidget* CWnd::GetDlgItem(int id) const
 {
-    return m_hWnd ? m_hWnd->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly)
-                  : nullptr;
+    return m_hWnd ? FindControl(m_hWnd, QString::number(id)) : nullptr;
 }
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -23,7 +23,7 @@ public:
 
     // The widget, or null while there is no window.
     [[nodiscard]] QWidget* GetSafeHwnd() const { return m_hWnd; }
-    // The child control with this identifier, or null.
+    // The control with this identifier, in a group box too, or null.
     [[nodiscard]] QWidget* GetDlgItem(int id) const;
 
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);

@@ -8,7 +8,11 @@
 #include "mfc/Resources.h"
 #include "mfc/WinApp.h"
 
+#include <QAccessible>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
@@ -19,6 +23,17 @@ constexpr UINT kTemplate = 900;
 constexpr int kEdit = 901;
 constexpr int kOther = 902;
 constexpr int kButton = 903;
+
+// A form laid out as the main dialog is: its group box and labels come last in the template,
+// and only their places tell which field each names.
+constexpr UINT kFormTemplate = 910;
+constexpr int kFormClose = 911;
+constexpr int kFormSource = 912;
+constexpr int kFormSourceBrowse = 913;
+constexpr int kFormDest = 914;
+constexpr int kFormDestBrowse = 915;
+constexpr int kFormGo = 916;
+constexpr int kFormLoose = 917;
 
 // A dialog that counts what reaches its handlers.
 class CCountingDlg : public CDialog
@@ -69,7 +84,50 @@ void AfxRegisterResources()
                 WS_BORDER | WS_TABSTOP | ES_READONLY },
               { ControlKind::PushButton, kButton, "Go", 120, 10, 40, 14, WS_TABSTOP },
           } });
+    constexpr DWORD kField = WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP;
+    RegisterDialogTemplate(
+        { kFormTemplate,
+          "Form",
+          0,
+          0,
+          250,
+          110,
+          WS_POPUP | WS_CAPTION | WS_SYSMENU,
+          0,
+          "MS Sans Serif",
+          8,
+          {
+              { ControlKind::PushButton, kFormClose, "&Close", 190, 2, 50, 14,
+                BS_DEFPUSHBUTTON | WS_TABSTOP },
+              { ControlKind::Edit, kFormSource, "", 60, 25, 100, 14, kField | ES_READONLY },
+              { ControlKind::PushButton, kFormSourceBrowse, "Browse", 165, 25, 35, 13, WS_TABSTOP },
+              // Its label sits two units lower than the field, as in the main dialog.
+              { ControlKind::Edit, kFormDest, "", 60, 43, 100, 14, kField },
+              { ControlKind::PushButton, kFormDestBrowse, "Browse", 165, 43, 35, 13, WS_TABSTOP },
+              // Beside both lines: a Browse stands between it and either field.
+              { ControlKind::PushButton, kFormGo, "Go!", 205, 34, 30, 20, WS_TABSTOP },
+              // Below the group, with no label.
+              { ControlKind::Edit, kFormLoose, "", 60, 85, 100, 10, kField | ES_READONLY },
+              { ControlKind::GroupBox, -1, "&Pack", 5, 15, 240, 50, BS_GROUPBOX },
+              { ControlKind::Static, -1, "Source", 15, 25, 30, 15, SS_LEFT | WS_GROUP },
+              { ControlKind::Static, -1, "Destination", 15, 45, 40, 15, SS_LEFT | WS_GROUP },
+          } });
 }
+
+namespace {
+
+class CFormDlg : public CDialog
+{
+public:
+    CFormDlg() : CDialog(kFormTemplate) { }
+};
+
+QString AccessibleText(QWidget* widget, QAccessible::Text kind)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(kind);
+}
+
+} // namespace
 
 // The layer's contracts that the dialog relies on.
 class DialogLayerTest : public QObject
@@ -186,6 +244,158 @@ private slots:
                  QByteArray::fromStdString(dir / chosen.toStdString()));
     }
 
+    // A reader hears a field by its label and its group, a Browse by the field it serves, and
+    // finds each control inside the group box whose frame holds it. (Every field was an unnamed
+    // "edit" with no label, every Browse just "Browse", and the groups empty panels beside their
+    // controls.)
+    void aReaderHearsEachControlByItsLabelAndGroup_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("group"); // the title of the group box that holds it
+        QTest::addColumn<QStringList>("labelledBy");
+        QTest::newRow("a button outside the group") << kFormClose << "Close"
+                                                    << ""
+                                                    << "" << QStringList {};
+        QTest::newRow("a field and the label before it")
+            << kFormSource << "Pack source"
+            << ""
+            << "&Pack" << QStringList { "Source", "Pack" };
+        QTest::newRow("its Browse") << kFormSourceBrowse << "Browse"
+                                    << "Pack source"
+                                    << "&Pack" << QStringList { "Pack" };
+        QTest::newRow("a field whose label sits lower")
+            << kFormDest << "Pack destination"
+            << ""
+            << "&Pack" << QStringList { "Destination", "Pack" };
+        QTest::newRow("the second Browse") << kFormDestBrowse << "Browse"
+                                           << "Pack destination"
+                                           << "&Pack" << QStringList { "Pack" };
+        QTest::newRow("a button beside both lines serves neither")
+            << kFormGo << "Go!"
+            << ""
+            << "&Pack" << QStringList { "Pack" };
+        QTest::newRow("a field with no label, in no group") << kFormLoose << ""
+                                                            << ""
+                                                            << "" << QStringList {};
+    }
+
+    void aReaderHearsEachControlByItsLabelAndGroup()
+    {
+        QFETCH(int, id);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(QString, group);
+        QFETCH(QStringList, labelledBy);
+        CFormDlg dlg;
+        QVERIFY(dlg.Create(kFormTemplate));
+        QWidget* const control = dlg.GetDlgItem(id);
+        QVERIFY2(control, "GetDlgItem finds the control, in a group box too");
+        QCOMPARE(AccessibleText(control, QAccessible::Name), name);
+        QCOMPARE(AccessibleText(control, QAccessible::Description), description);
+        QAccessibleInterface* const iface = QAccessible::queryAccessibleInterface(control);
+        const auto* const box = qobject_cast<QGroupBox*>(iface->parent()->object());
+        QCOMPARE(box ? box->title() : QString(), group);
+        QStringList labels;
+        for (const auto& [label, relation] : iface->relations(QAccessible::Label))
+            labels << label->text(QAccessible::Name);
+        labels.sort();
+        labelledBy.sort();
+        QCOMPARE(labels, labelledBy);
+    }
+
+    // In their group boxes the controls stand exactly where the template puts them, and Tab
+    // still goes through them in the template's order.
+    void controlsStandWhereTheTemplatePutsThem()
+    {
+        CFormDlg dlg;
+        QVERIFY(dlg.Create(kFormTemplate));
+        QWidget* const window = dlg.GetSafeHwnd();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const auto textOf = [](QWidget* widget) {
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                return label->text();
+            if (auto* box = qobject_cast<QGroupBox*>(widget))
+                return box->title();
+            return QString();
+        };
+        std::vector<QWidget*> tabStops;
+        for (const ControlTemplate& control : FindDialogTemplate(kFormTemplate)->controls) {
+            QWidget* widget = control.id == -1 ? nullptr : dlg.GetDlgItem(control.id);
+            for (QWidget* candidate : window->findChildren<QWidget*>(QStringLiteral("-1"))) {
+                if (!widget && textOf(candidate) == QString::fromStdString(control.text))
+                    widget = candidate;
+            }
+            QVERIFY2(widget, control.text.c_str());
+            const RECT place = dlg.MapDialogRect(
+                { control.x, control.y, control.x + control.cx, control.y + control.cy });
+            QCOMPARE(widget->mapTo(window, QPoint(0, 0)), QPoint(place.left, place.top));
+            QCOMPARE(widget->height(), place.bottom - place.top);
+            if (control.kind != ControlKind::Static) // a label may be widened for its font
+                QCOMPARE(widget->width(), place.right - place.left);
+            if (control.style & WS_TABSTOP)
+                tabStops.push_back(widget);
+        }
+        tabStops.front()->setFocus();
+        for (std::size_t i = 1; i <= tabStops.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), tabStops[i % tabStops.size()]);
+        }
+    }
+
+    // Shift+F10 and the Menu key open the focused control's context menu, and on a control
+    // that has none, the dialog's: the system menu, which only a right click opened (openbox
+    // takes Alt+Space). An edit field keeps its own (Copy, Paste...).
+    void theKeyboardOpensTheSystemMenu_data()
+    {
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("opens"); // "system", "its own", or empty for no menu
+        QTest::newRow("Shift+F10 on a button")
+            << kButton << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "system";
+        QTest::newRow("the Menu key on a button")
+            << kButton << int(Qt::Key_Menu) << int(Qt::NoModifier) << "system";
+        QTest::newRow("Shift+F10 in a field")
+            << kEdit << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "its own";
+        QTest::newRow("the Menu key in a read-only field")
+            << kOther << int(Qt::Key_Menu) << int(Qt::NoModifier) << "its own";
+        QTest::newRow("F10 alone") << kButton << int(Qt::Key_F10) << int(Qt::NoModifier) << "";
+    }
+
+    void theKeyboardOpensTheSystemMenu()
+    {
+        QFETCH(int, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, opens);
+        CCountingDlg dlg;
+        QVERIFY(dlg.Create(kTemplate));
+        QVERIFY(QTest::qWaitForWindowExposed(dlg.GetSafeHwnd()));
+        QWidget* const control = dlg.GetDlgItem(focus);
+        control->setFocus();
+        const QMenu* const systemMenu = dlg.GetSystemMenu(FALSE)->GetSafeHmenu();
+        QString opened;
+        const auto see = [&opened, systemMenu] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                opened = menu == systemMenu ? QStringLiteral("system") : QStringLiteral("its own");
+                menu->close();
+            }
+        };
+        // The system menu runs a modal loop, so it is seen and closed from a timer; an edit's
+        // menu pops up and the key press returns: it is open afterwards.
+        QTimer watcher;
+        watcher.setInterval(10);
+        connect(&watcher, &QTimer::timeout, see);
+        watcher.start();
+        QTest::keyClick(control, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        watcher.stop();
+        see();
+        QCOMPARE(opened, opens);
+        QCOMPARE(QApplication::focusWidget(), control);
+    }
+
     void clicksReachTheMapAndUnmappedMessagesGetDefaults()
     {
         CCountingDlg dlg;
@@ -215,28 +425,61 @@ private slots:
     }
 
     // The file named on the command line, from the arguments as they came: a name that is not
-    // UTF-8 keeps its bytes, and after "--" a name may start with '-'.
+    // UTF-8 keeps its bytes, and after "--" a name may start with '-'. Of the options, --help
+    // and --version are answered, and any other is refused; the first of them decides.
     void theCommandLineNamesTheFileToOpen_data()
     {
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<QByteArray>("option"); // the option refused
+        const int run = CCommandLineInfo::Run;
+        const int help = CCommandLineInfo::ShowHelp;
+        const int version = CCommandLineInfo::ShowVersion;
+        const int unknown = CCommandLineInfo::UnknownOption;
         QTest::newRow("a file") << QByteArrayList { "/home/user/a.txt" }
-                                << QByteArray("/home/user/a.txt");
-        QTest::newRow("the first of two")
-            << QByteArrayList { "first.huf", "second.huf" } << QByteArray("first.huf");
-        QTest::newRow("not UTF-8") << QByteArrayList { "caf\xe9.txt" } << QByteArray("caf\xe9.txt");
-        QTest::newRow("an option names no file")
-            << QByteArrayList { "-x.txt", "a.txt" } << QByteArray("a.txt");
+                                << QByteArray("/home/user/a.txt") << run << QByteArray();
+        QTest::newRow("the first of two") << QByteArrayList { "first.huf", "second.huf" }
+                                          << QByteArray("first.huf") << run << QByteArray();
+        QTest::newRow("not UTF-8")
+            << QByteArrayList { "caf\xe9.txt" } << QByteArray("caf\xe9.txt") << run << QByteArray();
         QTest::newRow("after --, a name starting with '-'")
-            << QByteArrayList { "--", "-x.txt" } << QByteArray("-x.txt");
-        QTest::newRow("-- alone") << QByteArrayList { "--" } << QByteArray();
-        QTest::newRow("'-' is a name") << QByteArrayList { "-" } << QByteArray("-");
+            << QByteArrayList { "--", "-x.txt" } << QByteArray("-x.txt") << run << QByteArray();
+        QTest::newRow("-- alone") << QByteArrayList { "--" } << QByteArray() << run << QByteArray();
+        QTest::newRow("'-' is a name")
+            << QByteArrayList { "-" } << QByteArray("-") << run << QByteArray();
+        QTest::newRow("--help") << QByteArrayList { "--help" } << QByteArray() << help
+                                << QByteArray();
+        QTest::newRow("-h") << QByteArrayList { "-h" } << QByteArray() << help << QByteArray();
+        QTest::newRow("--version")
+            << QByteArrayList { "--version" } << QByteArray() << version << QByteArray();
+        QTest::newRow("-V") << QByteArrayList { "-V" } << QByteArray() << version << QByteArray();
+        QTest::newRow("--help after a file")
+            << QByteArrayList { "a.txt", "--help" } << QByteArray("a.txt") << help << QByteArray();
+        QTest::newRow("--version before --help")
+            << QByteArrayList { "--version", "--help" } << QByteArray() << version << QByteArray();
+        QTest::newRow("an unknown option")
+            << QByteArrayList { "-x.txt", "a.txt" } << QByteArray("a.txt") << unknown
+            << QByteArray("-x.txt");
+        QTest::newRow("an unknown option before --help")
+            << QByteArrayList { "--frobnicate", "--help" } << QByteArray() << unknown
+            << QByteArray("--frobnicate");
+        QTest::newRow("--help with a value") << QByteArrayList { "--help=all" } << QByteArray()
+                                             << unknown << QByteArray("--help=all");
+        // Qt's own options are not taken: its settings come from the environment.
+        QTest::newRow("one of Qt's options")
+            << QByteArrayList { "-style", "fusion" } << QByteArray("fusion") << unknown
+            << QByteArray("-style");
+        QTest::newRow("--help after --")
+            << QByteArrayList { "--", "--help" } << QByteArray("--help") << run << QByteArray();
     }
 
     void theCommandLineNamesTheFileToOpen()
     {
         QFETCH(QByteArrayList, arguments);
         QFETCH(QByteArray, file);
+        QFETCH(int, request);
+        QFETCH(QByteArray, option);
         arguments.prepend("hufpack-gui");
         std::vector<char*> argv;
         for (QByteArray& argument : arguments)
@@ -250,6 +493,8 @@ private slots:
         afxArgc = 0;
         afxArgv = nullptr;
         QCOMPARE(QByteArray::fromStdString(info.m_strFileName), file);
+        QCOMPARE(int(info.m_request), request);
+        QCOMPARE(QByteArray::fromStdString(info.m_strOption), option);
     }
 
     void aDropHandsOverItsFilesAndPoint()

@@ -9,7 +9,11 @@
 #include <QFile>
 #include <QImage>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QtTest>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,11 +94,133 @@ private slots:
     }
 };
 
+namespace {
+
+// What the program's start-up says and returns for a command line.
+struct StartUp
+{
+    int status = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+// Runs the program's start-up (AfxWinMain) with `arguments`, with no display named in the
+// environment, its standard output going to `outputTo` (a file caught for the result when null)
+// and its standard error caught.
+StartUp RunStartUp(QByteArrayList arguments, const char* outputTo = nullptr)
+{
+    arguments.prepend("hufpack-gui");
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const char* const display[] = { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" };
+    QByteArray kept[std::size(display)];
+    for (std::size_t i = 0; i < std::size(display); ++i) {
+        kept[i] = qgetenv(display[i]);
+        qunsetenv(display[i]);
+    }
+    QTemporaryFile output;
+    QTemporaryFile errors;
+    StartUp result;
+    if (!output.open() || !errors.open())
+        return result;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOutput = ::dup(1);
+    const int savedErrors = ::dup(2);
+    const int outputFile = outputTo ? ::open(outputTo, O_WRONLY) : ::dup(output.handle());
+    ::dup2(outputFile, 1);
+    ::dup2(errors.handle(), 2);
+    ::close(outputFile);
+    result.status = AfxWinMain(static_cast<int>(arguments.size()), argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::clearerr(stdout);
+    ::dup2(savedOutput, 1);
+    ::dup2(savedErrors, 2);
+    ::close(savedOutput);
+    ::close(savedErrors);
+    afxArgc = 0;
+    afxArgv = nullptr;
+    for (std::size_t i = 0; i < std::size(display); ++i) {
+        if (!kept[i].isNull())
+            qputenv(display[i], kept[i]);
+    }
+    // The files were written through descriptors that share their offsets.
+    output.seek(0);
+    errors.seek(0);
+    result.output = output.readAll();
+    result.errors = errors.readAll();
+    return result;
+}
+
+} // namespace
+
+// hufpack-gui's options, answered before any display is needed, as a terminal user meets them.
+class CommandLineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void optionsAreAnsweredWithoutADisplay_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("output"); // how standard output begins
+        QTest::addColumn<QByteArray>("errors"); // standard error, in full
+        const QByteArray usage = "Usage: hufpack-gui [OPTION]... [--] [FILE]\n";
+        const QByteArray tryHelp = "Try 'hufpack-gui --help' for more information.\n";
+        QTest::newRow("--help") << QByteArrayList { "--help" } << 0 << usage << QByteArray();
+        QTest::newRow("-h, after a file")
+            << QByteArrayList { "notes.txt", "-h" } << 0 << usage << QByteArray();
+        QTest::newRow("--version")
+            << QByteArrayList { "--version" } << 0
+            << QByteArray("hufpack-gui " HUFPACK_VERSION "\n") << QByteArray();
+        QTest::newRow("an unknown option")
+            << QByteArrayList { "--frobnicate" } << 2 << QByteArray()
+            << "hufpack-gui: unknown option '--frobnicate'\n" + usage + tryHelp;
+        QTest::newRow("an unknown option after a file")
+            << QByteArrayList { "notes.txt", "-x" } << 2 << QByteArray()
+            << "hufpack-gui: unknown option '-x'\n" + usage + tryHelp;
+        // Past the options, the window needs a display, which the test has taken away.
+        QTest::newRow("after --, a file named --help")
+            << QByteArrayList { "--", "--help" } << 1 << QByteArray()
+            << QByteArray("hufpack-gui: no display to open its window on; without one, run it "
+                          "as xvfb-run hufpack-gui\n");
+    }
+
+    void optionsAreAnsweredWithoutADisplay()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, output);
+        QFETCH(QByteArray, errors);
+        const StartUp startUp = RunStartUp(arguments);
+        QCOMPARE(startUp.status, status);
+        QVERIFY2(startUp.output.startsWith(output), startUp.output.constData());
+        if (output.isEmpty())
+            QCOMPARE(startUp.output, QByteArray());
+        QCOMPARE(startUp.errors, errors);
+    }
+
+    // Help that cannot be written is not a success.
+    void helpThatCannotBeWrittenFails()
+    {
+        if (::access("/dev/full", W_OK) != 0)
+            QSKIP("no /dev/full");
+        const StartUp startUp = RunStartUp({ "--help" }, "/dev/full");
+        QCOMPARE(startUp.status, 1);
+        QCOMPARE(startUp.errors, QByteArray("hufpack-gui: write error: No space left on device\n"));
+    }
+};
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     AfxRegisterResources();
     AppIdentityTest test;
-    return QTest::qExec(&test, argc, argv);
+    CommandLineTest commandLine;
+    return QTest::qExec(&test, argc, argv) | QTest::qExec(&commandLine, argc, argv);
 }
 #include "AppIdentityTest.moc"

@@ -11,6 +11,7 @@
 #include "mfc/WinApp.h"
 #include "resource.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -97,6 +98,12 @@ private:
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(id)); }
     QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(m_dlg->GetDlgItem(id)); }
     QString Status() const { return Edit(IDC_STATUS)->text(); }
+    // A point of the control `id` in the window's coordinates, where drops are handled.
+    QPoint InWindow(int id, QPoint (QRect::*where)() const = &QRect::center) const
+    {
+        QWidget* const control = m_dlg->GetDlgItem(id);
+        return control->mapTo(m_dlg->GetSafeHwnd(), (control->rect().*where)());
+    }
     std::string Path(const char* name) const { return *m_dir / name; }
     void Choose(int browseButton, const std::string& path)
     {
@@ -112,7 +119,7 @@ private:
                      "file://" + host + QByteArray::fromStdString(path).toPercentEncoding("/")
                          + "\r\n");
         QWidget* const window = m_dlg->GetSafeHwnd();
-        const QPoint point = m_dlg->GetDlgItem(landsOn)->geometry().center();
+        const QPoint point = InWindow(landsOn);
         QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &enter);
         QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -242,6 +249,68 @@ private slots:
         QTest::newRow("an empty source")
             << "empty"
             << "empty.huf" << int(IDC_ENCODE) << kDone << Leaves::AnEmptyFile;
+    }
+
+    // A failed job's status text stays as it is; its tooltip and its description for a screen
+    // reader say which file, by the path in its field, and why; the next status takes them away.
+    // The files are those of everyJobReportsItsOutcome, and "folder", a folder.
+    void aFailedJobsDetailNamesTheFileAndWhy_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail"); // "%1" stands for the scratch folder
+        QTest::newRow("a missing source") << "missing.txt"
+                                          << "out.huf" << int(IDC_ENCODE) << kCannotOpen
+                                          << "%1/missing.txt: No such file or directory";
+        QTest::newRow("a destination in a missing folder")
+            << "notes.txt"
+            << "nowhere/out.huf" << int(IDC_ENCODE) << kCannotOpen
+            << "%1/nowhere/out.huf: No such file or directory";
+        QTest::newRow("a destination that is a folder")
+            << "notes.txt"
+            << "folder" << int(IDC_ENCODE) << kCannotOpen << "%1/folder: Is a directory";
+        QTest::newRow("a file that is not ours") << "bad.huf"
+                                                 << "out.txt" << int(IDC_DECODE) << kNotOurs
+                                                 << "%1/bad.huf: not a file this program wrote";
+        // An empty field names nothing: the reason alone.
+        QTest::newRow("no destination") << "notes.txt" << QString() << int(IDC_ENCODE)
+                                        << kCannotOpen << "No such file or directory";
+        QTest::newRow("done") << "notes.txt"
+                              << "packed.huf" << int(IDC_ENCODE) << kDone << "";
+    }
+
+    void aFailedJobsDetailNamesTheFileAndWhy()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        QFETCH(int, button);
+        QFETCH(QString, status);
+        QFETCH(QString, detail);
+        hufpack::test::WriteFile(Path("notes.txt"), hufpack::test::TextLikeBytes(20000, 3));
+        hufpack::test::WriteFile(Path("bad.huf"), hufpack::test::BytesOf("not a compressed file"));
+        std::filesystem::create_directory(Path("folder"));
+        const bool decoding = button == IDC_DECODE;
+        const int destField = decoding ? IDC_DECODE_DEST : IDC_ENCODE_DEST;
+        Choose(decoding ? IDC_DECODE_SOURCE_BROWSE : IDC_ENCODE_SOURCE_BROWSE,
+               Path(source.toUtf8().constData()));
+        if (!destination.isEmpty())
+            QTest::keyClicks(Edit(destField), QString::fromStdString(Path(destination.toUtf8())));
+        QAccessibleInterface* const statusLine
+            = QAccessible::queryAccessibleInterface(Edit(IDC_STATUS));
+        const QString expected = detail.arg(QString::fromStdString(m_dir->Path().string()));
+        for (int run = 0; run < 2; ++run) { // a detail replaces the one before, the same or not
+            QTest::mouseClick(Button(button), Qt::LeftButton);
+            QCOMPARE(Status(), status);
+            QCOMPARE(Edit(IDC_STATUS)->toolTip(), expected);
+            QCOMPARE(statusLine->text(QAccessible::Description), expected);
+        }
+        // The next status, whatever brings it, takes the detail away.
+        QTest::keyClick(Edit(destField), Qt::Key_X);
+        QCOMPARE(Status(), kOverwriteNote);
+        QCOMPARE(Edit(IDC_STATUS)->toolTip(), QString());
+        QCOMPARE(statusLine->text(QAccessible::Description), QString());
     }
 
     // The same for jobs the engine guards: 2,147,483,643 zero bytes, one more than the header can
@@ -400,6 +469,38 @@ private slots:
         QTRY_VERIFY(m_dlg->IsIconic());
     }
 
+    // From the keyboard alone: the Menu key on "&Close", then the menu's last item, opens the
+    // About box.
+    void theAboutBoxOpensFromTheKeyboard()
+    {
+        QWidget* const close = Button(IDOK);
+        close->setFocus();
+        QString about;
+        QPointer<QTimer> waiting = WhenModalOpens([&about](QWidget* modal) {
+            about = modal->windowTitle();
+            QTest::keyClick(modal, Qt::Key_Escape);
+        });
+        auto* chooser = new QTimer(this);
+        chooser->setInterval(10);
+        QString chosen;
+        connect(chooser, &QTimer::timeout, [chooser, &chosen] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            chooser->stop();
+            QTest::keyClick(menu, Qt::Key_Up); // from no item, Up goes to the last
+            chosen = menu->activeAction() ? menu->activeAction()->text() : QString();
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        chooser->start();
+        QTest::keyClick(close, Qt::Key_Menu);
+        delete chooser;
+        delete waiting.data();
+        QCOMPARE(chosen, QStringLiteral("&About...."));
+        QCOMPARE(about, QStringLiteral("About...."));
+        QCOMPARE(Status(), kReady);
+    }
+
     void theSystemMenuMinimizesAndRestores()
     {
         m_dlg->SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
@@ -462,6 +563,86 @@ private slots:
         }
     }
 
+    // What a screen reader meets, control by control. (Every field was an unnamed "edit", the
+    // four Browse buttons alike, the groups empty panels beside their controls, and the status
+    // line an unnamed read-only edit.)
+    void aReaderHearsEveryControlByName_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("group");
+        const int button = QAccessible::Button;
+        const int field = QAccessible::EditableText;
+        QTest::newRow("Close") << int(IDOK) << button << "Close"
+                               << ""
+                               << "";
+        QTest::newRow("decompression source")
+            << int(IDC_DECODE_SOURCE) << field << "Decompress source"
+            << ""
+            << "Decompress";
+        QTest::newRow("its Browse, Decompress")
+            << int(IDC_DECODE_SOURCE_BROWSE) << button << "Browse"
+            << "Decompress source"
+            << "Decompress";
+        QTest::newRow("decompression destination")
+            << int(IDC_DECODE_DEST) << field << "Decompress destination"
+            << ""
+            << "Decompress";
+        QTest::newRow("its Browse, Decompress destination")
+            << int(IDC_DECODE_DEST_BROWSE) << button << "Browse"
+            << "Decompress destination"
+            << "Decompress";
+        QTest::newRow("Decode!") << int(IDC_DECODE) << button << "Decode!"
+                                 << ""
+                                 << "Decompress";
+        QTest::newRow("compression source") << int(IDC_ENCODE_SOURCE) << field << "Compress source"
+                                            << ""
+                                            << "Compress";
+        QTest::newRow("its Browse, Compress") << int(IDC_ENCODE_SOURCE_BROWSE) << button << "Browse"
+                                              << "Compress source"
+                                              << "Compress";
+        QTest::newRow("compression destination")
+            << int(IDC_ENCODE_DEST) << field << "Compress destination"
+            << ""
+            << "Compress";
+        QTest::newRow("its Browse, Compress destination")
+            << int(IDC_ENCODE_DEST_BROWSE) << button << "Browse"
+            << "Compress destination"
+            << "Compress";
+        QTest::newRow("Encode!") << int(IDC_ENCODE) << button << "Encode!"
+                                 << ""
+                                 << "Compress";
+        QTest::newRow("the status line")
+            << int(IDC_STATUS) << int(QAccessible::StatusBar) << "Status"
+            << ""
+            << "";
+    }
+
+    void aReaderHearsEveryControlByName()
+    {
+        QFETCH(int, id);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(QString, group);
+        QAccessibleInterface* const control
+            = QAccessible::queryAccessibleInterface(m_dlg->GetDlgItem(id));
+        QCOMPARE(int(control->role()), role);
+        QCOMPARE(control->text(QAccessible::Name), name);
+        QCOMPARE(control->text(QAccessible::Description), description);
+        QAccessibleInterface* const parent = control->parent();
+        QCOMPARE(parent->role() == QAccessible::Grouping ? parent->text(QAccessible::Name)
+                                                         : QString(),
+                 group);
+        if (role == QAccessible::StatusBar) {
+            QVERIFY2(control->textInterface(), "a reader can read the status line's text");
+            QCOMPARE(control->textInterface()->text(0, control->textInterface()->characterCount()),
+                     kReady);
+        }
+    }
+
     void aFileNamedAtStartFillsTheSourceOfItsKind_data()
     {
         QTest::addColumn<QString>("file");
@@ -516,8 +697,8 @@ private slots:
         QFETCH(int, field);
         QFETCH(bool, postsTheNote);
         QWidget* const window = m_dlg->GetSafeHwnd();
-        const QPoint point = landsOn ? m_dlg->GetDlgItem(landsOn)->geometry().center()
-                                     : Edit(IDC_ENCODE_SOURCE)->geometry().topLeft()
+        const QPoint point = landsOn ? InWindow(landsOn)
+                                     : InWindow(IDC_ENCODE_SOURCE, &QRect::topLeft)
                 + QPoint(-4, 20); // below the "Source" label
         QVERIFY2(!landsOn || window->childAt(point) == m_dlg->GetDlgItem(landsOn),
                  "the drop lands on that control");
@@ -560,7 +741,7 @@ private slots:
         QFETCH(QList<QUrl>, urls);
         QFETCH(bool, taken);
         QWidget* const window = m_dlg->GetSafeHwnd();
-        const QPoint point = Edit(IDC_ENCODE_DEST)->geometry().center();
+        const QPoint point = InWindow(IDC_ENCODE_DEST);
         QMimeData data;
         if (urls.isEmpty())
             data.setText(QStringLiteral("/tmp/a"));

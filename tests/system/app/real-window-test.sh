@@ -10,6 +10,8 @@
 #   job is held at two points of its progress by a preloaded library (HOLD-READS): the window is
 #   repainted while the job runs (its progress moves), so they differ;
 # - start it with 0, 1 and 2 closed, and find /dev/null on all three;
+# - before any of that, with no display at all: --help and --version answer and exit 0, and an
+#   unknown option exits 2;
 # - start it in the C locale with a name that is not UTF-8 and starts with '-', after "--", its
 #   standard output a pipe that no one reads: Encode! must read that file, and the "Done." the
 #   job prints must not kill the program;
@@ -51,6 +53,17 @@ wait_for() {
     done
     return 1
 }
+
+# The options need no display: the program answers them before it would open one.
+no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$gui")
+"${no_display[@]}" --help >"$work/help" || fail "--help failed without a display"
+grep -q '^Usage: hufpack-gui ' "$work/help" || fail "--help printed no usage"
+[[ $("${no_display[@]}" --version) == "hufpack-gui "* ]] || fail "--version printed no version"
+status=0
+"${no_display[@]}" --frobnicate 2>"$work/complaint" || status=$?
+((status == 2)) || fail "an unknown option ended with $status, not 2"
+grep -q "unknown option '--frobnicate'" "$work/complaint" || fail "the unknown option was not named"
+echo "PASS: --help, --version and an unknown option, without a display"
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
