@@ -403,14 +403,15 @@ TEST(NoClobber, ANameThatAppearsDuringTheJobWinsAndIsKept)
 }
 
 // A job never opens what stands at the destination, so a FIFO there cannot make it wait for a
-// writer: one that is there from the start is refused, one swapped in during the job is replaced.
+// reader: one that is there from the start is refused, one swapped in during the job is replaced.
+// (Only -o names a FIFO to be written to, as the command line's tests show.)
 TEST(Replace, AFifoAtTheDestinationNeverHangsTheJob)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "source", test::TextLikeBytes(1 << 20, 3));
     const std::string packed = dir / "packed";
     ASSERT_EQ(::mkfifo(packed.c_str(), 0666), 0);
-    const test::ToolRun refused = RunTool({ "-f", "-o", packed, dir / "source" });
+    const test::ToolRun refused = RunTool({ "encode", dir / "source", packed, "-f" });
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "hufpack: " + packed + ": not a regular file\n");
 
