@@ -6,10 +6,13 @@
 //   hufpack-kernels FILE...
 
 #include "code/CodeTree.h"
+#include "decode/DecodeKernel.h"
+#include "decode/DecodeTable.h"
 #include "encode/EncodeKernel.h"
 #include "format/Counts.h"
 #include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
+#include "sys/Processor.h"
 #include "sys/SystemIo.h"
 
 #include <algorithm>
@@ -34,9 +37,8 @@ template<typename Work> double BestSeconds(Work work)
     for (int run = 0; run < kRuns; ++run) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        best = std::min(best,
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                            .count());
+        best = std::min(
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
 }
@@ -60,7 +62,8 @@ void Measure(const std::string& path)
         CountTables tables {};
         encode::PartHash hash;
         for (std::size_t at = 0; at < size; at += kBlockBytes)
-            encode::CountAndHash(source.data() + at, std::min(kBlockBytes, size - at), tables, hash);
+            encode::CountAndHash(source.data() + at, std::min(kBlockBytes, size - at), tables,
+                                 hash);
         sink = hash.Value() + tables[0][0];
     });
     const double count = BestSeconds([&] {
@@ -76,7 +79,8 @@ void Measure(const std::string& path)
     if (!NarrowCounts(wide, counts))
         std::exit(1);
     CodeTree tree;
-    tree.AssignCodes(tree.BuildTree(counts), "");
+    const TreeNode* const root = tree.BuildTree(counts);
+    tree.AssignCodes(root, "");
     const CodeBook& book = tree.Book();
     double bits = 0;
     for (int value = 0; value < 256; ++value)
@@ -91,6 +95,55 @@ void Measure(const std::string& path)
                        out, book, pending);
         sink = pending.bits;
     });
+
+    // The decoding loop alone, on `streams` stretches of the coded bytes side by side, each
+    // started at its stretch's first byte as a worker starts a chunk (the stretches fall in
+    // step within a few codes), with a long code stepped over the careful way.
+    encode::PendingBits flushed;
+    const std::size_t codedBytes = static_cast<std::size_t>(
+        loop(source.data(), source.data() + size, coded.data(), book, flushed) - coded.data());
+    const DecodeTable table(root, book);
+    const decode::Kernel& kernel = decode::KernelFor(ChosenBuild());
+    std::vector<std::uint8_t> decoded(size + size / 8 + 4096);
+    const auto loopOnly = [&](int streams) {
+        return BestSeconds([&] {
+            decode::Workspace workspace(table);
+            decode::Stream lanes[decode::kMaxStreams];
+            for (int k = 0; k < streams; ++k) {
+                const std::uint8_t* first = coded.data() + codedBytes * k / streams;
+                lanes[k].bits = LoadBigEndian64(first);
+                lanes[k].bitCount = 56;
+                lanes[k].next = first + 7;
+                lanes[k].limit = coded.data() + codedBytes * (k + 1) / streams - 64;
+                lanes[k].out = decoded.data() + (size + size / 8) * k / streams;
+            }
+            // The loop runs while every stream it is given is inside its stretch.
+            for (int running = streams; running > 0;) {
+                kernel.rounds(table, lanes, running, workspace, nullptr);
+                for (int k = 0; k < running; ++k) {
+                    decode::Stream& lane = lanes[k];
+                    if (lane.next > lane.limit) {
+                        std::swap(lane, lanes[--running]);
+                        --k;
+                        continue;
+                    }
+                    if (!table.NeedsCarefulStep(lane.bits))
+                        continue;
+                    const BitView view { coded.data(), 0 };
+                    const std::int64_t at = (lane.next - coded.data()) * 8 - lane.bitCount;
+                    const DecodeTable::Code code = table.DecodeOne(view, at, 8 * codedBytes);
+                    *lane.out++ = code.symbol;
+                    const std::int64_t next = at + code.length;
+                    lane.bits = LoadBigEndian64(coded.data() + next / 8) << (next % 8);
+                    lane.bitCount = 56 - static_cast<int>(next % 8);
+                    lane.next = coded.data() + next / 8 + 7;
+                }
+            }
+            sink = workspace.symbols[0];
+        });
+    };
+    const double loop3 = loopOnly(3);
+    const double loop4 = loopOnly(4);
 
     const int sourceFd = MemoryFile(source);
     const int compressed = ::memfd_create("hufpack-kernels", MFD_CLOEXEC);
@@ -122,9 +175,9 @@ void Measure(const std::string& path)
     ::close(restored);
     const auto rate = [size](double seconds) { return static_cast<double>(size) / seconds / 1e6; };
     std::printf("%s: counting %.0f (with the hash %.0f), coding %.0f, decoding with 1 worker "
-                "%.0f MB/s\n",
+                "%.0f, decoding loop 3 streams %.0f, 4 streams %.0f MB/s\n",
                 std::filesystem::path(path).filename().c_str(), rate(count), rate(countHash),
-                rate(code), rate(decode));
+                rate(code), rate(decode), rate(loop3), rate(loop4));
 }
 
 } // namespace

@@ -85,11 +85,12 @@ Status ChunkDecoder::Run(WideCounts& written)
 {
     if (m_totalBits == 0)
         return {};
-    // The calling thread only puts the chunks in order, which takes little: beside it, as many
-    // workers as the thread limit, but never more than one fewer than the default limit.
-    int workers = std::clamp(m_options.threads < 0 ? ThreadLimit() : m_options.threads, 0,
-                             kDefaultThreadLimit - 1);
-    int slots = 2 * workers * kStreamsPerWorker;
+    // The calling thread decodes groups too whenever the next chunk to write is not ready, so
+    // the thread limit counts it among the decoders.
+    int workers = std::clamp(m_options.threads < 0 ? ThreadLimit() - 1 : m_options.threads, 0,
+                             kMaxThreads - 1);
+    // Room for every decoder's group and as many decoded ones waiting to be written.
+    int slots = 2 * (workers + 1) * kStreamsPerWorker;
     if (workers > 0) {
         m_plan = ChunkPlan::For(m_table, m_totalBits, slots, m_options.chunkBits,
                                 m_options.checkpointBits);
@@ -120,9 +121,20 @@ Status ChunkDecoder::Run(WideCounts& written)
         bool mine = false;
         {
             std::unique_lock lock(m_mutex);
-            m_decoded.wait(lock, [&] {
-                return index < m_nextChunk ? slot.decoded : m_stop || m_workers.Count() == 0;
-            });
+            for (;;) {
+                if (index < m_nextChunk ? slot.decoded : m_stop || m_workers.Count() == 0)
+                    break;
+                // Rather than wait, decode the next group here: a worker busy with this chunk
+                // finishes meanwhile, and the job's threads never outnumber its processors.
+                std::array<ChunkSlot*, decode::kMaxStreams> group {};
+                if (const int count = TakeGroup(group); count > 0) {
+                    lock.unlock();
+                    DecodeGroup(group.data(), count, m_workspaces[0]);
+                    lock.lock();
+                    continue;
+                }
+                m_decoded.wait(lock);
+            }
             if (index >= m_nextChunk) {
                 // Nobody will take it: there are no workers, or they were stopped.
                 if (Over())
@@ -175,8 +187,44 @@ bool ChunkDecoder::ReadInput(ChunkSlot& slot) const
     return slot.ReadInput(m_plan, m_table.LongestCode(), m_sourceFd, m_streamOffset, m_totalBits);
 }
 
-// A worker: takes the next few chunks whose slots are free, decodes them side by side from
-// their first bits, and hands them to the calling thread.
+// Under m_mutex: takes the next few chunks, up to kStreamsPerWorker, when all of their slots are
+// free, for one decoder to decode side by side. 0 when there are none to take now, none left, or
+// the decoders are to stop.
+int ChunkDecoder::TakeGroup(std::array<ChunkSlot*, decode::kMaxStreams>& group)
+{
+    const auto count
+        = static_cast<int>(std::min<std::int64_t>(kStreamsPerWorker, m_plan.chunks - m_nextChunk));
+    if (m_stop || count <= 0 || m_nextChunk + count > m_finished + m_slotCount)
+        return 0;
+    for (int k = 0; k < count; ++k) {
+        group[k] = &m_slots[m_nextChunk % m_slotCount];
+        group[k]->index = m_nextChunk++;
+    }
+    return count;
+}
+
+// Decodes a group taken by TakeGroup from its chunks' first bits, outside the lock, and hands
+// it to the calling thread.
+void ChunkDecoder::DecodeGroup(ChunkSlot* const* group, int count, decode::Workspace& workspace)
+{
+    std::array<ChunkJob, decode::kMaxStreams> jobs {};
+    int running = 0;
+    for (int k = 0; k < count; ++k) {
+        ChunkSlot& slot = *group[k];
+        slot.Prepare(m_plan, slot.index, m_totalBits);
+        if (ReadInput(slot))
+            m_decoding.StartGuessing(jobs[running++], slot);
+    }
+    m_decoding.Decode(jobs.data(), running, workspace);
+    {
+        const std::lock_guard lock(m_mutex);
+        for (int k = 0; k < count; ++k)
+            group[k]->decoded = true;
+    }
+    m_decoded.notify_all();
+}
+
+// A worker: decodes group after group until there are none left or the decoders are to stop.
 void ChunkDecoder::Work(decode::Workspace& workspace)
 {
     for (;;) {
@@ -184,36 +232,14 @@ void ChunkDecoder::Work(decode::Workspace& workspace)
         int count = 0;
         {
             std::unique_lock lock(m_mutex);
-            // A group takes its chunks only when all of their slots are free.
             m_freed.wait(lock, [&] {
-                const std::int64_t wanted
-                    = std::min<std::int64_t>(kStreamsPerWorker, m_plan.chunks - m_nextChunk);
-                return m_stop || wanted <= 0 || m_nextChunk + wanted <= m_finished + m_slotCount;
+                count = TakeGroup(group);
+                return count > 0 || m_stop || m_nextChunk >= m_plan.chunks;
             });
-            if (m_stop || m_nextChunk >= m_plan.chunks)
-                return;
-            count = static_cast<int>(
-                std::min<std::int64_t>(kStreamsPerWorker, m_plan.chunks - m_nextChunk));
-            for (int k = 0; k < count; ++k) {
-                group[k] = &m_slots[m_nextChunk % m_slotCount];
-                group[k]->index = m_nextChunk++;
-            }
         }
-        std::array<ChunkJob, decode::kMaxStreams> jobs {};
-        int running = 0;
-        for (int k = 0; k < count; ++k) {
-            ChunkSlot& slot = *group[k];
-            slot.Prepare(m_plan, slot.index, m_totalBits);
-            if (ReadInput(slot))
-                m_decoding.StartGuessing(jobs[running++], slot);
-        }
-        m_decoding.Decode(jobs.data(), running, workspace);
-        {
-            const std::lock_guard lock(m_mutex);
-            for (int k = 0; k < count; ++k)
-                group[k]->decoded = true;
-        }
-        m_decoded.notify_all();
+        if (count == 0)
+            return;
+        DecodeGroup(group.data(), count, workspace);
     }
 }
 

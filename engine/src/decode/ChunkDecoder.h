@@ -12,13 +12,14 @@
 // every round of its first stretch (a checkpoint: a code boundary of its own and how many bytes
 // it had written).
 //
-// The calling thread finishes the chunks in order. It knows exactly where the true decoding
-// stands at the start of the next chunk (the first code boundary at or past it), and decodes
-// from there one code at a time until it stands on one of that chunk's checkpoints: from there
-// on the chunk's bytes are exact, and everything it wrote before is dropped. It writes the bytes
-// it decoded itself and then the chunk's, and takes the chunk decoder's end as the true position
-// for the next chunk. A chunk that never falls in step within its checkpoints is decoded again,
-// exactly, from where the true decoding stands; when that happens to most chunks (codes that
+// The calling thread finishes the chunks in order, and while the next one is not ready it
+// decodes the next group of chunks itself, as a worker would. It knows exactly where the true
+// decoding stands at the start of the next chunk (the first code boundary at or past it), and
+// decodes from there one code at a time until it stands on one of that chunk's checkpoints: from
+// there on the chunk's bytes are exact, and everything it wrote before is dropped. It writes the
+// bytes it decoded itself and then the chunk's, and takes the chunk decoder's end as the true
+// position for the next chunk. A chunk that never falls in step within its checkpoints is decoded
+// again, exactly, from where the true decoding stands; when that happens to most chunks (codes that
 // never fall in step exist), the calling thread decodes the rest of the stream alone.
 //
 // Memory is a fixed set of slots, each holding one chunk's input and output: a chunk is
@@ -37,6 +38,7 @@
 #include "sys/Progress.h"
 #include "sys/Threads.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -49,8 +51,8 @@ class ChunkDecoder
 public:
     struct Options
     {
-        // Worker threads beside the calling thread: -1 as many as the thread limit; 0 decodes
-        // on the calling thread alone, with no guessing.
+        // Worker threads beside the calling thread, which decodes beside them: -1 for one fewer
+        // than the thread limit; 0 decodes on the calling thread alone, with no guessing.
         int threads = -1;
         // Bits per chunk, rounded up to where codes may start; 0 chooses from the code.
         std::int64_t chunkBits = 0;
@@ -91,6 +93,8 @@ private:
     void StartWorkers(int workers);
     void StopWorkers();
     void Work(decode::Workspace& workspace);
+    [[nodiscard]] int TakeGroup(std::array<ChunkSlot*, decode::kMaxStreams>& group);
+    void DecodeGroup(ChunkSlot* const* group, int count, decode::Workspace& workspace);
     [[nodiscard]] bool ReadInput(ChunkSlot& slot) const;
 
     void FinishChunk(ChunkSlot& slot);

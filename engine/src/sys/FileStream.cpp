@@ -134,7 +134,11 @@ void FileStream::FlushBuffer()
 void FileStream::Write(const std::uint8_t* source, std::size_t count)
 {
     while (count > 0) {
-        if (m_pos == m_buffer.get() && count >= kBufferSize && m_writing && m_fd >= 0) {
+        // A large write goes out as it stands, after what the buffer holds: copying it through
+        // the buffer would cost more than the extra call.
+        if (count >= kBufferSize / 2 && m_writing && m_fd >= 0) {
+            if (m_pos != m_buffer.get())
+                FlushBuffer();
             WriteAll(source, count);
             m_bufferOffset += static_cast<std::int64_t>(count);
             return;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <mutex>
 #include <new>
+#include <sched.h>
 #include <system_error>
 
 namespace hufpack {
@@ -21,9 +22,14 @@ std::mutex g_failing;
 int ThreadLimit()
 {
     if (const int asked = g_limit.load(); asked > 0)
-        return asked;
-    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
-                      kDefaultThreadLimit);
+        return std::min(asked, kMaxThreads);
+    // The processors this process may use (taskset, a container's cpuset), not the machine's.
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int processors = ::sched_getaffinity(0, sizeof allowed, &allowed) == 0
+        ? CPU_COUNT(&allowed)
+        : static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(processors, 1, kMaxThreads);
 }
 
 void SetThreadLimit(int threads)

@@ -11,9 +11,9 @@
 namespace hufpack {
 
 // The most threads a job uses, its calling thread among them: what SetThreadLimit asked for,
-// or one per processor. Each thread holds a few blocks of memory, so by default no more than
-// kDefaultThreadLimit, which keeps a job within a few MiB on any machine.
-inline constexpr int kDefaultThreadLimit = 8;
+// or one per processor this process may run on; never more than kMaxThreads, past which the
+// encoder's parts and the decoder's chunks grow too small to be worth a thread each.
+inline constexpr int kMaxThreads = 64;
 [[nodiscard]] int ThreadLimit();
 // 0 for the default. Set while no job runs.
 void SetThreadLimit(int threads);
