@@ -9,6 +9,7 @@
 #include "decode/DecodeKernel.h"
 #include "decode/DecodeTable.h"
 #include "encode/EncodeKernel.h"
+#include "encode/PartEncoder.h"
 #include "format/Counts.h"
 #include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
@@ -85,14 +86,19 @@ void Measure(const std::string& path)
     double bits = 0;
     for (int value = 0; value < 256; ++value)
         bits += static_cast<double>(wide[value]) * book.lengths[value];
-    const auto loop = encode::CodeBlockFor(book, bits / static_cast<double>(size));
+    // Coded as the encoder codes a source of this size.
+    std::unique_ptr<encode::PairCodes> pairs;
+    if (static_cast<std::int64_t>(size) >= PartEncoder::kPairsFromBytes)
+        pairs = std::make_unique<encode::PairCodes>(book);
+    const std::uint64_t* const pairEntries = pairs ? pairs->Entries() : nullptr;
+    const auto loop = encode::CodeBlockFor(book, bits / static_cast<double>(size), pairs.get());
     std::vector<std::uint8_t> coded(size * 2 + 64);
     const double code = BestSeconds([&] {
         encode::PendingBits pending;
         std::uint8_t* out = coded.data();
         for (std::size_t at = 0; at < size; at += kBlockBytes)
             out = loop(source.data() + at, source.data() + at + std::min(kBlockBytes, size - at),
-                       out, book, pending);
+                       out, book, pairEntries, pending);
         sink = pending.bits;
     });
 
@@ -101,7 +107,8 @@ void Measure(const std::string& path)
     // step within a few codes), with a long code stepped over the careful way.
     encode::PendingBits flushed;
     const std::size_t codedBytes = static_cast<std::size_t>(
-        loop(source.data(), source.data() + size, coded.data(), book, flushed) - coded.data());
+        loop(source.data(), source.data() + size, coded.data(), book, pairEntries, flushed)
+        - coded.data());
     const DecodeTable table(root, book);
     const decode::Kernel& kernel = decode::KernelFor(ChosenBuild());
     std::vector<std::uint8_t> decoded(size + size / 8 + 4096);

@@ -1,10 +1,13 @@
 // Compression in parts: each part lands at its place, and a source that changes between the
-// passes fails the job.
+// passes fails the job; and the coding loops, which write what the bit writer writes.
 
 #include "encode/PartEncoder.h"
 
 #include "TestSupport.h"
+#include "encode/EncodeKernel.h"
 #include "jobs/TestHooks.h"
+#include "reference/BitWriter.h"
+#include "sys/Processor.h"
 
 #include <fcntl.h>
 #include <functional>
@@ -30,6 +33,15 @@ CodeBook IdentityCodes(int without = -1)
             codes.Add(static_cast<std::uint8_t>(value), CodeWord(code));
     }
     return codes;
+}
+
+// The code of `byte` as the text of its bits.
+std::string CodeWordText(const CodeBook& codes, std::uint8_t byte)
+{
+    std::string text;
+    for (int bit = 0; bit < codes.lengths[byte]; ++bit)
+        text += codes.bits[byte] >> (63 - bit) & 1 ? '1' : '0';
+    return text;
 }
 
 class Files
@@ -142,6 +154,88 @@ TEST(PartEncoder, ACountedByteWithoutACodeIsAnError)
     ASSERT_TRUE(encoder.Scan().Ok());
     EXPECT_EQ(encoder.Encode(IdentityCodes(2), files.Destination(), 0).Result(),
               JobResult::CannotOpen);
+}
+
+// Every coding loop (groups of every size, two bytes a lookup or one, built for any x86-64 or for
+// BMI2) writes exactly the bits the bit writer writes, from any number of bits left waiting by
+// the block before: for codes of every length a loop takes, including groups that overflow the
+// accumulator and codes too long to pair.
+TEST(CodingLoops, EveryLoopWritesTheBitWritersBits)
+{
+    struct Book
+    {
+        const char* name;
+        std::vector<int> lengths; // code lengths of byte values 0, 1, 2...
+    };
+    const std::vector<Book> books {
+        { "short codes", { 1, 2, 3, 4, 5, 6, 7, 7 } },
+        { "mixed lengths, up to the longest that pair", { 3, 9, 17, 29, 5, 1, 12, 29, 2 } },
+        { "longer than pairs take", { 30, 2, 44, 7, 56, 1 } },
+        { "a byte each", std::vector<int>(256, 8) },
+    };
+    const test::ScratchDir dir;
+    for (const Book& book : books) {
+        CodeBook codes;
+        for (std::size_t value = 0; value < book.lengths.size(); ++value) {
+            std::string code;
+            for (int bit = 0; bit < book.lengths[value]; ++bit)
+                code += ((value * 7 + static_cast<std::size_t>(bit) * 3) % 5) < 2 ? '1' : '0';
+            codes.Add(static_cast<std::uint8_t>(value), CodeWord(code));
+        }
+        const encode::PairCodes pairs(codes);
+        EXPECT_EQ(pairs.Entries() != nullptr, codes.longest <= encode::PairCodes::kMaxPairedBits)
+            << book.name;
+        Bytes source = test::RandomBytes(5001, book.lengths.size());
+        for (std::uint8_t& byte : source)
+            byte = static_cast<std::uint8_t>(byte % book.lengths.size());
+
+        for (const unsigned waiting : { 0u, 3u, 7u }) {
+            // With codes of a byte each, every part starts on a byte: nothing ever waits.
+            if (codes.EveryCodeIsAByte() && waiting > 0)
+                continue;
+            // The reference: the waiting bits, then every code, padded to a byte.
+            const std::uint64_t waitingBits = 0xA5ull << 56 & ~(~0ull >> waiting);
+            FileStream file;
+            file.AttachForWriting(
+                ::open((dir / "expected").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+            {
+                BitWriter writer(file);
+                for (unsigned bit = 0; bit < waiting; ++bit)
+                    writer.PutBit(static_cast<std::int32_t>(waitingBits >> (63 - bit) & 1));
+                for (const std::uint8_t byte : source)
+                    writer.PutCode(CodeWord(CodeWordText(codes, byte)));
+                writer.Finish();
+            }
+            ASSERT_TRUE(file.Close());
+            const Bytes expected = test::ReadFile(dir / "expected");
+
+            for (const bool portable : { false, true })
+                for (const bool paired : { false, true })
+                    for (const double bitsPerByte : { 0.5, 3.0, 5.0, 7.0, 12.0, 30.0 }) {
+                        SCOPED_TRACE(std::string(book.name) + ", " + std::to_string(waiting)
+                                     + " bits waiting, " + (portable ? "portable" : "BMI2")
+                                     + (paired ? ", pairs" : "") + ", groups for "
+                                     + std::to_string(bitsPerByte) + " bits a byte");
+                        UsePortableBuildOnly(portable);
+                        const encode::CodeBlockFunction loop
+                            = encode::CodeBlockFor(codes, bitsPerByte, paired ? &pairs : nullptr);
+                        UsePortableBuildOnly(false);
+                        Bytes coded(source.size() * 8 + 64);
+                        encode::PendingBits pending { waitingBits, waiting };
+                        std::uint8_t* out = coded.data();
+                        // In blocks of odd sizes, as the encoder's parts end anywhere.
+                        for (std::size_t at = 0; at < source.size(); at += 997) {
+                            const std::size_t size = std::min<std::size_t>(997, source.size() - at);
+                            out = loop(source.data() + at, source.data() + at + size, out, codes,
+                                       paired ? pairs.Entries() : nullptr, pending);
+                        }
+                        coded.resize(static_cast<std::size_t>(out - coded.data()));
+                        if (pending.count > 0)
+                            coded.push_back(static_cast<std::uint8_t>(pending.bits >> 56));
+                        ASSERT_TRUE(coded == expected);
+                    }
+        }
+    }
 }
 
 } // namespace

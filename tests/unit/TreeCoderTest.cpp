@@ -7,6 +7,7 @@
 #include "Corpus.h"
 #include "TestSupport.h"
 #include "code/CodeTree.h"
+#include "encode/PartEncoder.h"
 #include "format/Format.h"
 #include "hufpack/FileJobs.h"
 #include "jobs/TestHooks.h"
@@ -230,6 +231,8 @@ TEST(RoundTrip, LongCodesPastTheDecoderTable)
 TEST(RoundTrip, LargerThanTheStreamBuffers)
 {
     Verify(test::TextLikeBytes(3 * FileStream::kBufferSize + 12345, 99));
+    // Large enough to be coded two bytes a lookup, in parts that meet at any bit.
+    Verify(test::TextLikeBytes(PartEncoder::kPairsFromBytes + 12345, 98));
 }
 
 // Hand-made files with valid checksums and trees up to 255 levels deep: the table decoder and

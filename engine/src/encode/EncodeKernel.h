@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <memory>
 
 namespace hufpack::encode {
 
@@ -69,13 +70,34 @@ struct PendingBits
     unsigned count = 0;
 };
 
+// The codes of every pair of bytes joined, for the loop that codes two bytes a lookup: entry
+// (first | second << 8), which is how a little-endian load of the two bytes reads, holds the
+// first byte's code followed by the second's, left-aligned, and their total length in its low six
+// bits. It takes 512 KiB, of which a source touches only the pairs it holds; it pays for itself
+// on a source of a MiB or so.
+class PairCodes
+{
+public:
+    // Two codes of up to this many bits fit above the length.
+    static constexpr int kMaxPairedBits = 29;
+
+    // Empty, and the one-byte loops code, when a code is too long to pair or memory is short.
+    explicit PairCodes(const CodeBook& codes);
+    [[nodiscard]] const std::uint64_t* Entries() const { return m_entries.get(); }
+
+private:
+    std::unique_ptr<std::uint64_t[]> m_entries;
+};
+
 // Codes [in, end) into `out`, which must have room for every byte they produce plus 8, and
 // returns the end of the bytes it completed; the bits of an unfinished byte stay in `pending`.
+// `pairs` is PairCodes' table for the loops that take two bytes a lookup, null for the others.
 using CodeBlockFunction
     = std::uint8_t* (*)(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
-                        const CodeBook& codes, PendingBits& pending);
+                        const CodeBook& codes, const std::uint64_t* pairs, PendingBits& pending);
 
-// The coding loop for `codes`, of `bitsPerByte` bits on average, in the processor's build.
-CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte);
+// The coding loop for `codes`, of `bitsPerByte` bits on average, in the processor's build; one
+// that codes two bytes a lookup when `pairs` has a table.
+CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte, const PairCodes* pairs);
 
 } // namespace hufpack::encode

@@ -42,11 +42,13 @@ std::size_t CodedBlockBytes(const CodeBook& codes)
 }
 
 // The coding loop for a part of `bytes` bytes that codes to `bits` bits.
-encode::CodeBlockFunction LoopFor(const CodeBook& codes, std::int64_t bits, std::int64_t bytes)
+encode::CodeBlockFunction LoopFor(const CodeBook& codes, std::int64_t bits, std::int64_t bytes,
+                                  const encode::PairCodes* pairs)
 {
     return encode::CodeBlockFor(codes,
                                 static_cast<double>(std::max<std::int64_t>(bits, 1))
-                                    / static_cast<double>(std::max<std::int64_t>(bytes, 1)));
+                                    / static_cast<double>(std::max<std::int64_t>(bytes, 1)),
+                                pairs);
 }
 
 } // namespace
@@ -216,8 +218,9 @@ Status PartEncoder::Encode(const CodeBook& codes, int destinationFd, std::int64_
     }
 
     MakeBlocks(CodedBlockBytes(codes));
+    const std::unique_ptr<encode::PairCodes> pairs = PairsFor(codes);
     if (Status status = RunParts([&](Part& part, int worker) {
-            EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), codes,
+            EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), codes, pairs.get(),
                        destinationFd, streamOffset);
         });
         !status.Ok())
@@ -249,16 +252,18 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
     if (Status status = CheckCodes(codes); !status.Ok())
         return status;
     MakeBlocks(CodedBlockBytes(codes));
+    const std::unique_ptr<encode::PairCodes> pairs = PairsFor(codes);
     std::uint8_t* const in = m_blocks[0].get();
     std::uint8_t* const out = m_outBlocks[0].get();
     encode::PendingBits pending;
     for (Part& part : m_parts) {
         const encode::CodeBlockFunction codeBlock
-            = LoopFor(codes, CodedBits(part.counts, codes), part.end - part.begin);
+            = LoopFor(codes, CodedBits(part.counts, codes), part.end - part.begin, pairs.get());
         encode::PartHash hash;
         const bool read = ReadPart(part, in, [&](std::size_t size) {
             hash.Add(in, size);
-            const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pending);
+            const std::uint8_t* const stop
+                = codeBlock(in, in + size, out, codes, pairs ? pairs->Entries() : nullptr, pending);
             if (!WriteFully(destinationFd, out, static_cast<std::size_t>(stop - out))) {
                 FailPart(part, JobFile::Destination, errno);
                 return false;
@@ -280,11 +285,22 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
     return {};
 }
 
+// The pair table for a source large enough to pay for making it; null for a smaller one.
+std::unique_ptr<encode::PairCodes> PartEncoder::PairsFor(const CodeBook& codes) const
+{
+    if (m_size < kPairsFromBytes)
+        return nullptr;
+    return std::make_unique<encode::PairCodes>(codes);
+}
+
 void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
-                             int destinationFd, std::int64_t streamOffset) const
+                             const encode::PairCodes* pairs, int destinationFd,
+                             std::int64_t streamOffset) const
 {
     part.sharedBytes = {};
-    const encode::CodeBlockFunction codeBlock = LoopFor(codes, part.bits, part.end - part.begin);
+    const encode::CodeBlockFunction codeBlock
+        = LoopFor(codes, part.bits, part.end - part.begin, pairs);
+    const std::uint64_t* const pairEntries = pairs ? pairs->Entries() : nullptr;
 
     encode::PartHash hash;
     // The part's first byte is shared with the part before when it starts inside a byte; its
@@ -295,7 +311,7 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, co
     const bool read = ReadPart(part, in, [&](std::size_t size) {
         hash.Add(in, size);
         const std::uint8_t* start = out;
-        const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pending);
+        const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pairEntries, pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;

@@ -14,6 +14,7 @@
 // code the bytes are in EncodeKernel.
 
 #include "code/CodeBook.h"
+#include "encode/EncodeKernel.h"
 #include "format/Counts.h"
 #include "hufpack/JobResult.h"
 #include "sys/Progress.h"
@@ -30,6 +31,8 @@ class PartEncoder
 public:
     // No part is smaller, so a small source is done on the calling thread alone.
     static constexpr std::int64_t kMinPartBytes = std::int64_t { 1 } << 20;
+    // From this size on, the source is coded two bytes a lookup (encode::PairCodes).
+    static constexpr std::int64_t kPairsFromBytes = std::int64_t { 1 } << 20;
 
     // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
     // most INT32_MAX, which is all the format can hold anyway.
@@ -86,8 +89,10 @@ private:
     template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
     static void FailPart(Part& part, JobFile file, int error, Reason reason = Reason::None);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
+    [[nodiscard]] std::unique_ptr<encode::PairCodes> PairsFor(const CodeBook& codes) const;
     void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
-                    int destinationFd, std::int64_t streamOffset) const;
+                    const encode::PairCodes* pairs, int destinationFd,
+                    std::int64_t streamOffset) const;
     [[nodiscard]] int Workers() const;
     void MakeBlocks(std::size_t outBytes);
     template<typename Work> [[nodiscard]] Status RunParts(Work work);

@@ -37,6 +37,16 @@ namespace hufpack {
     std::memcpy(p, &value, 4);
 }
 
+// Two bytes, the first low, as the pair coder indexes its table.
+[[gnu::always_inline]] inline std::uint16_t LoadLittleEndian16(const std::uint8_t* p)
+{
+    std::uint16_t value;
+    std::memcpy(&value, p, 2);
+    if constexpr (std::endian::native == std::endian::big)
+        value = __builtin_bswap16(value);
+    return value;
+}
+
 // Eight bytes in the machine's own order, for counting and hashing.
 [[gnu::always_inline]] inline std::uint64_t LoadNative64(const std::uint8_t* p)
 {
