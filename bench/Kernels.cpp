@@ -1,11 +1,14 @@
 // hufpack-kernels: the engine's loops alone, in memory, on one thread, in MB/s of uncompressed
 // bytes, to set beside huff0's (bench/huff0-kernels.c): counting (with and without the part
-// hash both passes take), coding a block at a time, and decoding with one worker. Each figure is
-// the best of many runs, which shields it from the machine's other work.
+// hash both passes take), coding a block at a time, and decoding as a worker does, a few chunks
+// side by side; and the whole decoder on one thread, from and to memory files, which decodes
+// exactly, one code after another. Each figure is the best of many runs, which shields it from
+// the machine's other work.
 //
 //   hufpack-kernels FILE...
 
 #include "code/CodeTree.h"
+#include "decode/ChunkPlan.h"
 #include "decode/DecodeKernel.h"
 #include "decode/DecodeTable.h"
 #include "encode/EncodeKernel.h"
@@ -149,8 +152,7 @@ void Measure(const std::string& path)
             sink = workspace.symbols[0];
         });
     };
-    const double loop3 = loopOnly(3);
-    const double loop4 = loopOnly(4);
+    const double decodeLoop = loopOnly(kStreamsPerWorker);
 
     const int sourceFd = MemoryFile(source);
     const int compressed = ::memfd_create("hufpack-kernels", MFD_CLOEXEC);
@@ -172,7 +174,7 @@ void Measure(const std::string& path)
         out.AttachForWriting(::dup(restored));
         TreeCoder coder(in, out);
         ChunkDecoder::Options options;
-        options.threads = 1;
+        options.threads = 0;
         TreeCoderTesting::SetDecodeOptions(coder, options);
         if (!coder.Decode().Ok() || !out.Flush())
             std::exit(1);
@@ -181,10 +183,10 @@ void Measure(const std::string& path)
     ::close(compressed);
     ::close(restored);
     const auto rate = [size](double seconds) { return static_cast<double>(size) / seconds / 1e6; };
-    std::printf("%s: counting %.0f (with the hash %.0f), coding %.0f, decoding with 1 worker "
-                "%.0f, decoding loop 3 streams %.0f, 4 streams %.0f MB/s\n",
+    std::printf("%s: counting %.0f (with the hash %.0f), coding %.0f, decoding %.0f (the whole "
+                "decoder on one thread %.0f) MB/s\n",
                 std::filesystem::path(path).filename().c_str(), rate(count), rate(countHash),
-                rate(code), rate(decode), rate(loop3), rate(loop4));
+                rate(code), rate(decodeLoop), rate(decode));
 }
 
 } // namespace

@@ -37,12 +37,35 @@ void SetThreadLimit(int threads)
     g_limit.store(std::max(threads, 0));
 }
 
+namespace {
+
+// A new thread often starts on its creator's processor and takes turns with it there until the
+// system rebalances, milliseconds later, though another processor is idle. So each worker
+// first moves off the calling thread's processor, and then may run anywhere again: it stays
+// where it went until the system has a reason to move it.
+void MoveOffProcessor(int processor)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (processor < 0 || ::sched_getaffinity(0, sizeof allowed, &allowed) != 0
+        || CPU_COUNT(&allowed) < 2 || !CPU_ISSET(processor, &allowed))
+        return;
+    cpu_set_t others = allowed;
+    CPU_CLR(processor, &others);
+    if (::sched_setaffinity(0, sizeof others, &others) == 0)
+        ::sched_setaffinity(0, sizeof allowed, &allowed);
+}
+
+} // namespace
+
 int WorkerThreads::Start(int count, const std::function<void(int worker)>& work)
 {
     m_work = work;
+    const int caller = ::sched_getcpu();
     for (int worker = 1; worker <= count; ++worker) {
         try {
-            m_threads.emplace_back([this, worker] {
+            m_threads.emplace_back([this, worker, caller] {
+                MoveOffProcessor(caller);
                 try {
                     m_work(worker);
                 } catch (const std::bad_alloc&) {
