@@ -40,12 +40,14 @@ bool ChunkDecoder::Allocate(int slots)
 {
     m_slots = TryNew<ChunkSlot>(static_cast<std::size_t>(slots));
     m_steps = TryNew<std::uint8_t>(m_plan.stepCapacity);
-    bool made = m_slots && m_steps;
+    bool made = m_slots && m_steps
+        && m_arena.Reserve(static_cast<std::size_t>(slots) * ChunkSlot::ArenaBytes(m_plan));
     for (int i = 0; made && i < slots; ++i)
-        made = m_slots[i].Allocate(m_plan);
+        made = m_slots[i].Allocate(m_plan, m_arena);
     if (!made) {
         m_slots.reset();
         m_steps.reset();
+        m_arena.Release();
         return false;
     }
     m_slotCount = slots;

@@ -35,6 +35,7 @@
 #include "format/Counts.h"
 #include "hufpack/JobResult.h"
 #include "sys/FileStream.h"
+#include "sys/Memory.h"
 #include "sys/Progress.h"
 #include "sys/Threads.h"
 
@@ -113,6 +114,7 @@ private:
     Options m_options;
     ChunkPlan m_plan;
     ChunkDecoding m_decoding { m_table, m_plan, m_totalBits };
+    BufferArena m_arena; // the slots' inputs and outputs
     std::unique_ptr<ChunkSlot[]> m_slots;
     std::int64_t m_slotCount = 0;
 

@@ -23,7 +23,7 @@ void ChunkDecoding::StartGuessing(ChunkJob& job, ChunkSlot& slot) const
     const std::int64_t markEnd
         = std::min(slot.firstBit + m_plan.markBits, slot.endBit - decode::kMaxRoundBits);
     if (markEnd >= slot.inputFirstBit) {
-        job.markLimit = slot.input.get() + (markEnd - slot.inputFirstBit) / 8;
+        job.markLimit = slot.input + (markEnd - slot.inputFirstBit) / 8;
         job.phase = ChunkJob::Phase::Marking;
     }
 }
@@ -40,7 +40,7 @@ void ChunkDecoding::Seek(ChunkJob& job, std::int64_t position) const
     const ChunkSlot& slot = *job.slot;
     const std::int64_t offset = position - slot.inputFirstBit;
     decode::Stream& stream = job.stream;
-    stream.next = slot.input.get() + offset / 8;
+    stream.next = slot.input + offset / 8;
     stream.bits = LoadBigEndian64(stream.next) << (offset % 8);
     stream.next += 7;
     stream.bitCount = 56 - static_cast<int>(offset % 8);
@@ -49,13 +49,12 @@ void ChunkDecoding::Seek(ChunkJob& job, std::int64_t position) const
     job.roundLimit = nullptr;
     const std::int64_t roundEnd = slot.endBit - decode::kMaxRoundBits;
     if (roundEnd >= slot.inputFirstBit)
-        job.roundLimit = slot.input.get() + (roundEnd - slot.inputFirstBit) / 8;
+        job.roundLimit = slot.input + (roundEnd - slot.inputFirstBit) / 8;
 }
 
 std::int64_t ChunkDecoding::PositionOf(const ChunkJob& job) const
 {
-    return job.slot->inputFirstBit + (job.stream.next - job.slot->input.get()) * 8
-        - job.stream.bitCount;
+    return job.slot->inputFirstBit + (job.stream.next - job.slot->input) * 8 - job.stream.bitCount;
 }
 
 void ChunkDecoding::Decode(ChunkJob* jobs, int count, decode::Workspace& workspace) const
@@ -117,7 +116,7 @@ void ChunkDecoding::SubstituteBytes(ChunkJob& job, decode::Workspace& workspace)
     const std::int64_t position = PositionOf(job);
     assert(position % 8 == 0);
     const std::int64_t codes = std::max<std::int64_t>(slot.endBit - position, 0) / 8;
-    decode::SubstituteBytes(slot.input.get() + (position - slot.inputFirstBit) / 8,
+    decode::SubstituteBytes(slot.input + (position - slot.inputFirstBit) / 8,
                             static_cast<std::size_t>(codes), job.stream.out, m_table.ByteMap(),
                             workspace);
     job.stream.out += codes;

@@ -12,17 +12,21 @@
 
 namespace hufpack {
 
-bool ChunkSlot::Allocate(const ChunkPlan& plan)
+std::size_t ChunkSlot::ArenaBytes(const ChunkPlan& plan)
+{
+    return BufferArena::RoomFor(plan.inputCapacity) + BufferArena::RoomFor(plan.outputCapacity);
+}
+
+bool ChunkSlot::Allocate(const ChunkPlan& plan, BufferArena& arena)
 {
     const auto marks = static_cast<std::size_t>(plan.markCapacity);
-    input = TryNew<std::uint8_t>(plan.inputCapacity);
-    output = TryNew<std::uint8_t>(plan.outputCapacity);
+    input = arena.Take(plan.inputCapacity);
+    output = arena.Take(plan.outputCapacity);
     markPositions = TryNew<std::uint64_t>(marks);
     markOuts = TryNew<std::uint8_t*>(marks);
     if (input && output && markPositions && markOuts)
         return true;
-    input.reset();
-    output.reset();
+    input = output = nullptr;
     markPositions.reset();
     markOuts.reset();
     return false;
@@ -53,8 +57,8 @@ bool ChunkSlot::ReadInput(const ChunkPlan& plan, int longestCode, int sourceFd,
     assert(size + decode::kInputSlack <= plan.inputCapacity);
     (void)plan;
     // Past the stream's last byte the input reads as zeros; its bits are never decoded.
-    std::memset(input.get() + size, 0, decode::kInputSlack);
-    const std::int64_t got = ReadAt(sourceFd, input.get(), size, streamOffset + first);
+    std::memset(input + size, 0, decode::kInputSlack);
+    const std::int64_t got = ReadAt(sourceFd, input, size, streamOffset + first);
     if (got != static_cast<std::int64_t>(size)) {
         readError = got < 0 ? errno : 0;
         return false;

@@ -5,6 +5,7 @@
 
 #include "decode/ChunkPlan.h"
 #include "decode/DecodeKernel.h"
+#include "sys/Memory.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,8 +18,9 @@ struct ChunkSlot
     std::int64_t firstBit = 0; // the chunk's bits: [firstBit, endBit)
     std::int64_t endBit = 0;
     std::int64_t inputFirstBit = 0; // the bit input[0] starts with
-    std::unique_ptr<std::uint8_t[]> input;
-    std::unique_ptr<std::uint8_t[]> output;
+    // In the decoder's arena.
+    std::uint8_t* input = nullptr;
+    std::uint8_t* output = nullptr;
     std::size_t outCount = 0;
     std::unique_ptr<std::uint64_t[]> markPositions;
     std::unique_ptr<std::uint8_t*[]> markOuts;
@@ -31,8 +33,11 @@ struct ChunkSlot
     int readError = 0; // the system's error number of a failed read; 0 for a file cut short
     bool decoded = false; // under the decoder's lock
 
-    // Makes the buffers for `plan`; false, with nothing kept, when memory is short.
-    [[nodiscard]] bool Allocate(const ChunkPlan& plan);
+    // The room in an arena for the buffers of one slot for `plan`.
+    [[nodiscard]] static std::size_t ArenaBytes(const ChunkPlan& plan);
+    // Makes the buffers for `plan`, taking its input and output from `arena`; false, with
+    // nothing kept, when memory is short.
+    [[nodiscard]] bool Allocate(const ChunkPlan& plan, BufferArena& arena);
     // Makes it the slot of chunk `chunk`, nothing read yet.
     void Prepare(const ChunkPlan& plan, std::int64_t chunk, std::int64_t totalBits);
     // Reads the chunk's bytes, as far as the end of the code that crosses its end, from the stream
@@ -40,13 +45,13 @@ struct ChunkSlot
     [[nodiscard]] bool ReadInput(const ChunkPlan& plan, int longestCode, int sourceFd,
                                  std::int64_t streamOffset, std::int64_t totalBits);
 
-    [[nodiscard]] std::uint8_t* OutBegin() const { return output.get() + kLead; }
-    [[nodiscard]] BitView View() const { return { input.get(), inputFirstBit }; }
+    [[nodiscard]] std::uint8_t* OutBegin() const { return output + kLead; }
+    [[nodiscard]] BitView View() const { return { input, inputFirstBit }; }
     [[nodiscard]] std::int64_t MarkPosition(int mark) const
     {
         return inputFirstBit
             + static_cast<std::int64_t>(markPositions[mark]
-                                        - (reinterpret_cast<std::uintptr_t>(input.get()) << 3));
+                                        - (reinterpret_cast<std::uintptr_t>(input) << 3));
     }
 };
 

@@ -178,17 +178,21 @@ void CountAndHash(const std::uint8_t* data, std::size_t size, CountTables& table
         ++tables[0][*p];
 }
 
-PairCodes::PairCodes(const CodeBook& codes)
+PairCodes::PairCodes(const CodeBook& codes, std::uint64_t* storage)
 {
     if (codes.longest > kMaxPairedBits)
         return;
-    m_entries = TryNew<std::uint64_t>(std::size_t { 1 } << 16);
+    if (!storage) {
+        m_owned = TryNew<std::uint64_t>(kEntries);
+        storage = m_owned.get();
+    }
+    m_entries = storage;
     if (!m_entries)
         return;
     for (int second = 0; second < 256; ++second) {
         const std::uint64_t code = codes.bits[second];
         const unsigned length = codes.lengths[second];
-        std::uint64_t* const row = m_entries.get() + (second << 8);
+        std::uint64_t* const row = m_entries + (second << 8);
         for (int first = 0; first < 256; ++first) {
             const unsigned before = codes.lengths[first];
             // A byte value without a code (length 0) is never coded: its pairs only have to be

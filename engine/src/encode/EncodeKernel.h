@@ -81,12 +81,17 @@ public:
     // Two codes of up to this many bits fit above the length.
     static constexpr int kMaxPairedBits = 29;
 
+    // The table's entries, one for every pair of byte values.
+    static constexpr std::size_t kEntries = std::size_t { 1 } << 16;
+
     // Empty, and the one-byte loops code, when a code is too long to pair or memory is short.
-    explicit PairCodes(const CodeBook& codes);
-    [[nodiscard]] const std::uint64_t* Entries() const { return m_entries.get(); }
+    // The table goes in `storage` (kEntries entries) when given, else in memory of its own.
+    explicit PairCodes(const CodeBook& codes, std::uint64_t* storage = nullptr);
+    [[nodiscard]] const std::uint64_t* Entries() const { return m_entries; }
 
 private:
-    std::unique_ptr<std::uint64_t[]> m_entries;
+    std::unique_ptr<std::uint64_t[]> m_owned;
+    std::uint64_t* m_entries = nullptr;
 };
 
 // Codes [in, end) into `out`, which must have room for every byte they produce plus 8, and

@@ -83,14 +83,34 @@ int PartEncoder::Workers() const
 // the job before any part is read.
 void PartEncoder::MakeBlocks(std::size_t outBytes)
 {
+    if (m_blocks.empty()) {
+        // Room for the largest output blocks any code needs, so that the coding pass takes
+        // its blocks here too; only what is used is ever touched.
+        const auto workers = static_cast<std::size_t>(Workers());
+        std::size_t room = workers
+            * (BufferArena::RoomFor(kBlockBytes)
+               + BufferArena::RoomFor(kBlockBytes * CodeBook::kMaxPackedBits / 8 + 16));
+        if (m_size >= kPairsFromBytes)
+            room += BufferArena::RoomFor(encode::PairCodes::kEntries * sizeof(std::uint64_t));
+        (void)m_arena.Reserve(room);
+    }
     while (static_cast<int>(m_blocks.size()) < Workers())
-        m_blocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes));
+        m_blocks.push_back(TakeBlock(kBlockBytes));
     if (outBytes > m_outBlockBytes) {
         m_outBlocks.clear();
         m_outBlockBytes = outBytes;
     }
     while (outBytes > 0 && m_outBlocks.size() < m_blocks.size())
-        m_outBlocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(m_outBlockBytes));
+        m_outBlocks.push_back(TakeBlock(m_outBlockBytes));
+}
+
+// A block from the arena, or of its own when the arena has no room; throws when memory is short.
+std::uint8_t* PartEncoder::TakeBlock(std::size_t bytes)
+{
+    if (std::uint8_t* const block = m_arena.Take(bytes))
+        return block;
+    m_ownBlocks.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(bytes));
+    return m_ownBlocks.back().get();
 }
 
 // Runs `work(part, worker)` on every part, on up to the thread limit; each thread takes the next
@@ -125,7 +145,7 @@ Status PartEncoder::Scan()
 {
     MakeBlocks(0);
     if (Status status
-        = RunParts([this](Part& part, int worker) { ScanPart(part, m_blocks[worker].get()); });
+        = RunParts([this](Part& part, int worker) { ScanPart(part, m_blocks[worker]); });
         !status.Ok())
         return status;
     if (SourceEndsAtSize())
@@ -220,7 +240,7 @@ Status PartEncoder::Encode(const CodeBook& codes, int destinationFd, std::int64_
     MakeBlocks(CodedBlockBytes(codes));
     const std::unique_ptr<encode::PairCodes> pairs = PairsFor(codes);
     if (Status status = RunParts([&](Part& part, int worker) {
-            EncodePart(part, m_blocks[worker].get(), m_outBlocks[worker].get(), codes, pairs.get(),
+            EncodePart(part, m_blocks[worker], m_outBlocks[worker], codes, pairs.get(),
                        destinationFd, streamOffset);
         });
         !status.Ok())
@@ -253,8 +273,8 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
         return status;
     MakeBlocks(CodedBlockBytes(codes));
     const std::unique_ptr<encode::PairCodes> pairs = PairsFor(codes);
-    std::uint8_t* const in = m_blocks[0].get();
-    std::uint8_t* const out = m_outBlocks[0].get();
+    std::uint8_t* const in = m_blocks[0];
+    std::uint8_t* const out = m_outBlocks[0];
     encode::PendingBits pending;
     for (Part& part : m_parts) {
         const encode::CodeBlockFunction codeBlock
@@ -286,11 +306,12 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
 }
 
 // The pair table for a source large enough to pay for making it; null for a smaller one.
-std::unique_ptr<encode::PairCodes> PartEncoder::PairsFor(const CodeBook& codes) const
+std::unique_ptr<encode::PairCodes> PartEncoder::PairsFor(const CodeBook& codes)
 {
     if (m_size < kPairsFromBytes)
         return nullptr;
-    return std::make_unique<encode::PairCodes>(codes);
+    std::uint8_t* const storage = m_arena.Take(encode::PairCodes::kEntries * sizeof(std::uint64_t));
+    return std::make_unique<encode::PairCodes>(codes, reinterpret_cast<std::uint64_t*>(storage));
 }
 
 void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,

@@ -17,6 +17,7 @@
 #include "encode/EncodeKernel.h"
 #include "format/Counts.h"
 #include "hufpack/JobResult.h"
+#include "sys/Memory.h"
 #include "sys/Progress.h"
 
 #include <array>
@@ -89,7 +90,8 @@ private:
     template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
     static void FailPart(Part& part, JobFile file, int error, Reason reason = Reason::None);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
-    [[nodiscard]] std::unique_ptr<encode::PairCodes> PairsFor(const CodeBook& codes) const;
+    [[nodiscard]] std::unique_ptr<encode::PairCodes> PairsFor(const CodeBook& codes);
+    [[nodiscard]] std::uint8_t* TakeBlock(std::size_t bytes);
     void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
                     const encode::PairCodes* pairs, int destinationFd,
                     std::int64_t streamOffset) const;
@@ -102,11 +104,14 @@ private:
     std::int64_t m_size;
     int m_threads;
     std::vector<Part> m_parts;
-    // One input block per thread, reused by the second pass, and one output block per thread
-    // for the coding pass.
-    std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
-    std::vector<std::unique_ptr<std::uint8_t[]>> m_outBlocks;
+    // One input block per thread, reused by the second pass, one output block per thread for
+    // the coding pass, and the pair table, in one arena; blocks that do not fit there, in
+    // memory of their own.
+    BufferArena m_arena;
+    std::vector<std::uint8_t*> m_blocks;
+    std::vector<std::uint8_t*> m_outBlocks;
     std::size_t m_outBlockBytes = 0;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_ownBlocks;
     Progress* m_progress = nullptr;
 };
 
