@@ -31,7 +31,7 @@ inline void Check(bool condition, const char* what)
         Fail(what);
 }
 
-// How the fast decoder cuts the stream, chosen by the bits of one input byte: one to three
+// How the fast decoder cuts the stream, chosen by the bits of one input byte: none to three
 // worker threads and chunks from a single bit (many chunks, each falling in step) up to the
 // default size. A file's chunks stay at most 256, so that an input costs the fuzzer
 // milliseconds, not seconds.
@@ -40,7 +40,7 @@ inline ChunkDecoder::Options DecodeOptionsFrom(std::uint8_t choice, const Bytes&
     constexpr std::int64_t kChunkBits[] = { 0, 1, 3, 8, 13, 64, 1000, 4096 };
     constexpr std::int64_t kMaxChunks = 256;
     ChunkDecoder::Options options;
-    options.threads = 1 + (choice >> 1) % 3;
+    options.threads = (choice >> 1) % 4;
     options.chunkBits = kChunkBits[(choice >> 3) % 8];
     if (options.chunkBits > 0)
         options.chunkBits = std::max<std::int64_t>(

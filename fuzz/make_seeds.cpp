@@ -54,7 +54,7 @@ public:
     }
 
     // The same file with the switch byte's other bits set as well: the fast decoder then cuts
-    // it into chunks of each size it offers, from one bit up, on one to three threads.
+    // it into chunks of each size it offers, from one bit up, with none to three worker threads.
     void PutFileInChunks(const std::string& name, const std::string& suffix,
                          std::uint8_t fixChecksum, const Bytes& file)
     {

@@ -59,7 +59,8 @@ Decoded Guess(const Bytes& file, int threads, std::int64_t chunkBits,
 void ExpectSameAsWalk(const Bytes& file, std::initializer_list<std::int64_t> chunkSizes)
 {
     const Decoded walked = Walk(file);
-    for (const int threads : { 1, 2, 3, 8 }) {
+    // 0: no workers, the calling thread decoding the groups itself.
+    for (const int threads : { 0, 1, 2, 3, 8 }) {
         for (const std::int64_t chunkBits : chunkSizes) {
             SCOPED_TRACE(std::to_string(threads) + " threads, chunks of "
                          + std::to_string(chunkBits) + " bits");

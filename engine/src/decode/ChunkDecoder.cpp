@@ -93,13 +93,13 @@ Status ChunkDecoder::Run(WideCounts& written)
                              kMaxThreads - 1);
     // Room for every decoder's group and as many decoded ones waiting to be written.
     int slots = 2 * (workers + 1) * kStreamsPerWorker;
-    if (workers > 0) {
+    bool guess = m_options.guess;
+    if (guess) {
         m_plan = ChunkPlan::For(m_table, m_totalBits, slots, m_options.chunkBits,
                                 m_options.checkpointBits);
-        if (m_plan.chunks < 2)
-            workers = 0;
+        guess = m_plan.chunks >= 2;
     }
-    if (workers == 0 || !Allocate(slots)) {
+    if (!guess || !Allocate(slots)) {
         // Nothing to guess ahead, or not enough memory for it: decode alone with one slot.
         workers = 0;
         slots = 1;
@@ -108,6 +108,7 @@ Status ChunkDecoder::Run(WideCounts& written)
         if (!Allocate(slots))
             return Status::Fail(JobResult::CannotOpen, JobFile::None, ENOMEM);
     }
+    m_guessing = slots > 1;
     StartWorkers(workers);
     if (!m_workspaces)
         return Status::Fail(JobResult::CannotOpen, JobFile::None, ENOMEM);
@@ -124,10 +125,11 @@ Status ChunkDecoder::Run(WideCounts& written)
         {
             std::unique_lock lock(m_mutex);
             for (;;) {
-                if (index < m_nextChunk ? slot.decoded : m_stop || m_workers.Count() == 0)
+                if (index < m_nextChunk ? slot.decoded : m_stop || !m_guessing)
                     break;
                 // Rather than wait, decode the next group here: a worker busy with this chunk
                 // finishes meanwhile, and the job's threads never outnumber its processors.
+                // Without workers, this is where every group is decoded.
                 std::array<ChunkSlot*, decode::kMaxStreams> group {};
                 if (const int count = TakeGroup(group); count > 0) {
                     lock.unlock();
@@ -135,6 +137,8 @@ Status ChunkDecoder::Run(WideCounts& written)
                     lock.lock();
                     continue;
                 }
+                if (m_workers.Count() == 0 && index >= m_nextChunk)
+                    break; // nobody else will take it
                 m_decoded.wait(lock);
             }
             if (index >= m_nextChunk) {

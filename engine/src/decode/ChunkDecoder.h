@@ -53,8 +53,12 @@ public:
     struct Options
     {
         // Worker threads beside the calling thread, which decodes beside them: -1 for one fewer
-        // than the thread limit; 0 decodes on the calling thread alone, with no guessing.
+        // than the thread limit; 0 for none, the calling thread decoding a few chunks side by
+        // side itself.
         int threads = -1;
+        // False: one code after another from the stream's start, on the calling thread, with no
+        // chunk guessed ahead (and no workers).
+        bool guess = true;
         // Bits per chunk, rounded up to where codes may start; 0 chooses from the code.
         std::int64_t chunkBits = 0;
         // Bits of each chunk's first stretch that its checkpoints cover; 0 chooses.
@@ -115,6 +119,7 @@ private:
     ChunkPlan m_plan;
     ChunkDecoding m_decoding { m_table, m_plan, m_totalBits };
     BufferArena m_arena; // the slots' inputs and outputs
+    bool m_guessing = false; // chunks are decoded ahead, from guessed starts
     std::unique_ptr<ChunkSlot[]> m_slots;
     std::int64_t m_slotCount = 0;
 
