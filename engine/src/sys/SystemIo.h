@@ -12,7 +12,7 @@ namespace hufpack {
 
 // The block every pass reads and writes in: large enough that a system call costs little per
 // byte, small enough to stay in the cache.
-inline constexpr std::size_t kBlockBytes = std::size_t { 128 } << 10;
+inline constexpr std::size_t kBlockBytes = std::size_t { 256 } << 10;
 
 // One read of up to `count` bytes at the descriptor's position: how many came (0 at the end of
 // the file), or -1 on an error (errno says which).
