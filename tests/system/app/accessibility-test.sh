@@ -43,27 +43,10 @@ fail() {
     exit 1
 }
 
-# Wait up to $1 tenths of a second for a command to succeed: only so that a test that goes wrong
-# cannot hang.
-wait_for() {
-    local tries=$1
-    shift
-    while ((tries-- > 0)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
+# shellcheck source=x-session.sh
+. "$(dirname "$(realpath "$0")")/x-session.sh"
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
-    || fail "openbox did not start"
+start_x_session
 
 # The session bus lives as long as the checks; the accessibility bus is started on it at once,
 # as a desktop session starts it, and its registry with the first program that asks for it.

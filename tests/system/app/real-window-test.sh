@@ -42,17 +42,8 @@ fail() {
     exit 1
 }
 
-# Wait up to $1 tenths of a second for a command to succeed: only so that a test that goes wrong
-# cannot hang; the limits are far beyond what any step takes.
-wait_for() {
-    local tries=$1
-    shift
-    while ((tries-- > 0)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
+# shellcheck source=x-session.sh
+. "$(dirname "$(realpath "$0")")/x-session.sh"
 
 # The options need no display: the program answers them before it would open one.
 no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$gui")
@@ -65,16 +56,7 @@ status=0
 grep -q "unknown option '--frobnicate'" "$work/complaint" || fail "the unknown option was not named"
 echo "PASS: --help, --version and an unknown option, without a display"
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-# The window manager is there once it has named itself on the root window.
-wait_for 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
-    || fail "openbox did not start"
+start_x_session
 
 # Waits for the window of the program started as `gui_pid` to be active.
 await_window() {
