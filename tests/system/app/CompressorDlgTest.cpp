@@ -133,7 +133,7 @@ private slots:
         m_dlg = std::make_unique<CCompressorDlg>();
         theTestApp.m_pMainWnd = m_dlg.get();
         QVERIFY(m_dlg->Create(IDD_MAIN_DIALOG));
-        QVERIFY(QTest::qWaitForWindowExposed(m_dlg->GetSafeHwnd()));
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg->GetSafeHwnd()));
     }
 
     void cleanup()
