@@ -39,6 +39,9 @@ constexpr option kOptions[] = { Flag("compress", 'z'),       Flag("decompress", 
 // are gzip's levels: the format has one code, so they change nothing, and are taken so that
 // scripts and `tar -I 'hufpack -9'` work.
 constexpr const char* kShortOptions = ":123456789cdfhklo:qrS:tT:vVz";
+// The same for getopt_long, which then hands each FILE over in its place (as option 1), so that
+// the files before "--" are told from those after it: only a verb before it is a verb.
+constexpr const char* kInOrder = "-:123456789cdfhklo:qrS:tT:vVz";
 
 bool IsShortOption(int option)
 {
@@ -139,7 +142,8 @@ bool CheckCombinations(const CommandLine& line, bool compressAsked, bool otherOp
         if (line.files.size() > 1)
             return Refuse(problem, "-o names the output of one file, not of several");
     }
-    if (line.removeSource && (!writesFiles || line.toStdout || line.output == "-"))
+    if (line.removeSource
+        && (!writesFiles || line.toStdout || line.output == "-" || line.output == kDevStdout))
         return Refuse(problem, "--rm needs an output file to keep what it removes");
     if (line.toStdout && line.action == CommandLine::Action::Compress && line.files.size() > 1)
         return Refuse(problem,
@@ -163,15 +167,27 @@ bool CheckCombinations(const CommandLine& line, bool compressAsked, bool otherOp
 bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& problem)
 {
     // Options may come anywhere, as users type them (`hufpack notes.txt -v`), unless
-    // POSIXLY_CORRECT asks getopt to stop at the first file; "--" ends them.
+    // POSIXLY_CORRECT asks to stop at the first file; "--" ends them, and every argument after
+    // it is a file, `encode` and `decode` too.
     opterr = 0;
     optind = 0;
+    const bool posix = std::getenv("POSIXLY_CORRECT") != nullptr;
     bool compressAsked = false;
     bool otherOptions = false; // anything but -f and --sync
+    std::size_t namedBeforeEnd = 0;
     for (;;) {
-        const int option = getopt_long(argc, argv, kShortOptions, kOptions, nullptr);
+        const int option = getopt_long(argc, argv, kInOrder, kOptions, nullptr);
         if (option == -1)
             break;
+        if (option == 1) {
+            line.files.emplace_back(optarg);
+            if (posix) {
+                for (; optind < argc; ++optind)
+                    line.files.emplace_back(argv[optind]);
+            }
+            namedBeforeEnd = line.files.size();
+            continue;
+        }
         otherOptions |= option != 'f' && option != kSync;
         switch (option) {
         case 'z':
@@ -260,7 +276,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
     }
     for (int i = optind; i < argc; ++i)
         line.files.emplace_back(argv[i]);
-    line.verbForm = !line.files.empty() && (line.files[0] == "encode" || line.files[0] == "decode");
+    line.verbForm = namedBeforeEnd > 0 && (line.files[0] == "encode" || line.files[0] == "decode");
     if (!CheckCombinations(line, compressAsked, otherOptions, problem))
         return false;
     if (line.verbForm) {

@@ -37,6 +37,10 @@ constexpr const char* kUsage = "Usage: hufpack [OPTION]... [FILE]...\n"
                                "       hufpack encode SOURCE DEST [-f] [--sync]\n"
                                "       hufpack decode SOURCE DEST [-f] [--sync]\n";
 
+// What -o may name for standard output besides "-": the descriptor itself, never a link in /dev
+// to be followed or replaced.
+inline constexpr const char* kDevStdout = "/dev/stdout";
+
 // The most threads -T and HUFPACK_THREADS may ask for.
 inline constexpr int kMaxThreads = 1024;
 // A thread count as -T and HUFPACK_THREADS give it: a whole number from 0 to kMaxThreads.

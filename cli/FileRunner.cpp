@@ -46,41 +46,6 @@ private:
 
 constexpr double kMeasurableSeconds = 0.05;
 
-// A character device or FIFO that -o names, opened to be written in order like standard
-// output, when this user or root owns it (a link at the name counts only when theirs too, as
-// for any destination): -1 otherwise, and then the name is a file's, made or replaced by the
-// job's rules. Another user's FIFO in a shared folder would read what the job writes.
-int OpenOutputDevice(const std::string& path, bool& device)
-{
-    device = false;
-    const auto trusted
-        = [](const struct stat& info) { return info.st_uid == ::geteuid() || info.st_uid == 0; };
-    struct stat name
-    {
-    };
-    if (::lstat(path.c_str(), &name) != 0 || (S_ISLNK(name.st_mode) && !trusted(name)))
-        return -1;
-    struct stat info
-    {
-    };
-    if (::stat(path.c_str(), &info) != 0 || !(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))
-        || !trusted(info))
-        return -1;
-    device = true;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    struct stat opened
-    {
-    };
-    if (fd >= 0
-        && (::fstat(fd, &opened) != 0 || opened.st_dev != info.st_dev
-            || opened.st_ino != info.st_ino)) {
-        ::close(fd);
-        errno = EAGAIN; // it changed since it was looked at: try again
-        return -1;
-    }
-    return fd;
-}
-
 std::int64_t SizeOf(int fd)
 {
     struct stat info
@@ -89,13 +54,27 @@ std::int64_t SizeOf(int fd)
     return ::fstat(fd, &info) == 0 ? info.st_size : 0;
 }
 
+// The new file's name in the folder of its source, from the output's path beside it.
+std::string LastPart(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
-int FileRunner::Run(const std::string& file)
+int FileRunner::Run(const hufpack::FoundFile& found)
 {
     using Action = CommandLine::Action;
     using Kind = OutputChoice::Kind;
-    const bool fromStdin = file == "-";
+    const std::string& file = found.path;
+    if (found.reason != hufpack::Reason::None || found.error != 0) {
+        hufpack::Failure failure;
+        failure.error = found.error;
+        failure.reason = found.reason;
+        return Complain(file, hufpack::DescribeFailure(failure));
+    }
+    const bool fromStdin = found.folder < 0;
     const std::string name = fromStdin ? kStandardInput : file;
     const bool compress = m_line.action == Action::Compress;
 
@@ -128,20 +107,26 @@ int FileRunner::Run(const std::string& file)
         struct stat info
         {
         };
-        if (::stat(file.c_str(), &info) == 0)
+        if (::fstatat(found.folder, found.name.c_str(), &info, 0) == 0)
             inputBytes = info.st_size;
     }
-    const hufpack::JobSource source
-        = fromStdin ? hufpack::JobSource::Descriptor(spooled.Get()) : hufpack::JobSource(file);
+    hufpack::JobSource source = fromStdin ? hufpack::JobSource::Descriptor(spooled.Get())
+                                          : hufpack::JobSource::InFolder(found.folder, found.name);
+    source.followLink = !found.walked;
     if (m_line.action == Action::List)
         return List(source, name);
 
     Descriptor nowhere;
-    hufpack::JobDestination destination(outputName);
+    // Beside its source, the new file is made in the folder the source was found in; a name
+    // that -o gives is the job's to resolve.
+    const bool besideSource = output.kind == Kind::File && m_line.output.empty() && !fromStdin;
+    hufpack::JobDestination destination = besideSource
+        ? hufpack::JobDestination::InFolder(found.folder, LastPart(outputName))
+        : hufpack::JobDestination(outputName);
     Descriptor device;
     bool isDevice = false;
     if (output.kind == Kind::File && !m_line.output.empty())
-        device.Reset(OpenOutputDevice(outputName, isDevice));
+        device.Reset(hufpack::OpenOutputDevice(outputName, isDevice));
     if (isDevice) {
         if (m_line.removeSource)
             return Complain(outputName, "--rm needs an output file to keep what it removes");
@@ -167,6 +152,7 @@ int FileRunner::Run(const std::string& file)
     options.replace = m_line.force;
     options.sync = m_line.sync;
     options.copyTimes = !fromStdin && destination.fd < 0;
+    options.copyOwner = besideSource;
     options.removeSource = m_line.removeSource && !fromStdin;
     options.removeLinkedSource = m_line.force;
     options.threads = std::max(m_line.threads, 0);
@@ -189,6 +175,11 @@ int FileRunner::Run(const std::string& file)
         }
         return ReportFailure(outcome, name, outputName);
     }
+    if (m_line.verbose && outcome.linkReplaced)
+        std::fprintf(stderr,
+                     "hufpack: %s: a symbolic link someone else could have made or moved; "
+                     "replaced, not followed\n",
+                     ShownName(outputName, stderr).c_str());
     if (m_line.verbose) {
         if (m_line.action == Action::Test)
             std::fprintf(stderr, "hufpack: %s: OK\n", ShownName(name, stderr).c_str());

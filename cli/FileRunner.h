@@ -14,8 +14,9 @@ class FileRunner
 public:
     explicit FileRunner(const CommandLine& line) : m_line(line) { }
 
-    // Runs the action on one FILE ("-" for standard input); its exit status.
-    int Run(const std::string& file);
+    // Runs the action on one FILE, as the engine found it (a FoundFile without a folder is
+    // standard input); its exit status.
+    int Run(const hufpack::FoundFile& file);
     // The listing's totals line, when several files were listed.
     void FinishList() const;
 

@@ -24,7 +24,8 @@ OutputChoice ChooseOutput(const CommandLine& line, const std::string& file)
     const bool fromStdin = file == "-";
     if (line.action == Action::Test || line.action == Action::List)
         return { Kind::Nowhere, {} };
-    if (line.toStdout || line.output == "-" || (fromStdin && line.output.empty()))
+    if (line.toStdout || line.output == "-" || line.output == kDevStdout
+        || (fromStdin && line.output.empty()))
         return { Kind::StandardOutput, {} };
     if (!line.output.empty())
         return { Kind::File, line.output };

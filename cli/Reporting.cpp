@@ -19,8 +19,9 @@ ClosedStandardDescriptors g_closed;
 
 int UsageError(const std::string& problem)
 {
+    // The problem quotes what was typed, which is shown as a name is.
     std::fprintf(stderr, "hufpack: %s\n%sTry 'hufpack --help' for more information.\n",
-                 problem.c_str(), kUsage);
+                 ShownName(problem, stderr).c_str(), kUsage);
     return kExitUsage;
 }
 
@@ -43,7 +44,9 @@ int ExitStatusFor(hufpack::JobResult result)
 
 int Complain(const std::string& path, const std::string& reason, int status)
 {
-    std::fprintf(stderr, "hufpack: %s: %s\n", ShownName(path, stderr).c_str(), reason.c_str());
+    // A reason may quote what the user typed (a suffix), so it is shown as a name is.
+    std::fprintf(stderr, "hufpack: %s: %s\n", ShownName(path, stderr).c_str(),
+                 ShownName(reason, stderr).c_str());
     return status;
 }
 

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -69,46 +68,37 @@ int ThreadsFromEnvironment()
     int threads = 0;
     if (text && *text && !ParseThreads(text, threads)) {
         std::fprintf(stderr, "hufpack: HUFPACK_THREADS='%s' is not a number of threads; ignored\n",
-                     text);
+                     ShownName(text, stderr).c_str());
         threads = 0;
     }
     return threads;
 }
 
-bool IsFolder(const std::string& path)
+// One FILE named on the command line, resolved once by the engine: with -r, a folder is walked,
+// and of its files the action takes, to compress, those without the suffix (one that has it is
+// passed over, with a note, unless -f says to compress it again); to restore, test or list,
+// those with it. A folder that cannot be read is a failure, and the walk goes on.
+void VisitNamed(const CommandLine& line, const std::string& path,
+                const std::function<void(const hufpack::FoundFile&)>& run)
 {
-    struct stat info
-    {
-    };
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// -r: every regular file below a folder that the action takes: to compress, those without the
-// suffix (one that has it is passed over, with a note, unless -f says to compress it again); to
-// restore, test or list, those with it. A folder that cannot be read is a failure, and the
-// walk goes on.
-void WalkFolder(const CommandLine& line, const std::string& folder,
-                const std::function<void(const std::string&)>& run, int& status)
-{
-    hufpack::WalkFolder(folder, [&](const std::string& path, int error) {
-        if (error != 0) {
-            const int failed = Complain(path, std::strerror(error));
-            if (status == kExitDone)
-                status = failed;
+    hufpack::VisitFiles(path, line.recursive, [&](const hufpack::FoundFile& file) {
+        if (!file.walked || file.error != 0) {
+            run(file);
             return;
         }
-        const bool suffixed = path.size() > line.suffix.size()
-            && path.compare(path.size() - line.suffix.size(), line.suffix.size(), line.suffix) == 0
-            && path[path.size() - line.suffix.size() - 1] != '/';
+        const std::string& name = file.name;
+        const bool suffixed = name.size() > line.suffix.size()
+            && name.compare(name.size() - line.suffix.size(), line.suffix.size(), line.suffix) == 0;
         if (line.action != CommandLine::Action::Compress) {
             if (suffixed)
-                run(path);
+                run(file);
         } else if (suffixed && !line.force) {
             if (!line.quiet)
                 std::fprintf(stderr, "hufpack: %s: already has the %s suffix; unchanged\n",
-                             ShownName(path, stderr).c_str(), line.suffix.c_str());
+                             ShownName(file.path, stderr).c_str(),
+                             ShownName(line.suffix, stderr).c_str());
         } else {
-            run(path);
+            run(file);
         }
     });
 }
@@ -162,16 +152,19 @@ int main(int argc, char** argv)
         line.files.emplace_back("-");
     FileRunner runner(line);
     int status = kExitDone;
-    const auto run = [&](const std::string& file) {
+    const auto run = [&](const hufpack::FoundFile& file) {
         const int fileStatus = runner.Run(file);
         if (status == kExitDone)
             status = fileStatus;
     };
     for (const std::string& file : line.files) {
-        if (line.recursive && file != "-" && IsFolder(file))
-            WalkFolder(line, file, run, status);
-        else
-            run(file);
+        if (file == "-") {
+            hufpack::FoundFile standardInput;
+            standardInput.path = file;
+            run(standardInput);
+        } else {
+            VisitNamed(line, file, run);
+        }
     }
     if (line.action == CommandLine::Action::List) {
         runner.FinishList();

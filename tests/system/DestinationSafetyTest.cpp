@@ -5,6 +5,7 @@
 // tool, as real users, on the real file system.
 
 #include "Corpus.h"
+#include "SharedFolders.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
 
@@ -60,42 +61,6 @@ struct stat StatOf(const fs::path& path)
     return info;
 }
 
-// fs.protected_symlinks set to `value` for the scope, and put back after.
-class ProtectedSymlinks
-{
-public:
-    explicit ProtectedSymlinks(const std::string& value)
-    {
-        std::ifstream in(kPath);
-        std::getline(in, m_saved);
-        m_set = Write(value);
-    }
-    ~ProtectedSymlinks()
-    {
-        if (m_set)
-            Write(m_saved);
-    }
-    ProtectedSymlinks(const ProtectedSymlinks&) = delete;
-    ProtectedSymlinks& operator=(const ProtectedSymlinks&) = delete;
-    [[nodiscard]] bool Set() const { return m_set; }
-
-private:
-    static constexpr const char* kPath = "/proc/sys/fs/protected_symlinks";
-    static bool Write(const std::string& value)
-    {
-        std::ofstream out(kPath);
-        out << value << '\n';
-        out.close();
-        std::ifstream in(kPath);
-        std::string now;
-        std::getline(in, now);
-        return out.good() && now == value;
-    }
-
-    std::string m_saved = "0";
-    bool m_set = false;
-};
-
 // Three users and a folder all of them may write in, sticky as /tmp is.
 class OtherUsers : public testing::Test
 {
@@ -124,14 +89,58 @@ protected:
     fs::path m_shared;
 };
 
-// A link at the destination is followed only when the user who runs the job or root made it;
-// anyone else's link is replaced itself, where the folder lets this user replace it, and its
-// target is never opened. The same in a folder a team shares (2775, where B of the team plants
-// the link) and in a sticky one everyone may write (1777, where M does), whatever
-// fs.protected_symlinks says, in every form of the tool. A link of B's in the team folder once
-// made A's `hufpack -d -f data.huf` write B's payload into A's ~/.bashrc.
+// A link at the destination is followed only where nobody but the job's user and root could
+// have put it there or changed where it leads: its folder, and every folder on the way to its
+// target, is theirs and writable by nobody else, and each link is theirs. Any other link is
+// replaced itself, where the folder lets this user replace it, and its target is never opened.
+// Who owns the link is not enough: in a folder a team shares (2775), B once renamed A's own link
+// `current -> ~/work/report` to `notes.txt.huf`, and A's `hufpack -f notes.txt` overwrote A's
+// only copy of the report; so did a link planted by B or M in the team's or a sticky folder
+// (1777), whatever fs.protected_symlinks says, in every form of the tool.
 class Links : public OtherUsers
 {
+public:
+    using OtherUsers::m_users;
+    // A folder of root's that nobody else may write in, holding: a folder each of A's and
+    // root's own (0755), the team's (2775) and a sticky one (1777), and A's and root's homes,
+    // which links point into by relative targets, never through a shared folder.
+    void MakeFolders()
+    {
+        m_base = Shared("base");
+        fs::remove_all(m_base);
+        fs::create_directory(m_base);
+        ::chmod(m_base.c_str(), 0755);
+        MakeFolder("own-a", m_users.a.uid, m_users.a.gid, 0755);
+        MakeFolder("own-root", 0, 0, 0755);
+        MakeFolder("team", 0, m_users.team, 02775);
+        MakeFolder("sticky", 0, 0, 01777);
+        MakeFolder("home-a", m_users.a.uid, m_users.a.gid, 0711);
+        MakeFolder("home-root", 0, 0, 0700);
+        MakeFolder("mal", m_users.m.uid, m_users.m.gid, 0755);
+    }
+    void MakeFolder(const char* name, uid_t uid, gid_t gid, mode_t mode)
+    {
+        const fs::path folder = m_base / name;
+        fs::create_directory(folder);
+        ASSERT_EQ(::chown(folder.c_str(), uid, gid), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
+    }
+    // A precious file of `owner`'s at `path`, which everyone may write, so that only the
+    // program's own rule keeps a job off it.
+    void Precious(const fs::path& path, const test::TestUser& owner)
+    {
+        test::WriteFile(path, kPrecious);
+        Own(path, owner);
+        ::chmod(path.c_str(), 0666);
+    }
+    void Link(const std::string& target, const fs::path& at, const test::TestUser& owner)
+    {
+        ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0) << at;
+        Own(at, owner);
+    }
+
+    const test::TestUser m_root { "root", 0, 0, { 0 } };
+    fs::path m_base;
 };
 
 // What a new file lets others do: never more than its source or the file it replaces did.
@@ -139,30 +148,18 @@ class Permissions : public OtherUsers
 {
 };
 
-TEST_F(Links, AreFollowedOnlyWhenTheirOwnerIsTheJobsUserOrRoot)
+// Runs `form` (one of the tool's forms that replace) in `folder`, its output at `output`.
+struct Form
 {
-    enum class Outcome { Followed, Replaced, Refused };
-    // A's own file, in a folder of A's that nobody else may enter: what a link may point at.
-    const fs::path home = Shared("home-a");
-    fs::create_directory(home);
-    Own(home, m_users.a);
-    ::chmod(home.c_str(), 0711);
-    const fs::path team = Shared("team");
-    fs::create_directory(team);
-    ASSERT_EQ(::chown(team.c_str(), 0, m_users.team), 0);
-    ::chmod(team.c_str(), 02775);
-    const fs::path sticky = Shared("sticky");
-    fs::create_directory(sticky);
-    ::chmod(sticky.c_str(), 01777);
+    const char* what;
+    std::function<std::vector<std::string>(const fs::path&)> args;
+    const char* output;
+    Bytes written;
+};
 
-    const struct
-    {
-        const char* what;
-        // The tool's arguments for a folder; the link stands at the returned destination.
-        std::function<std::vector<std::string>(const fs::path&)> args;
-        const char* output;
-        Bytes written;
-    } forms[] = {
+const std::vector<Form>& Forms()
+{
+    static const std::vector<Form> forms {
         { "-d -f FILE.huf",
           [](const fs::path& at) {
               return std::vector<std::string> { "-d", "-f", at / "data.huf" };
@@ -186,69 +183,182 @@ TEST_F(Links, AreFollowedOnlyWhenTheirOwnerIsTheJobsUserOrRoot)
           },
           "report.txt", BytesOf("abracadabra") },
     };
-    const test::TestUser root { "root", 0, 0, { 0 } };
+    return forms;
+}
+
+void WriteSources(const fs::path& folder)
+{
+    test::WriteFile(folder / "data.huf", test::AbracadabraFile());
+    test::WriteFile(folder / "notes.txt", BytesOf("abracadabra"));
+    ::chmod((folder / "data.huf").c_str(), 0644);
+    ::chmod((folder / "notes.txt").c_str(), 0644);
+}
+
+TEST_F(Links, AreFollowedOnlyWhereNobodyElseCouldHavePutThemThere)
+{
+    enum class Outcome { Followed, Replaced, Refused };
     for (const char* protection : { "0", "1" }) {
-        const ProtectedSymlinks setting(protection);
+        const test::KernelSetting setting("fs/protected_symlinks", protection);
         if (!setting.Set())
             GTEST_SKIP() << "cannot set fs.protected_symlinks here";
-        for (const fs::path& folder : { team, sticky }) {
-            const test::TestUser& other = folder == team ? m_users.b : m_users.m;
-            for (const test::TestUser* runner : { &std::as_const(m_users.a), &root }) {
-                for (const test::TestUser* owner : { &std::as_const(m_users.a), &root, &other }) {
-                    for (const auto& form : forms) {
-                        const bool trusted = owner->uid == runner->uid || owner->uid == 0;
+        for (const test::TestUser* runner : { &std::as_const(m_users.a), &m_root }) {
+            const std::string home = runner->uid == 0 ? "home-root" : "home-a";
+            for (const char* folderName : { "own-a", "own-root", "team", "sticky" }) {
+                const std::string folderText = folderName;
+                if (folderText == "own-root" && runner->uid != 0)
+                    continue; // A may not write there at all
+                const bool trustedFolder
+                    = folderText == "own-root" || (folderText == "own-a" && runner->uid != 0);
+                const test::TestUser& other = folderText == "team" ? m_users.b : m_users.m;
+                for (const test::TestUser* owner : { runner, &m_root, &other }) {
+                    for (const Form& form : Forms()) {
+                        const bool trusted
+                            = trustedFolder && (owner->uid == runner->uid || owner->uid == 0);
                         const Outcome expected = trusted ? Outcome::Followed
-                            : folder == sticky && runner->uid != 0 && owner->uid != runner->uid
+                            : folderText == "sticky" && runner->uid != 0
+                                && owner->uid != runner->uid
                             ? Outcome::Refused
                             : Outcome::Replaced;
                         SCOPED_TRACE("protected_symlinks=" + std::string(protection) + ", "
-                                     + folder.filename().string() + " folder, " + runner->name
-                                     + " runs " + form.what + ", the link is " + owner->name
-                                     + "'s");
-                        test::WriteFile(folder / "data.huf", test::AbracadabraFile());
-                        test::WriteFile(folder / "notes.txt", BytesOf("abracadabra"));
-                        ::chmod((folder / "data.huf").c_str(), 0644);
-                        ::chmod((folder / "notes.txt").c_str(), 0644);
-                        test::WriteFile(home / "bashrc", kPrecious);
-                        Own(home / "bashrc", m_users.a);
-                        ::chmod((home / "bashrc").c_str(), 0666);
+                                     + folderText + " folder, " + runner->name + " runs "
+                                     + form.what + ", the link is " + owner->name + "'s");
+                        MakeFolders();
+                        const fs::path folder = m_base / folderName;
+                        WriteSources(folder);
+                        const fs::path target = m_base / home / "bashrc";
+                        Precious(target, *runner);
                         const fs::path link = folder / form.output;
-                        ASSERT_EQ(::symlink((home / "bashrc").c_str(), link.c_str()), 0);
-                        Own(link, *owner);
+                        Link("../" + home + "/bashrc", link, *owner);
                         const auto before = test::NamesIn(folder);
 
+                        std::vector<std::string> args = form.args(folder);
+                        args.push_back("-v");
+                        if (std::string(form.what).starts_with("decode"))
+                            args.pop_back(); // the first form takes no -v
                         const test::ToolRun run
-                            = RunTool(form.args(folder), runner->uid == 0 ? nullptr : runner);
+                            = RunTool(args, runner->uid == 0 ? nullptr : runner);
+                        const std::string said = "hufpack: " + link.string()
+                            + ": a symbolic link someone else could have made or moved; "
+                              "replaced, not followed\n";
                         switch (expected) {
                         case Outcome::Followed:
                             EXPECT_EQ(run.status, 0) << run.err;
-                            EXPECT_EQ(test::ReadFile(home / "bashrc"), form.written)
+                            EXPECT_EQ(test::ReadFile(target), form.written)
                                 << "the link's target is replaced";
                             EXPECT_TRUE(fs::is_symlink(link)) << "and the link stays";
+                            EXPECT_EQ(run.err.find(said), std::string::npos) << run.err;
                             break;
                         case Outcome::Replaced:
                             EXPECT_EQ(run.status, 0) << run.err;
-                            EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious)
+                            EXPECT_EQ(test::ReadFile(target), kPrecious)
                                 << "the link's target is never touched";
                             EXPECT_FALSE(fs::is_symlink(link)) << "the link itself is replaced";
                             EXPECT_EQ(test::ReadFile(link), form.written);
-                            EXPECT_EQ(StatOf(link).st_uid, runner->uid);
+                            if (args.back() == "-v") {
+                                EXPECT_NE(run.err.find(said), std::string::npos)
+                                    << "-v says so: " << run.err;
+                            }
                             break;
                         case Outcome::Refused:
                             EXPECT_EQ(run.status, 1);
                             EXPECT_EQ(run.err,
                                       "hufpack: " + link.string() + ": Operation not permitted\n")
                                 << "a sticky folder keeps another user's name";
-                            EXPECT_EQ(test::ReadFile(home / "bashrc"), kPrecious);
+                            EXPECT_EQ(test::ReadFile(target), kPrecious);
                             EXPECT_TRUE(fs::is_symlink(link));
                             break;
                         }
                         EXPECT_EQ(test::NamesIn(folder), before) << "nothing else is left";
-                        fs::remove(link);
-                        fs::remove(folder / "data");
                     }
                 }
             }
+        }
+    }
+}
+
+// The same rule for every step of a chain: a link of root's, in root's own folder, whose target
+// leads through another user's link, or through a folder that others may write in (by its mode
+// or by its access list), is replaced and never followed; so is A's own link hard-linked into a
+// sticky folder by M, which fs.protected_hardlinks=0 allows. A chain of the job's user's and
+// root's own, in their own folders, is followed to its end.
+TEST_F(Links, AChainIsFollowedOnlyWhereEveryStepIsTrusted)
+{
+    const bool haveAcl = ::system("command -v setfacl >/dev/null") == 0;
+    const struct
+    {
+        const char* what;
+        // Makes the chain in the base folder; returns the link the job writes to.
+        std::function<fs::path(Links&)> make;
+        const char* target; // under the base folder
+        bool followed;
+        bool asRoot;
+    } cases[] = {
+        { "through another user's folder link",
+          [](Links& t) {
+              t.Link("../home-root", t.m_base / "mal/sub", t.m_users.m);
+              t.Link("../mal/sub/secret", t.m_base / "own-root/out", t.m_root);
+              return t.m_base / "own-root/out";
+          },
+          "home-root/secret", false, true },
+        { "through a sticky folder",
+          [](Links& t) {
+              t.Link("../sticky/secret", t.m_base / "own-root/out", t.m_root);
+              return t.m_base / "own-root/out";
+          },
+          "sticky/secret", false, true },
+        { "through a folder whose access list lets another user write",
+          [haveAcl](Links& t) {
+              t.MakeFolder("listed", 0, 0, 0755);
+              if (haveAcl) {
+                  EXPECT_EQ(::system(("setfacl -m u:" + std::to_string(t.m_users.m.uid) + ":rwx '"
+                                      + (t.m_base / "listed").string() + "'")
+                                         .c_str()),
+                            0);
+              }
+              t.Link("../home-root/secret", t.m_base / "listed/out", t.m_root);
+              return t.m_base / "listed/out";
+          },
+          "home-root/secret", !haveAcl, true },
+        { "a hard link of A's own link in a sticky folder",
+          [](Links& t) {
+              t.Link("../home-a/secret", t.m_base / "own-a/current", t.m_users.a);
+              // M makes it: only the kernel's setting stands in the way, and it is off.
+              const test::KernelSetting hardlinks("fs/protected_hardlinks", "0");
+              EXPECT_TRUE(hardlinks.Set());
+              test::Launch ln;
+              ln.args = { "/bin/ln", "-P", t.m_base / "own-a/current", t.m_base / "sticky/out" };
+              ln.user = &t.m_users.m;
+              EXPECT_EQ(test::Wait(test::Start(ln)).status, 0) << "M made the hard link";
+              return t.m_base / "sticky/out";
+          },
+          "home-a/secret", false, false },
+        { "links of root's and root's own folders all the way",
+          [](Links& t) {
+              t.MakeFolder("own-root/inner", 0, 0, 0755);
+              t.Link("../../home-root/secret", t.m_base / "own-root/inner/hop", t.m_root);
+              t.Link("inner/hop", t.m_base / "own-root/out", t.m_root);
+              return t.m_base / "own-root/out";
+          },
+          "home-root/secret", true, true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeFolders();
+        const fs::path target = m_base / c.target;
+        Precious(target, c.asRoot ? m_root : m_users.a);
+        const fs::path link = c.make(*this);
+        test::WriteFile(m_base / "data.huf", test::AbracadabraFile());
+        ::chmod((m_base / "data.huf").c_str(), 0644);
+        const test::ToolRun run = RunTool({ "decode", m_base / "data.huf", link, "-f" },
+                                          c.asRoot ? nullptr : &m_users.a);
+        EXPECT_EQ(run.status, 0) << run.err;
+        if (c.followed) {
+            EXPECT_EQ(test::ReadFile(target), BytesOf("abracadabra")) << "followed to the end";
+            EXPECT_TRUE(fs::is_symlink(link));
+        } else {
+            EXPECT_EQ(test::ReadFile(target), kPrecious) << "the target is never touched";
+            EXPECT_FALSE(fs::is_symlink(link)) << "the link itself is replaced";
+            EXPECT_EQ(test::ReadFile(link), BytesOf("abracadabra"));
         }
     }
 }
@@ -274,6 +384,62 @@ TEST_F(Permissions, AFilePlantedForRootsOutputDoesNotHandItOver)
     EXPECT_EQ(theft.status, 1) << "M cannot read root's output";
     EXPECT_EQ(theft.err, "hufpack: " + planted + ": Permission denied\n");
     EXPECT_FALSE(fs::exists(Shared("stolen")));
+}
+
+// Root's output beside a user's file is that user's, as gzip's and zstd's is: FILE to FILE.huf
+// and back, and -r, give the new file the source's owner and group, set before it takes its
+// name, and never a set-id bit. With -o and the first form the new file stays root's, so that a
+// file in another folder is never handed to someone else. `hufpack -r /home/a/logs` once left
+// root's files in A's folder.
+TEST_F(Permissions, ANewFileBesideItsSourceTakesTheSourcesOwner)
+{
+    const fs::path logs = Shared("logs");
+    const fs::path out = Shared("out");
+    const struct
+    {
+        const char* what;
+        std::vector<std::string> args;
+        std::string source; // made A's, with set-user-id and 0640
+        std::string made;
+        bool sourcesOwner;
+    } cases[] = {
+        { "FILE", { logs / "app.log" }, logs / "app.log", logs / "app.log.huf", true },
+        { "-r FOLDER", { "-r", logs }, logs / "app.log", logs / "app.log.huf", true },
+        { "-d FILE.huf",
+          { "-d", logs / "app.log.huf" },
+          logs / "app.log.huf",
+          logs / "app.log",
+          true },
+        { "-o",
+          { "-o", out / "app.huf", logs / "app.log" },
+          logs / "app.log",
+          out / "app.huf",
+          false },
+        { "encode SOURCE DEST",
+          { "encode", logs / "app.log", out / "app.huf" },
+          logs / "app.log",
+          out / "app.huf",
+          false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(logs);
+        fs::remove_all(out);
+        fs::create_directory(logs);
+        fs::create_directory(out);
+        Own(logs, m_users.a);
+        test::WriteFile(c.source,
+                        c.source.ends_with(".huf") ? test::AbracadabraFile()
+                                                   : BytesOf("abracadabra"));
+        ASSERT_EQ(::chown(c.source.c_str(), m_users.a.uid, m_users.team), 0);
+        ASSERT_EQ(::chmod(c.source.c_str(), 04640), 0);
+        const test::ToolRun run = RunTool(c.args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const struct stat made = StatOf(c.made);
+        EXPECT_EQ(made.st_uid, c.sourcesOwner ? m_users.a.uid : 0u);
+        EXPECT_EQ(made.st_gid, c.sourcesOwner ? m_users.team : 0u);
+        EXPECT_EQ(made.st_mode & 07777, 0640u) << "the source's permissions, never a set-id bit";
+    }
 }
 
 TEST_F(Permissions, ReplacingATeamFileKeepsTheTeamsGroup)

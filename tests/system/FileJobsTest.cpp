@@ -9,13 +9,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace hufpack {
 
@@ -497,6 +501,83 @@ TEST(OddFiles, ThatAreConsistentDecode)
         EXPECT_EQ(decoded.outcome.result, JobResult::Done) << "a consistent file decodes";
         EXPECT_EQ(decoded.outcome.printed, "Done.\n") << "a finished job reports Done.";
         EXPECT_EQ(decoded.destination, c.restored) << "the destination is replaced";
+    }
+}
+
+// The job's data sync, the last step before --rm removes a source: a test may act there, once.
+std::function<void()> g_atSync;
+
+} // namespace
+} // namespace hufpack
+
+// The jobs' fdatasync, for this program only: it runs what a test left at the sync, then syncs.
+extern "C" int fdatasync(int fd)
+{
+    if (hufpack::g_atSync)
+        std::exchange(hufpack::g_atSync, nullptr)();
+    static const auto sync = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"));
+    return sync(fd);
+}
+
+namespace hufpack {
+namespace {
+
+// --rm removes the only other copy, so a source that changed after it was read is kept: a line
+// appended while the new file was being synced once vanished with its source, the job done.
+TEST(FailedJob, ASourceThatChangedAfterItWasReadIsNotRemoved)
+{
+    const Bytes text = test::TextLikeBytes(1 << 20, 11);
+    const struct
+    {
+        const char* what;
+        std::function<void(const std::string&)> change;
+    } cases[] = {
+        { "a line appended",
+          [](const std::string& path) {
+              FILE* const file = std::fopen(path.c_str(), "ab");
+              ASSERT_NE(file, nullptr);
+              std::fputs("a line written meanwhile\n", file);
+              std::fclose(file);
+          } },
+        { "a byte changed and the modification time set back",
+          [](const std::string& path) {
+              struct stat before
+              {
+              };
+              ASSERT_EQ(::stat(path.c_str(), &before), 0);
+              FILE* const file = std::fopen(path.c_str(), "r+b");
+              ASSERT_NE(file, nullptr);
+              std::fputc('!', file);
+              std::fclose(file);
+              const struct timespec times[]
+              {
+                  before.st_atim, before.st_mtim
+              };
+              ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+          } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ScratchDir dir;
+        test::WriteFile(dir / "source", text);
+        JobOptions options;
+        options.removeSource = true;
+        bool changed = false;
+        g_atSync = [&] {
+            c.change(dir / "source");
+            changed = true;
+        };
+        const JobOutcome outcome
+            = RunFileJob(JobKind::Encode, dir / "source", dir / "packed", options);
+        g_atSync = nullptr;
+        ASSERT_TRUE(changed) << "the job synced its new file";
+        EXPECT_EQ(outcome.result, JobResult::CannotOpen);
+        EXPECT_EQ(outcome.file, JobFile::Source);
+        EXPECT_EQ(DescribeFailure(outcome), "not removed: it changed after it was read");
+        ASSERT_TRUE(fs::exists(dir / "source")) << "the source is kept";
+        EXPECT_NE(test::ReadFile(dir / "source"), text) << "with what was written meanwhile";
+        EXPECT_EQ(RunJob(DecodeFile, dir / "packed", dir / "restored").result, JobResult::Done);
+        EXPECT_EQ(test::ReadFile(dir / "restored"), text) << "the new file holds what was read";
     }
 }
 

@@ -309,6 +309,20 @@ TEST(FilesForm, ListShowsTheHeadersFigures)
     EXPECT_EQ(claims.status, 3);
     EXPECT_EQ(claims.err, "hufpack: claims.huf: damaged: its bytes do not match its table\n");
     EXPECT_EQ(claims.out, "") << "nothing is listed";
+    // The bits a header claims are what its table's codes take: a listing finds one bit too
+    // many or too few as decoding does, where it once said OK and -t said damaged.
+    for (const std::int32_t bits : { 22, 24 }) {
+        SCOPED_TRACE(std::to_string(bits) + " bits where the codes take 23");
+        test::WriteFile(
+            dir / "bits.huf",
+            test::Concat({ test::HeaderOf(bits, 25), Bytes(kAbra.begin() + 7, kAbra.end()) }));
+        for (const char* action : { "-l", "-t" }) {
+            const test::ToolRun run = RunTool({ action, "bits.huf" }, dir.Path());
+            EXPECT_EQ(run.status, 3) << action;
+            EXPECT_EQ(run.err, "hufpack: bits.huf: damaged: its bytes do not match its table\n")
+                << action;
+        }
+    }
 }
 
 TEST(FilesForm, RefusesWhatWouldSurpriseAUser)
@@ -350,6 +364,13 @@ TEST(FilesForm, OptionsAreParsedTheWayUsersTypeThem)
     test::WriteFile(dir / "a", BytesOf("abracadabra"));
     EXPECT_EQ(RunTool({ "--", "-v" }, dir.Path()).status, 0) << "-- ends the options";
     EXPECT_EQ(test::ReadFile(dir / "-v.huf"), kAbra);
+    // After "--" every argument is a file, the first form's verbs too; before it, a verb.
+    test::WriteFile(dir / "encode", BytesOf("abracadabra"));
+    const test::ToolRun named = RunTool({ "--", "encode" }, dir.Path());
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(test::ReadFile(dir / "encode.huf"), kAbra) << "a file named encode";
+    EXPECT_EQ(RunTool({ "encode", "--", "a", "verb.huf" }, dir.Path()).status, 0);
+    EXPECT_EQ(test::ReadFile(dir / "verb.huf"), kAbra) << "the verb before --";
     const test::ToolRun bundled = RunTool({ "-kv", "a" }, dir.Path());
     EXPECT_EQ(bundled.status, 0);
     // A short file grows, and is said to; its job is too short to tell a speed.
@@ -437,7 +458,7 @@ std::string ReadTerminal(int master, pid_t pid)
 // Runs the tool with `args` in `folder`, its standard error (or, with `output`, its standard
 // output) a terminal: what the terminal showed, each line end as the terminal sends it.
 std::string RunOnTerminal(const std::vector<std::string>& args, const fs::path& folder,
-                          bool output = false)
+                          bool output = false, const std::vector<std::string>& environment = {})
 {
     int master = -1;
     int terminal = -1;
@@ -446,6 +467,7 @@ std::string RunOnTerminal(const std::vector<std::string>& args, const fs::path& 
     launch.args = { test::ToolPath() };
     launch.args.insert(launch.args.end(), args.begin(), args.end());
     launch.folder = folder;
+    launch.environment = environment;
     (output ? launch.outputFd : launch.errorsFd) = terminal;
     const pid_t pid = test::Start(launch);
     ::close(terminal);
@@ -598,8 +620,9 @@ TEST(FilesForm, NamesAreEscapedOnATerminalAndKeptAsTheyAreElsewhere)
     const std::string escaped = "x\\033]0;OWNED\\a\\033[2J\\nz\\\\.txt";
     test::WriteFile(dir / name, BytesOf("abracadabra"));
     test::WriteFile(dir / "caf\xc3\xa9.txt", BytesOf("abracadabra"));
-    const auto onTerminal = [&](const std::vector<std::string>& args, bool output) {
-        std::string shown = RunOnTerminal(args, dir.Path(), output);
+    const auto onTerminal = [&](const std::vector<std::string>& args, bool output,
+                                const std::vector<std::string>& environment = {}) {
+        std::string shown = RunOnTerminal(args, dir.Path(), output, environment);
         // The terminal turns each line end into \r\n.
         for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
             shown.replace(at, 2, "\n");
@@ -618,6 +641,19 @@ TEST(FilesForm, NamesAreEscapedOnATerminalAndKeptAsTheyAreElsewhere)
     EXPECT_EQ(onTerminal({ "-d", "caf\xc3\xa9.txt.huf" }, false),
               "hufpack: caf\xc3\xa9.txt.huf: No such file or directory\n")
         << "printable characters of any language are shown as they are";
+    // What the user typed is shown as a name is: a suffix, a thread count, an option.
+    const std::string typed = "\033]0;OWNED\a";
+    const std::string typedShown = "\\033]0;OWNED\\a";
+    test::WriteFile(dir / ("f" + typed), BytesOf("abracadabra"));
+    EXPECT_EQ(onTerminal({ "-S", typed, "f" + typed }, false),
+              "hufpack: f" + typedShown + ": already has the " + typedShown
+                  + " suffix; unchanged\n");
+    const std::string threads
+        = onTerminal({ "-t", "caf\xc3\xa9.txt.huf" }, false, { "HUFPACK_THREADS=" + typed });
+    EXPECT_EQ(threads.rfind("hufpack: HUFPACK_THREADS='" + typedShown + "' is not a number", 0), 0u)
+        << threads;
+    const std::string option = onTerminal({ "--" + typed }, false);
+    EXPECT_EQ(option.rfind("hufpack: unknown option '--" + typedShown + "'\n", 0), 0u) << option;
     // Elsewhere, the name as it is.
     const test::ToolRun piped = RunTool({ "-d", "gone" + name + ".huf" }, dir.Path());
     EXPECT_EQ(piped.err, "hufpack: gone" + name + ".huf: No such file or directory\n");

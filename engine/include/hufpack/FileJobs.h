@@ -42,8 +42,11 @@ struct JobOptions
     int threads = 0;
     // Give a new file the source's access and modification times.
     bool copyTimes = false;
+    // Give a new file the source's owner and group, where this user may give them: for a new
+    // file beside its source, as gzip gives it. Otherwise the new file is this user's.
+    bool copyOwner = false;
     // Once the new file is in place and synced, remove the source's name, if it still names the
-    // file that was read: the only copy is never lost.
+    // file that was read and the file has not changed since: the only copy is never lost.
     bool removeSource = false;
     // With removeSource, go on with a source that has other hard links (only this name goes) or
     // is a symbolic link (the link goes, its file stays). Without it such a source is refused
@@ -51,39 +54,57 @@ struct JobOptions
     bool removeLinkedSource = false;
 };
 
-// One of a job's two files: named by a path, or an open descriptor (fd >= 0, path empty).
-template<typename Self> struct PathOrDescriptor
+// One of a job's two files: named by a path; an open descriptor (fd >= 0, path empty); or a
+// name in an open folder (folder >= 0, path the name, without '/'), which the caller keeps open
+// for the job's length. The last is how a program that found a file reaches it, the new file
+// beside it and, with removeSource, its name again, all through one resolution of its path.
+template<typename Self> struct FileReference
 {
-    PathOrDescriptor(std::string filePath) : path(std::move(filePath)) { }
+    FileReference(std::string filePath) : path(std::move(filePath)) { }
     static Self Descriptor(int descriptor)
     {
         Self file { std::string() };
         file.fd = descriptor;
         return file;
     }
+    static Self InFolder(int folderDescriptor, std::string name)
+    {
+        Self file { std::move(name) };
+        file.folder = folderDescriptor;
+        return file;
+    }
     std::string path;
     int fd = -1;
+    int folder = -1;
 };
 
-// Where a job reads: a file named by a path, or a descriptor open on a regular file, which the
-// job reads from its start and leaves open.
-struct JobSource : PathOrDescriptor<JobSource>
+// Where a job reads: a file named by a path or in a folder, or a descriptor open on a regular
+// file, which the job reads from its start and leaves open.
+struct JobSource : FileReference<JobSource>
 {
-    using PathOrDescriptor::PathOrDescriptor;
+    using FileReference::FileReference;
+    // Whether a symbolic link at the source's name is followed, as it is for a file a user
+    // names. A walk's file is read only where it was found: a name swapped for a link since is
+    // refused (ELOOP), never followed.
+    bool followLink = true;
 };
 
-// Where a job writes: a file named by a path, written completely or not at all; or a descriptor
-// such as standard output, written in order as the data is made, and left open. A stream cannot
-// be taken back: a job that fails part-way has written part of its output.
-struct JobDestination : PathOrDescriptor<JobDestination>
+// Where a job writes: a file named by a path or in a folder, written completely or not at all;
+// or a descriptor such as standard output, written in order as the data is made, and left
+// open. A stream cannot be taken back: a job that fails part-way has written part of its output.
+struct JobDestination : FileReference<JobDestination>
 {
-    using PathOrDescriptor::PathOrDescriptor;
+    using FileReference::FileReference;
 };
 
-// Runs one job, and prints nothing. The destination path is resolved once; a symbolic link at
-// it is followed only when this user or root made it. The new file is made unnamed, or under a
-// hidden name, with mode 0600 beside the destination and takes its name only once complete. On
-// failure `file` and `error` or `reason` say which file and why.
+// Runs one job, and prints nothing. Each path is resolved once, into an open folder and a name
+// in it, and never again. A symbolic link at the destination is followed only where nobody but
+// this user and root could have put it there or changed where it leads: the folder holding each
+// link on the way, and every folder the links lead through, is this user's or root's and
+// writable by nobody else, and each link is this user's or root's. Any other link is replaced
+// itself and its target never opened (outcome.linkReplaced). The new file is made unnamed, or
+// under a hidden name, with mode 0600 beside the destination and takes its name only once
+// complete. On failure `file` and `error` or `reason` say which file and why.
 [[nodiscard]] JobOutcome RunFileJob(JobKind kind, const JobSource& source,
                                     const JobDestination& destination, const JobOptions& options);
 
@@ -92,13 +113,35 @@ struct JobDestination : PathOrDescriptor<JobDestination>
 // and a line end after every job that opened both files.
 void PrintFirstFormReport(const JobOutcome& outcome);
 
-// Called for each regular file below a folder, with its path and 0; or with a path that could
-// not be read and the system's error number.
-using FolderVisitor = std::function<void(const std::string& path, int error)>;
-// Calls `visit` for every regular file in the folder at `path` and in its folders, each
-// folder's names in order; symbolic links (to folders or files), FIFOs and devices are passed
-// over. The folder named may itself be reached through a link.
-void WalkFolder(const std::string& path, const FolderVisitor& visit);
+// A file as a program reaches it: the folder that holds it, open while the visit lasts, and its
+// name there; or, when it cannot be reached, why.
+struct FoundFile
+{
+    int folder = -1;
+    std::string name;
+    // The path it was named by, or found at: for messages.
+    std::string path;
+    // Found in a folder by a walk, rather than named: read only where it stands.
+    bool walked = false;
+    // The system's error number, or a reason, when the file cannot be reached; 0 and None
+    // otherwise.
+    int error = 0;
+    Reason reason = Reason::None;
+};
+using FileVisitor = std::function<void(const FoundFile& file)>;
+// Resolves `path` once and calls `visit` for what it names. With `recursive`, a folder there is
+// walked: every regular file in it and in its folders, each folder's names in order, each
+// folder held open while its files are visited, so that a folder swapped for a link meanwhile
+// leads nowhere; symbolic links, FIFOs and devices found on the way are passed over. A symbolic
+// link named is not walked (Reason::LinkNotWalked): the folder itself may be named.
+void VisitFiles(const std::string& path, bool recursive, const FileVisitor& visit);
+
+// The character device or FIFO that `path` names, opened for writing, when it is this user's or
+// root's and reached through links by the rule RunFileJob follows them by: -1 otherwise, with
+// `device` false when the path names something else (a file to make or replace), or true with
+// errno saying why the device cannot be opened. Another user's FIFO in a shared folder would
+// read what is written to it.
+[[nodiscard]] int OpenOutputDevice(const std::string& path, bool& device);
 
 // What a compressed file's header and table say, read without decoding its bits.
 struct FileSummary

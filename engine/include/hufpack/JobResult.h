@@ -43,6 +43,8 @@ enum class Reason {
     HardLinkedSource,
     NotRemoved,
     NotRemovedChanged,
+    NotRemovedGrew,
+    LinkNotWalked,
 };
 
 // Why a job failed.
@@ -81,6 +83,8 @@ struct JobOutcome : Failure
     std::int64_t written = 0;
     // Whether the job got as far as having both files open: the first form's "Done." follows.
     bool opened = false;
+    // A job that was done replaced a symbolic link at the destination instead of following it.
+    bool linkReplaced = false;
 };
 
 // The text a user is shown for a result ("Done!" for success).

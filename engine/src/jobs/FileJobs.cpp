@@ -3,14 +3,14 @@
 
 #include "hufpack/FileJobs.h"
 
-#include "jobs/JobEdge.h"
-#include "jobs/JobSource.h"
+#include "files/Destination.h"
+#include "files/JobSource.h"
+#include "files/Place.h"
 #include "jobs/Texts.h"
 #include "jobs/TreeCoder.h"
-#include "sys/Destination.h"
 #include "sys/FileStream.h"
+#include "sys/JobEdge.h"
 #include "sys/JobSignals.h"
-#include "sys/Paths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -37,10 +37,12 @@ public:
     [[nodiscard]] std::int64_t Written() const { return m_written; }
     // Whether the job got as far as having both files open.
     [[nodiscard]] bool Opened() const { return m_opened; }
+    // Whether the new file replaced a link at the destination rather than following it.
+    [[nodiscard]] bool LinkReplaced() const { return m_linkReplaced; }
 
 private:
     [[nodiscard]] Status IntoStream(int destinationFd);
-    [[nodiscard]] Status IntoFile(const JobSource& sourceFile, const std::string& path);
+    [[nodiscard]] Status IntoFile(const JobDestination& destinationFile);
     [[nodiscard]] Status CodeInto(int destinationFd, bool inOrder);
     [[nodiscard]] Status Code(FileStream& output, bool inOrder);
 
@@ -49,6 +51,7 @@ private:
     OpenedSource m_source;
     std::int64_t m_written = 0;
     bool m_opened = false;
+    bool m_linkReplaced = false;
 };
 
 Status FileJob::Run(const JobSource& sourceFile, const JobDestination& destinationFile)
@@ -57,7 +60,7 @@ Status FileJob::Run(const JobSource& sourceFile, const JobDestination& destinati
         return status;
     if (destinationFile.fd >= 0)
         return IntoStream(destinationFile.fd);
-    return IntoFile(sourceFile, destinationFile.path);
+    return IntoFile(destinationFile);
 }
 
 // A job whose destination is a stream: written in order, no file to make or replace.
@@ -73,17 +76,20 @@ Status FileJob::IntoStream(int destinationFd)
     return CodeInto(destinationFd, true);
 }
 
-Status FileJob::IntoFile(const JobSource& sourceFile, const std::string& path)
+Status FileJob::IntoFile(const JobDestination& destinationFile)
 {
-    const bool removing = m_options.removeSource && !sourceFile.path.empty();
+    const bool removing = m_options.removeSource && m_source.place.IsOpen();
     if (removing) {
-        if (Status status = MayRemoveSource(sourceFile.path, m_source.info, m_options);
-            !status.Ok())
+        if (Status status = MayRemoveSource(m_source, m_options); !status.Ok())
             return status;
     }
     // Nothing is removed before every sync on the way has succeeded.
-    Destination destination({ m_options.replace, m_options.sync || removing, m_options.copyTimes });
-    if (Status status = destination.Resolve(path); !status.Ok())
+    Destination destination({ m_options.replace, m_options.sync || removing, m_options.copyTimes,
+                              m_options.copyOwner });
+    if (Status status = destinationFile.folder >= 0
+            ? destination.Resolve(destinationFile.folder, destinationFile.path)
+            : destination.Resolve(destinationFile.path);
+        !status.Ok())
         return status;
     if (destination.IsFile(m_source.info))
         return SameFile();
@@ -96,13 +102,15 @@ Status FileJob::IntoFile(const JobSource& sourceFile, const std::string& path)
         return status;
     if (Status status = destination.Commit(m_source.info); !status.Ok())
         return status;
+    m_linkReplaced = destination.LinkNotFollowed() && m_options.replace;
     if (removing)
-        return RemoveSource(sourceFile.path, m_source.info);
+        return RemoveSource(m_source);
     return {};
 }
 
-// Codes the source into a descriptor of its own for `destinationFd`, and closes both streams
-// once the coding is done; a close that fails fails the job.
+// Codes the source into a descriptor of its own for `destinationFd`, and closes it once the
+// coding is done; a close that fails fails the job. The source stays open to the job's end, so
+// that --rm can tell whether it changed after it was read.
 Status FileJob::CodeInto(int destinationFd, bool inOrder)
 {
     FileStream output;
@@ -112,7 +120,6 @@ Status FileJob::CodeInto(int destinationFd, bool inOrder)
     m_opened = true;
     if (Status status = Code(output, inOrder); !status.Ok())
         return status;
-    m_source.stream.Close();
     if (!output.Close())
         return output.Outcome(JobFile::Destination);
     return {};
@@ -149,8 +156,10 @@ JobOutcome RunFileJob(JobKind kind, const JobSource& source, const JobDestinatio
     FileJob job(kind, options);
     JobOutcome outcome = OutcomeOf(AtJobEdge([&] { return job.Run(source, destination); }));
     outcome.opened = job.Opened();
-    if (outcome.result == JobResult::Done)
+    if (outcome.result == JobResult::Done) {
         outcome.written = job.Written();
+        outcome.linkReplaced = job.LinkReplaced();
+    }
     return outcome;
 }
 

@@ -10,8 +10,8 @@
 #include "decode/ChunkDecoder.h"
 #include "decode/DecodeKernel.h"
 #include "encode/PartEncoder.h"
+#include "files/Destination.h"
 #include "jobs/TreeCoder.h"
-#include "sys/Destination.h"
 #include "sys/Progress.h"
 
 #include <cstdint>

@@ -34,8 +34,10 @@ constexpr const char* kReasons[] = {
     "has other hard links; unchanged (-f goes on and removes this name)",
     "not removed",
     "not removed: it is no longer the file that was read",
+    "not removed: it changed after it was read",
+    "is a symbolic link; not walked (name the folder itself)",
 };
-static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::NotRemovedChanged) + 1);
+static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::LinkNotWalked) + 1);
 
 } // namespace
 

@@ -150,6 +150,10 @@ Status TreeCoder::ReadHeaderAndTree(Header& header)
         m_root = m_tree.BuildTree(m_freq);
         if (m_root)
             m_tree.AssignCodes(m_root, std::string());
+        // The bits the header claims are what the table's codes take, count by count: any
+        // other total is a damaged file, found here by a listing as it is by decoding.
+        if (header.totalBits > 0 && m_tree.ExactBits() != header.totalBits)
+            return Fail(JobResult::NotOurFormat, Reason::Damaged);
         return {};
     case FrontOfFile::Empty:
         m_fileBytes = 0;

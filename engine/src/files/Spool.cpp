@@ -2,19 +2,19 @@
 
 #include "hufpack/Spool.h"
 
+#include "files/Place.h"
 #include "format/Format.h"
-#include "jobs/JobEdge.h"
-#include "sys/Paths.h"
+#include "sys/JobEdge.h"
 #include "sys/SystemIo.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <random>
 #include <span>
 #include <unistd.h>
 
@@ -26,20 +26,40 @@ namespace {
 // a header that can describe it.
 constexpr std::int64_t kLargestSource = std::numeric_limits<std::int32_t>::max() - kEntrySize;
 
+// A file with no name in `folder`: O_TMPFILE, or where the file system has none, a file made
+// under a unique name and unlinked at once, both through the folder's descriptor, so that a
+// shared folder such as /tmp cannot swap anything in between.
 int MakeUnnamedFile(const std::string& folder)
 {
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const int at = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (at < 0)
+        return -1;
+    int fd = ::openat(at, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0 && NoUnnamedFiles(errno)) {
-        std::string pattern = folder + "/hufpack-XXXXXX";
-        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        // A name that cannot be removed again would be left behind: no file then.
-        if (fd >= 0 && ::unlink(pattern.c_str()) != 0) {
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            return -1;
+        static constexpr char kLetters[]
+            = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            std::string name = "hufpack-";
+            for (int i = 0; i < 6; ++i)
+                name += kLetters[random() % (sizeof kLetters - 1)];
+            fd = ::openat(at, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+            // A name that cannot be removed again would be left behind: no file then.
+            if (fd >= 0 && ::unlinkat(at, name.c_str(), 0) != 0) {
+                const int error = errno;
+                ::close(fd);
+                fd = -1;
+                errno = error;
+                break;
+            }
         }
     }
+    const int error = errno;
+    ::close(at);
+    errno = error;
     return fd;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-// The one place that touches a job's destination path, and the rules for replacing what stands
-// there. The path is resolved once: its folder is opened by the kernel (links on the way followed
-// by the kernel's own rules), and a link at the final name is followed only when this user or
-// root made it; another user's link is replaced itself, never followed. From then on everything
-// works through the folder's descriptor.
+// A job's destination, and the rules for replacing what stands there. The path is resolved once
+// (files/Place.h): its folder is opened by the kernel, and a link at the final name is followed
+// only where nobody but this user and root could have put it there or changed where it leads;
+// any other link is replaced itself, never followed. From then on everything works through the
+// folder's descriptor.
 //
 // The new file is made in that folder unnamed (O_TMPFILE) where the file system can, otherwise
 // under a hidden name `.NAME.hufpack-XXXXXX`, always with mode 0600 and owned by whoever runs
@@ -12,6 +12,7 @@
 // failed or killed job leaves the destination as it was, and nobody else can read or change it
 // while it is being written.
 
+#include "files/Place.h"
 #include "hufpack/JobResult.h"
 
 #include <string>
@@ -32,10 +33,13 @@ public:
         bool sync = false;
         // Give the new file the source's access and modification times.
         bool copyTimes = false;
+        // Give the new file the source's owner and group, where this user may.
+        bool copyOwner = false;
     };
 
     explicit Destination(const Options& options)
-        : m_replace(options.replace), m_sync(options.sync), m_copyTimes(options.copyTimes)
+        : m_replace(options.replace), m_sync(options.sync), m_copyTimes(options.copyTimes),
+          m_copyOwner(options.copyOwner)
     {
     }
     // Removes a new file that was not committed.
@@ -45,7 +49,12 @@ public:
 
     // Resolves `path`. Fails when it leads nowhere a file can be made: a missing folder, a loop
     // of links.
-    [[nodiscard]] Status Resolve(const std::string& path) { return Checked(ResolvePath(path)); }
+    [[nodiscard]] Status Resolve(const std::string& path);
+    // The same for the name `name` in the folder open as `folder`, which the caller keeps.
+    [[nodiscard]] Status Resolve(int folder, const std::string& name);
+    // Whether a symbolic link stands at the destination that was not followed: with replace, the
+    // new file takes the link's place.
+    [[nodiscard]] bool LinkNotFollowed() const { return m_linkNotFollowed; }
     // Whether the destination, links of this user's and root's followed, is the file `source`
     // describes.
     [[nodiscard]] bool IsFile(const struct stat& source) const;
@@ -66,10 +75,9 @@ private:
     // Each step below says false, with the reason in m_failure, when it fails.
     bool Fail(int error, Reason reason = Reason::None);
     [[nodiscard]] Status Checked(bool ok) const { return ok ? Status() : m_failure; }
-    bool ResolvePath(const std::string& path);
+    Status Settle(Place named);
     bool MayReplace();
     bool PutInPlace(const struct stat& source);
-    bool FollowTrustedLinks();
     bool CreateNamed();
     template<typename Make> bool MakeTemporaryName(Make make);
     void ApplyPermissions(const struct stat& source);
@@ -85,11 +93,13 @@ private:
     const bool m_replace;
     const bool m_sync;
     const bool m_copyTimes;
-    int m_folder = -1; // O_PATH descriptor of the folder that receives the new file
-    std::string m_name; // the new file's name in it
-    // Whether the destination, links of this user and root followed, is a file or a folder (in
-    // m_existing): not another user's link, and not missing.
+    const bool m_copyOwner;
+    // The folder that receives the new file, and the new file's name in it.
+    Place m_place;
+    // Whether the destination, trusted links followed, is a file or a folder (in m_existing):
+    // not a link that was not followed, and not missing.
     bool m_found = false;
+    bool m_linkNotFollowed = false;
     // Replace only: what stands at m_name and is to be replaced.
     bool m_exists = false;
     struct stat m_existing

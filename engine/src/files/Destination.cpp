@@ -1,19 +1,18 @@
 // The destination's rules in system calls: resolving the path, making the new file, and putting
 // it in place.
 
-#include "sys/Destination.h"
+#include "files/Destination.h"
 
 #include "sys/JobSignals.h"
-#include "sys/Paths.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace hufpack {
@@ -70,8 +69,6 @@ Destination::~Destination()
     RemoveTemporaryName();
     if (m_fd >= 0)
         ::close(m_fd);
-    if (m_folder >= 0)
-        ::close(m_folder);
 }
 
 bool Destination::Fail(int error, Reason reason)
@@ -80,84 +77,54 @@ bool Destination::Fail(int error, Reason reason)
     return false;
 }
 
-bool Destination::ResolvePath(const std::string& path)
+Status Destination::Resolve(const std::string& path)
 {
-    if (path.empty())
-        return Fail(ENOENT);
-    SplitPath split = Split(path);
-    if (!NamesAFile(split.name))
-        return Fail(EISDIR);
-    m_folder = ::open(split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_folder < 0)
-        return Fail(errno);
-    m_name = std::move(split.name);
-    return FollowTrustedLinks();
+    Place named;
+    if (Status status = OpenPlace(path, JobFile::Destination, named); !status.Ok())
+        return status;
+    return Settle(std::move(named));
 }
 
-// A link at the destination is followed only when this user or root made it: another user's
-// link may lead anywhere this user can write (their shell's start-up file, say), so it is never
-// followed, and with replace it is replaced itself, as gzip, xz and zstd replace it. This is the
-// program's own rule, the same in every folder whatever the kernel's fs.protected_symlinks says.
-// Each followed link is read, and its folder opened, through the descriptors; the walk ends at a
-// name that is no link, or is another user's link, or at no name at all.
-bool Destination::FollowTrustedLinks()
+Status Destination::Resolve(int folder, const std::string& name)
 {
-    constexpr int kMaxLinks = 40;
-    int folder = ::fcntl(m_folder, F_DUPFD_CLOEXEC, 0);
-    if (folder < 0)
-        return Fail(errno);
-    std::string name = m_name;
-    const auto finish = [&](bool ok) {
-        // Without replace, the new file takes the name given or nothing: what stands there only
-        // tells whether it is the source.
-        if (!m_replace)
-            m_exists = false;
-        if (ok && m_replace) {
-            ::close(m_folder);
-            m_folder = folder;
-            m_name = std::move(name);
-        } else {
-            ::close(folder);
-        }
-        return ok;
+    Place named;
+    if (!NamesAFile(name) || name.find('/') != std::string::npos)
+        return Status::Fail(JobResult::CannotOpen, JobFile::Destination, EISDIR);
+    if (Status status = PlaceIn(folder, name, JobFile::Destination, named); !status.Ok())
+        return status;
+    return Settle(std::move(named));
+}
+
+// Follows the links at the name given where they can be trusted (files/Place.h) and looks at
+// what stands at the end: a link that is not followed is a name to replace, and leads nowhere.
+// Without replace, the new file takes the name given or nothing: what stands at the end only
+// tells whether it is the source.
+Status Destination::Settle(Place named)
+{
+    Place end;
+    if (Status status = named.CopyTo(end, JobFile::Destination); !status.Ok())
+        return status;
+    LinkAt link = LinkAt::None;
+    if (Status status = FollowTrustedLinks(end, JobFile::Destination, link); !status.Ok())
+        return status;
+    m_linkNotFollowed = link == LinkAt::NotFollowed;
+    struct stat info
+    {
     };
-    for (int hop = 0;; ++hop) {
-        struct stat info
-        {
-        };
-        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT)
-                return finish(Fail(errno));
-            return finish(true); // nothing there: a new file
-        }
-        const bool trusted = info.st_uid == ::geteuid() || info.st_uid == 0;
-        if (!S_ISLNK(info.st_mode) || !trusted) {
-            m_exists = true;
-            m_existing = info;
-            // What stands there is the destination's file only when it is no link: another
-            // user's link is a name to replace, and leads nowhere.
-            m_found = !S_ISLNK(info.st_mode);
-            return finish(true);
-        }
-        if (hop == kMaxLinks)
-            return finish(Fail(ELOOP));
-        char target[PATH_MAX];
-        const ssize_t length = ::readlinkat(folder, name.c_str(), target, sizeof target - 1);
-        if (length < 0 && errno == ENOENT)
-            return finish(true); // gone since: a new file, as if it had never been there
-        if (length <= 0)
-            return finish(Fail(length == 0 ? ENOENT : errno));
-        target[length] = '\0';
-        SplitPath split = Split(target);
-        if (!NamesAFile(split.name))
-            return finish(Fail(EISDIR));
-        const int next = ::openat(folder, split.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (next < 0)
-            return finish(Fail(errno));
-        ::close(folder);
-        folder = next;
-        name = std::move(split.name);
+    if (::fstatat(end.Folder(), end.NameText(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        m_exists = true;
+        m_existing = info;
+        m_found = !S_ISLNK(info.st_mode);
+    } else if (errno != ENOENT) {
+        return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
     }
+    if (m_replace) {
+        m_place = std::move(end);
+    } else {
+        m_place = std::move(named);
+        m_exists = false;
+    }
+    return {};
 }
 
 bool Destination::IsFile(const struct stat& source) const
@@ -170,7 +137,7 @@ bool Destination::NameExists() const
     struct stat info
     {
     };
-    return ::fstatat(m_folder, m_name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::fstatat(m_place.Folder(), m_place.NameText(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool Destination::MayReplace()
@@ -189,7 +156,7 @@ bool Destination::MayReplace()
     struct stat folder
     {
     };
-    if (::fstat(m_folder, &folder) == 0 && (folder.st_mode & S_ISVTX) && ::geteuid() != 0
+    if (::fstat(m_place.Folder(), &folder) == 0 && (folder.st_mode & S_ISVTX) && ::geteuid() != 0
         && m_existing.st_uid != ::geteuid() && folder.st_uid != ::geteuid())
         return Fail(EPERM);
     if (S_ISLNK(m_existing.st_mode))
@@ -197,9 +164,10 @@ bool Destination::MayReplace()
     // A file this user may not write is not theirs to replace. The kernel answers without the
     // file being opened; a running program's file is replaced by a rename, never written, so
     // its "text file busy" does not count.
-    int access = ::faccessat(m_folder, m_name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
+    int access
+        = ::faccessat(m_place.Folder(), m_place.NameText(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW);
     if (access != 0 && errno == EINVAL)
-        access = ::faccessat(m_folder, m_name.c_str(), W_OK, AT_EACCESS);
+        access = ::faccessat(m_place.Folder(), m_place.NameText(), W_OK, AT_EACCESS);
     if (access != 0 && errno != ETXTBSY)
         return Fail(errno);
     return true;
@@ -209,7 +177,7 @@ Status Destination::Create(int& fd)
 {
     fd = -1;
     if (!s_namedOnly) {
-        m_fd = ::openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        m_fd = ::openat(m_place.Folder(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
             m_unnamed = true;
             fd = m_fd;
@@ -232,8 +200,8 @@ template<typename Make> bool Destination::MakeTemporaryName(Make make)
 {
     constexpr int kAttempts = 100;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        m_temporaryName = TemporaryNameFor(m_name);
-        JobSignals::Track(m_folder, m_temporaryName.c_str());
+        m_temporaryName = TemporaryNameFor(m_place.Name());
+        JobSignals::Track(m_place.Folder(), m_temporaryName.c_str());
         if (make(m_temporaryName.c_str()))
             return true;
         const int error = errno;
@@ -248,7 +216,7 @@ template<typename Make> bool Destination::MakeTemporaryName(Make make)
 bool Destination::CreateNamed()
 {
     return MakeTemporaryName([this](const char* name) {
-        m_fd = ::openat(m_folder, name,
+        m_fd = ::openat(m_place.Folder(), name,
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
         return m_fd >= 0;
     });
@@ -258,7 +226,7 @@ void Destination::RemoveTemporaryName()
 {
     if (m_temporaryName.empty())
         return;
-    ::unlinkat(m_folder, m_temporaryName.c_str(), 0);
+    ::unlinkat(m_place.Folder(), m_temporaryName.c_str(), 0);
     JobSignals::Untrack();
     m_temporaryName.clear();
 }
@@ -269,12 +237,18 @@ void Destination::RemoveTemporaryName()
 // open to more. Any other new file gets the source's permission bits and this user as its
 // owner, so that a file planted by someone else never hands them what this user writes. New
 // contents never carry set-user-id or set-group-id bits. The group of a replaced file is kept
-// where this user belongs to it.
+// where this user belongs to it. A new file beside its source (copyOwner) is the source's
+// owner's and group's instead, where this user may give it to them: root's job in a user's
+// folder makes the user's files, as gzip's does. The owner is set before the mode, which a
+// change of owner could clear.
 void Destination::ApplyPermissions(const struct stat& source)
 {
     const bool replacesFile = m_exists && S_ISREG(m_existing.st_mode);
     const bool ownFile = replacesFile && m_existing.st_uid == ::geteuid();
-    if (replacesFile && (ownFile || IsMemberOf(m_existing.st_gid))
+    const bool owned = m_copyOwner
+        && (::fchown(m_fd, source.st_uid, source.st_gid) == 0
+            || ::fchown(m_fd, static_cast<uid_t>(-1), source.st_gid) == 0);
+    if (!owned && replacesFile && (ownFile || IsMemberOf(m_existing.st_gid))
         && ::fchown(m_fd, static_cast<uid_t>(-1), m_existing.st_gid) != 0) {
         // Not allowed: the file keeps this user's group.
     }
@@ -291,7 +265,7 @@ void Destination::ApplyPermissions(const struct stat& source)
 // False when the old file has an access list (or may have one) that could not be carried over.
 bool Destination::CopyAccessAndAttributes()
 {
-    const int old = ::openat(m_folder, m_name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    const int old = ::openat(m_place.Folder(), m_place.NameText(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (old < 0)
         return false;
     struct stat info
@@ -333,13 +307,13 @@ bool Destination::CopyAccessAndAttributes()
 // user may lack; the same file through /proc needs none.
 bool Destination::LinkAs(const char* name)
 {
-    if (::linkat(m_fd, "", m_folder, name, AT_EMPTY_PATH) == 0)
+    if (::linkat(m_fd, "", m_place.Folder(), name, AT_EMPTY_PATH) == 0)
         return true;
     if (errno != ENOENT && errno != EPERM)
         return false;
     char self[64];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_fd);
-    return ::linkat(AT_FDCWD, self, m_folder, name, AT_SYMLINK_FOLLOW) == 0;
+    return ::linkat(AT_FDCWD, self, m_place.Folder(), name, AT_SYMLINK_FOLLOW) == 0;
 }
 
 bool Destination::PutInPlace(const struct stat& source)
@@ -362,7 +336,7 @@ bool Destination::PutInPlace(const struct stat& source)
         // The name is on the disk only once its folder is. Asked for (--sync, and always before
         // a source is removed), a folder that cannot be synced fails the job; otherwise the
         // data is safe and the sync is a courtesy.
-        const int folder = ::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = ::openat(m_place.Folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const bool synced = folder >= 0 && ::fsync(folder) == 0;
         const int error = errno;
         if (folder >= 0)
@@ -387,7 +361,7 @@ bool Destination::GiveName()
 {
     if (m_unnamed) {
         if (!m_replace || !NameExists()) {
-            if (LinkAs(m_name.c_str()))
+            if (LinkAs(m_place.NameText()))
                 return true;
             if (errno != EEXIST || !m_replace)
                 return Fail(errno);
@@ -398,15 +372,19 @@ bool Destination::GiveName()
             return false;
     }
     if (m_replace) {
-        if (::renameat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str()) != 0)
+        if (::renameat(m_place.Folder(), m_temporaryName.c_str(), m_place.Folder(),
+                       m_place.NameText())
+            != 0)
             return Fail(errno);
-    } else if (::renameat2(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str(),
-                           RENAME_NOREPLACE)
+    } else if (::renameat2(m_place.Folder(), m_temporaryName.c_str(), m_place.Folder(),
+                           m_place.NameText(), RENAME_NOREPLACE)
                != 0) {
         // A file system without RENAME_NOREPLACE: a hard link fails the same way on a taken name.
         if (errno != EINVAL && errno != ENOSYS)
             return Fail(errno);
-        if (::linkat(m_folder, m_temporaryName.c_str(), m_folder, m_name.c_str(), 0) != 0)
+        if (::linkat(m_place.Folder(), m_temporaryName.c_str(), m_place.Folder(),
+                     m_place.NameText(), 0)
+            != 0)
             return Fail(errno);
         RemoveTemporaryName();
     }
