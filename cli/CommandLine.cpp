@@ -145,16 +145,8 @@ bool CheckCombinations(const CommandLine& line, bool compressAsked, bool otherOp
     if (line.removeSource
         && (!writesFiles || line.toStdout || line.output == "-" || line.output == kDevStdout))
         return Refuse(problem, "--rm needs an output file to keep what it removes");
-    if (line.toStdout && line.action == CommandLine::Action::Compress && line.files.size() > 1)
-        return Refuse(problem,
-                      "several files compressed to standard output would make one file "
-                      "that does not decode");
     if (line.recursive && !line.output.empty())
         return Refuse(problem, "-o names the output of one file, not of a folder's");
-    if (line.recursive && line.toStdout && line.action == CommandLine::Action::Compress)
-        return Refuse(problem,
-                      "several files compressed to standard output would make one file "
-                      "that does not decode");
     if (line.quiet && line.verbose)
         return Refuse(problem, "-q and -v ask for opposite things");
     if (line.suffix.empty() || line.suffix.find('/') != std::string::npos)

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,14 +46,6 @@ private:
 };
 
 constexpr double kMeasurableSeconds = 0.05;
-
-std::int64_t SizeOf(int fd)
-{
-    struct stat info
-    {
-    };
-    return ::fstat(fd, &info) == 0 ? info.st_size : 0;
-}
 
 // The new file's name in the folder of its source, from the output's path beside it.
 std::string LastPart(const std::string& path)
@@ -95,22 +88,7 @@ int FileRunner::Run(const hufpack::FoundFile& found)
     if (fromStdin && !compress && ::isatty(0) && !m_line.force)
         return Complain(kStandardInput, "compressed data not read from a terminal");
 
-    Descriptor spooled;
-    std::int64_t inputBytes = 0;
-    if (fromStdin) {
-        int status = kExitDone;
-        spooled.Reset(StandardInputAsFile(m_line.action, status));
-        if (spooled.Get() < 0)
-            return status;
-        inputBytes = SizeOf(spooled.Get());
-    } else {
-        struct stat info
-        {
-        };
-        if (::fstatat(found.folder, found.name.c_str(), &info, 0) == 0)
-            inputBytes = info.st_size;
-    }
-    hufpack::JobSource source = fromStdin ? hufpack::JobSource::Descriptor(spooled.Get())
+    hufpack::JobSource source = fromStdin ? StandardInputSource()
                                           : hufpack::JobSource::InFolder(found.folder, found.name);
     source.followLink = !found.walked;
     if (m_line.action == Action::List)
@@ -144,7 +122,8 @@ int FileRunner::Run(const hufpack::FoundFile& found)
         destination = hufpack::JobDestination::Descriptor(1);
     }
 
-    ProgressLine progress(ShownName(name, stderr), inputBytes,
+    // Compressing, both passes read the source; restoring, the unit is a byte written.
+    ProgressLine progress(ShownName(name, stderr), compress ? 2 : 1,
                           !m_line.quiet && !m_line.noProgress
                               && (m_line.showProgress || ::isatty(2)),
                           m_line.showProgress);
@@ -156,6 +135,8 @@ int FileRunner::Run(const hufpack::FoundFile& found)
     options.removeSource = m_line.removeSource && !fromStdin;
     options.removeLinkedSource = m_line.force;
     options.threads = std::max(m_line.threads, 0);
+    options.members = true;
+    options.spoolFolder = SpoolFolder();
     if (progress.Enabled()) {
         options.progress
             = [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); };
@@ -173,8 +154,16 @@ int FileRunner::Run(const hufpack::FoundFile& found)
             std::signal(SIGPIPE, SIG_DFL);
             std::raise(SIGPIPE);
         }
+        if (fromStdin && outcome.file == hufpack::JobFile::None && outcome.error != 0)
+            return Complain("spooling standard input into " + options.spoolFolder,
+                            std::strerror(outcome.error));
         return ReportFailure(outcome, name, outputName);
     }
+    if (compress && outcome.members > 1 && !m_line.quiet)
+        std::fprintf(stderr,
+                     "hufpack: %s: written as %d members, one after another, since one holds "
+                     "2 GiB at most; the first form and the dialog read only the first\n",
+                     ShownName(name, stderr).c_str(), outcome.members);
     if (m_line.verbose && outcome.linkReplaced)
         std::fprintf(stderr,
                      "hufpack: %s: a symbolic link someone else could have made or moved; "
@@ -184,7 +173,7 @@ int FileRunner::Run(const hufpack::FoundFile& found)
         if (m_line.action == Action::Test)
             std::fprintf(stderr, "hufpack: %s: OK\n", ShownName(name, stderr).c_str());
         else
-            Verbose(name, outputName, inputBytes, outcome.written, seconds);
+            Verbose(name, outputName, outcome.read, outcome.written, seconds);
     }
     return kExitDone;
 }
@@ -223,21 +212,45 @@ void FileRunner::Verbose(const std::string& name, const std::string& outputName,
 
 int FileRunner::List(const hufpack::JobSource& source, const std::string& name)
 {
-    hufpack::FileSummary summary;
-    const hufpack::JobOutcome outcome = hufpack::SummarizeFile(source, summary);
-    if (outcome.result != hufpack::JobResult::Done)
+    hufpack::JobOptions options;
+    options.members = true;
+    options.spoolFolder = SpoolFolder();
+    std::vector<hufpack::FileSummary> members;
+    const hufpack::JobOutcome outcome = hufpack::SummarizeFile(source, options, members);
+    if (outcome.result != hufpack::JobResult::Done) {
+        if (outcome.file == hufpack::JobFile::None && outcome.error != 0)
+            return Complain("spooling standard input into " + options.spoolFolder,
+                            std::strerror(outcome.error));
         return ReportFailure(outcome, name, name);
+    }
     if (m_listed == 0)
         std::printf("%12s %12s %7s %7s %7s  %s\n", "compressed", "uncompressed", "ratio", "entries",
                     "longest", "name");
+    // The file's line: its bytes, padding included, and what its members hold; with -v, a line
+    // for each of several members before it.
+    hufpack::FileSummary file;
+    file.compressedBytes = outcome.read;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const hufpack::FileSummary& member = members[i];
+        file.originalBytes += member.originalBytes;
+        file.entries = std::max(file.entries, member.entries);
+        file.longestCode = std::max(file.longestCode, member.longestCode);
+        if (m_line.verbose && members.size() > 1)
+            ListLine(member, name + ", member " + std::to_string(i + 1));
+    }
+    ListLine(file, name);
+    ++m_listed;
+    m_listedCompressed += file.compressedBytes;
+    m_listedOriginal += file.originalBytes;
+    return kExitDone;
+}
+
+void FileRunner::ListLine(const hufpack::FileSummary& summary, const std::string& name) const
+{
     std::printf("%12lld %12lld %7s %7d %7d  %s\n", static_cast<long long>(summary.compressedBytes),
                 static_cast<long long>(summary.originalBytes),
                 SavedPercent(summary.compressedBytes, summary.originalBytes).c_str(),
                 summary.entries, summary.longestCode, ShownName(name, stdout).c_str());
-    ++m_listed;
-    m_listedCompressed += summary.compressedBytes;
-    m_listedOriginal += summary.originalBytes;
-    return kExitDone;
 }
 
 void FileRunner::FinishList() const

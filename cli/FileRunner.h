@@ -22,6 +22,7 @@ public:
 
 private:
     int List(const hufpack::JobSource& source, const std::string& name);
+    void ListLine(const hufpack::FileSummary& summary, const std::string& name) const;
     void Verbose(const std::string& name, const std::string& outputName, std::int64_t in,
                  std::int64_t out, double seconds) const;
 

@@ -12,8 +12,8 @@ constexpr auto kRedraw = std::chrono::milliseconds(200);
 
 } // namespace
 
-ProgressLine::ProgressLine(std::string name, std::int64_t inputBytes, bool enabled, bool always)
-    : m_name(std::move(name)), m_inputBytes(inputBytes), m_enabled(enabled), m_always(always)
+ProgressLine::ProgressLine(std::string name, int unitsPerByte, bool enabled, bool always)
+    : m_name(std::move(name)), m_unitsPerByte(unitsPerByte), m_enabled(enabled), m_always(always)
 {
 }
 
@@ -30,7 +30,7 @@ void ProgressLine::Update(std::int64_t done, std::int64_t total)
     const double fraction = static_cast<double>(done) / static_cast<double>(total);
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     const double megabytesPerSecond
-        = seconds > 0 ? fraction * static_cast<double>(m_inputBytes) / seconds / 1e6 : 0;
+        = seconds > 0 ? static_cast<double>(done) / m_unitsPerByte / seconds / 1e6 : 0;
     char text[64];
     std::snprintf(text, sizeof text, "  %3d%%  %.1f MB/s", static_cast<int>(fraction * 100),
                   megabytesPerSecond);

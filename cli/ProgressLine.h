@@ -10,9 +10,10 @@
 class ProgressLine
 {
 public:
-    // `inputBytes` is the size of what the job reads, for the speed. A line that is not
-    // `always` shown appears only once the job has taken a second.
-    ProgressLine(std::string name, std::int64_t inputBytes, bool enabled, bool always);
+    // The speed is of the uncompressed bytes, of which each is `unitsPerByte` units of the
+    // job's progress. A line that is not `always` shown appears only once the job has taken a
+    // second.
+    ProgressLine(std::string name, int unitsPerByte, bool enabled, bool always);
     ~ProgressLine() { Clear(); }
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
@@ -27,7 +28,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     std::string m_name;
-    std::int64_t m_inputBytes;
+    int m_unitsPerByte;
     bool m_enabled;
     bool m_always;
     Clock::time_point m_start = Clock::now();

@@ -90,9 +90,17 @@ int ReportFailure(const hufpack::JobOutcome& outcome, const std::string& source,
                   const std::string& destination)
 {
     const bool aboutDestination = outcome.file == hufpack::JobFile::Destination;
-    const std::string reason = aboutDestination && outcome.error == EEXIST
+    std::string reason = aboutDestination && outcome.error == EEXIST
         ? "already exists; use -f to replace it"
         : hufpack::DescribeFailure(outcome);
+    if (outcome.reason == hufpack::Reason::TrailingData) {
+        const bool one = outcome.trailingBytes == 1;
+        char text[96];
+        std::snprintf(text, sizeof text, "%lld byte%s after member %d %s not a compressed file",
+                      static_cast<long long>(outcome.trailingBytes), one ? "" : "s",
+                      outcome.members, one ? "is" : "are");
+        reason = text;
+    }
     if (outcome.file == hufpack::JobFile::None)
         std::fprintf(stderr, "hufpack: %s\n", reason.c_str());
     else

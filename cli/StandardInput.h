@@ -1,10 +1,14 @@
 #pragma once
 
-// Standard input as a file a job can read.
+// Standard input as a job's source.
 
-#include "CommandLine.h"
+#include "hufpack/FileJobs.h"
 
-// Input redirected from a file at its start is used as it is; anything else is copied first,
-// as far as the job needs it, into a file without a name in $TMPDIR. For a listing, a pipe is
-// read as it stands. The descriptor, or -1 with the message said and `status` the exit status.
-[[nodiscard]] int StandardInputAsFile(CommandLine::Action action, int& status);
+#include <string>
+
+// A file redirected at its start is read as a file; anything else (a pipe, a terminal, a file
+// read from where it stands) as a stream, which the job copies into the spool folder a member
+// at a time, never into memory.
+[[nodiscard]] hufpack::JobSource StandardInputSource();
+// Where: $TMPDIR, or /tmp.
+[[nodiscard]] std::string SpoolFolder();

@@ -51,14 +51,18 @@ constexpr const char* kHelp
       "  encode SOURCE DEST   compress SOURCE into DEST\n"
       "  decode SOURCE DEST   restore the file that SOURCE was compressed from, into DEST\n"
       "\n"
+      "A compressed file may hold several members, one after another, as gzip's may: -d, -t\n"
+      "and -l read them all, and a source one member cannot hold is written as several.\n"
+      "\n"
       "An output file is written completely or not at all: on any failure an existing one\n"
       "keeps its bytes. Output to standard output cannot be taken back: a damaged file is\n"
       "found only at its end, and then exits 3.\n"
       "\n"
       "Exit status: 0 done; 1 a file cannot be opened or written, an output already exists,\n"
       "or a file is refused; 2 wrong usage; 3 a file is not one this program wrote, or it is\n"
-      "damaged; 4 a file is too large for the format; 5 a source and its output are the same\n"
-      "file. With several files, the status of the first failure.\n";
+      "damaged, or bytes after its last member are not; 4 in the first form, a source is too\n"
+      "large for one compressed file (the files form writes several members); 5 a source and\n"
+      "its output are the same file. With several files, the status of the first failure.\n";
 
 // HUFPACK_THREADS, as zstd reads ZSTD_NBTHREADS: 0 (one per processor) when unset, or when it is
 // not a number of threads, which is said.

@@ -11,12 +11,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
 #include <pwd.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -103,6 +106,37 @@ ScratchDir::ScratchDir(const std::filesystem::path& parent)
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a scratch folder");
     m_path = pattern;
+}
+
+SmallDisk::SmallDisk(std::filesystem::path at, std::size_t bytes) : m_path(std::move(at))
+{
+    std::filesystem::create_directory(m_path);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", m_path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
+        m_mounted = true;
+    else
+        m_error = std::strerror(errno);
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_mounted && ::umount2(m_path.c_str(), 0) != 0)
+        ::umount2(m_path.c_str(), MNT_DETACH);
+}
+
+std::string SmallDisk::operator/(std::string_view name) const
+{
+    return m_path / name;
+}
+
+std::uint64_t SmallDisk::FreeBytes() const
+{
+    struct statvfs info
+    {
+    };
+    if (::statvfs(m_path.c_str(), &info) != 0)
+        return 0;
+    return std::uint64_t { info.f_bavail } * info.f_frsize;
 }
 
 std::filesystem::path MemoryFolder()

@@ -55,6 +55,29 @@ private:
     std::filesystem::path m_path;
 };
 
+// A tmpfs of `bytes` mounted at `at` (made if missing) for the object's life, so that a job runs
+// out of space for real, or is shown to need no more than that; only root may mount one.
+// Unmounted however the test ends.
+class SmallDisk
+{
+public:
+    SmallDisk(std::filesystem::path at, std::size_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    [[nodiscard]] bool Mounted() const { return m_mounted; }
+    [[nodiscard]] const std::string& Error() const { return m_error; }
+    [[nodiscard]] const std::filesystem::path& Path() const { return m_path; }
+    [[nodiscard]] std::string operator/(std::string_view name) const;
+    [[nodiscard]] std::uint64_t FreeBytes() const;
+
+private:
+    std::filesystem::path m_path;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
 // A folder in memory (/dev/shm) where there is one, for files of hundreds of megabytes that
 // need not reach a disk; the system's temporary folder otherwise.
 std::filesystem::path MemoryFolder();

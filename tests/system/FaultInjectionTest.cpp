@@ -97,43 +97,7 @@ std::string Describe(const Snapshot& snapshot)
     return snapshot.empty() ? " (empty)" : text.str();
 }
 
-// A tmpfs of a few pages mounted for the scope, so that a job runs out of space for real.
-// Unmounted however the test ends, before the scratch folder it sits in is removed.
-class SmallDisk
-{
-public:
-    SmallDisk(fs::path at, std::size_t bytes) : m_path(std::move(at))
-    {
-        fs::create_directory(m_path);
-        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-        if (::mount("tmpfs", m_path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0)
-            m_mounted = true;
-        else
-            m_error = std::strerror(errno);
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted && ::umount2(m_path.c_str(), 0) != 0)
-            ::umount2(m_path.c_str(), MNT_DETACH);
-    }
-
-    [[nodiscard]] bool Mounted() const { return m_mounted; }
-    [[nodiscard]] const std::string& Error() const { return m_error; }
-    [[nodiscard]] std::string operator/(std::string_view name) const { return m_path / name; }
-    [[nodiscard]] std::uint64_t FreeBytes() const
-    {
-        struct statvfs info
-        {
-        };
-        EXPECT_EQ(::statvfs(m_path.c_str(), &info), 0) << m_path;
-        return std::uint64_t { info.f_bavail } * info.f_frsize;
-    }
-
-private:
-    fs::path m_path;
-    bool m_mounted = false;
-    std::string m_error;
-};
+using test::SmallDisk;
 
 constexpr std::size_t kDiskBytes = 2 << 20;
 constexpr std::size_t kPage = 4096;

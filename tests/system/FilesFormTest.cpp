@@ -549,60 +549,22 @@ TEST(FilesForm, ClosedOrFullStandardDescriptorsAreErrorsOnlyWhereTheyAreNeeded)
     }
 }
 
-// Reads standard input only as far as the job needs: a source up to the largest the format
-// holds, a compressed file up to the end its header gives (what follows is left unread, as it
-// is in a file), a listing only the header and the table.
-TEST(FilesForm, StandardInputIsReadOnlyAsFarAsTheJobNeeds)
+// Standard input is copied into $TMPDIR, a member at a time, only when it is not a file read
+// from its start; a spool that cannot be made names its folder. (What is read of it, member by
+// member, is MembersTest's.)
+TEST(FilesForm, StandardInputIsSpooledOnlyWhereItMustBe)
 {
     test::ScratchDir dir;
     test::WriteFile(dir / "a.huf", kAbra);
-    const Bytes after(1000, 'x');
-    const struct
-    {
-        std::vector<std::string> args;
-        const char* out;
-        int unread;
-    } cases[] = {
-        { { "-d" }, "abracadabra", 1000 },
-        { { "-t" }, "", 1000 },
-        { { "-l" },
-          "  compressed uncompressed   ratio entries longest  name\n"
-          "          35           11 -218.2%       5       3  (stdin)\n",
-          1003 },
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args[0]);
-        int ends[2];
-        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-        const Bytes input = test::Concat({ kAbra, after });
-        ASSERT_EQ(::write(ends[1], input.data(), input.size()), std::ssize(input));
-        ::close(ends[1]);
-        const test::ScratchDir logs;
-        test::Launch launch;
-        launch.args = { test::ToolPath() };
-        launch.args.insert(launch.args.end(), c.args.begin(), c.args.end());
-        launch.inputFd = ends[0];
-        launch.output = logs / "out";
-        launch.errors = logs / "err";
-        EXPECT_EQ(test::Wait(test::Start(launch)).status, 0) << test::ReadText(logs / "err");
-        EXPECT_EQ(test::ReadText(logs / "out"), c.out);
-        int unread = -1;
-        ::ioctl(ends[0], FIONREAD, &unread);
-        EXPECT_EQ(unread, c.unread) << "the bytes after what the job needs are left in the pipe";
-        ::close(ends[0]);
-    }
-
-    // An endless source is refused as soon as it is longer than any header can describe, and
-    // leaves nothing in the spool's folder; a spool that cannot be made names its folder.
-    const test::ScratchDir spool(test::MemoryFolder());
-    const test::ToolRun endless = RunShell(
-        "TMPDIR='" + spool.Path().string() + "' $HUFPACK </dev/zero >/dev/null", dir.Path());
-    EXPECT_EQ(endless.status, 4);
-    EXPECT_EQ(endless.err, "hufpack: (stdin): too large for this format\n");
-    EXPECT_EQ(spool.List(), std::vector<std::string> {});
     const test::ToolRun nowhere
         = RunShell("TMPDIR=/nonexistent $HUFPACK <a.huf -d | cat >/dev/null", dir.Path());
     EXPECT_EQ(nowhere.status, 0) << "a file on standard input needs no spool";
+    // A file read from where it stands, past a line a script read first, is a stream.
+    test::WriteFile(dir / "lead.huf", test::Concat({ BytesOf("a line first\n"), kAbra }));
+    const test::ToolRun led
+        = RunShell("{ read -r line; TMPDIR=. $HUFPACK -dc; } <lead.huf >led.out", dir.Path());
+    EXPECT_EQ(led.status, 0) << led.err;
+    EXPECT_EQ(test::ReadText(dir / "led.out"), "abracadabra");
     const test::ToolRun unspooled
         = RunShell("cat a.huf | TMPDIR=/nonexistent $HUFPACK -d >/dev/null", dir.Path());
     EXPECT_EQ(unspooled.status, 1);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace hufpack {
 
@@ -52,6 +53,16 @@ struct JobOptions
     // is a symbolic link (the link goes, its file stays). Without it such a source is refused
     // before any work.
     bool removeLinkedSource = false;
+    // The files form's compressed files, as gzip's: several members one after another, each a
+    // whole compressed file. Compressing, a source one member cannot hold is written as the
+    // fewest members that hold it (outcome.members); decoding, every member is restored in turn,
+    // zero bytes after the last are padding, and any other bytes after it are not ours
+    // (NotOurFormat, Reason::TrailingData, outcome.trailingBytes) once every member is out.
+    // Without it, the first form's rule: one member, and the bytes after it never read.
+    bool members = false;
+    // Where a source that is a stream (a pipe) is copied, one member at a time, since the format
+    // needs every count before the first code; empty for none, and then a stream is refused.
+    std::string spoolFolder;
 };
 
 // One of a job's two files: named by a path; an open descriptor (fd >= 0, path empty); or a
@@ -83,6 +94,8 @@ template<typename Self> struct FileReference
 struct JobSource : FileReference<JobSource>
 {
     using FileReference::FileReference;
+    // A descriptor read from where it stands, in order, as a pipe is, even when it is a file.
+    bool stream = false;
     // Whether a symbolic link at the source's name is followed, as it is for a file a user
     // names. A walk's file is read only where it was found: a name swapped for a link since is
     // refused (ELOOP), never followed.
@@ -152,10 +165,12 @@ struct FileSummary
     int longestCode = 0; // in bits
 };
 
-// Reads the header and table of a compressed file with every check that can be made without
-// its bits: NotOurFormat for a file that is not one, CannotOpen when it cannot be read. A source
-// given as a descriptor may be a pipe: it is read from where it stands, as far as the table,
-// and its length is taken to be what its header says.
-[[nodiscard]] JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary);
+// Reads the header and table of each member of a compressed file (the first only, without
+// options.members) with every check that can be made without their bits: NotOurFormat for a
+// file that is not one, CannotOpen when it cannot be read. A member's compressedBytes are its
+// own; with one member and no options.members, the file's. A stream source is spooled into
+// options.spoolFolder a member at a time.
+[[nodiscard]] JobOutcome SummarizeFile(const JobSource& source, const JobOptions& options,
+                                       std::vector<FileSummary>& members);
 
 } // namespace hufpack

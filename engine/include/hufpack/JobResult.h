@@ -45,6 +45,7 @@ enum class Reason {
     NotRemovedChanged,
     NotRemovedGrew,
     LinkNotWalked,
+    TrailingData, // not ours: bytes after the last member
 };
 
 // Why a job failed.
@@ -85,6 +86,13 @@ struct JobOutcome : Failure
     bool opened = false;
     // A job that was done replaced a symbolic link at the destination instead of following it.
     bool linkReplaced = false;
+    // Bytes the source gave.
+    std::int64_t read = 0;
+    // Members written or read.
+    int members = 0;
+    // For Reason::TrailingData: how many bytes after the last member are not a compressed
+    // file. Every member before them was restored.
+    std::int64_t trailingBytes = 0;
 };
 
 // The text a user is shown for a result ("Done!" for success).

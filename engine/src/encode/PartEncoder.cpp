@@ -73,6 +73,16 @@ PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
 
 PartEncoder::~PartEncoder() = default;
 
+void PartEncoder::StartAt(std::int64_t begin, bool endsThere)
+{
+    for (Part& part : m_parts) {
+        part.begin += begin - m_begin;
+        part.end += begin - m_begin;
+    }
+    m_begin = begin;
+    m_endsThere = endsThere;
+}
+
 int PartEncoder::Workers() const
 {
     return std::min(m_threads, static_cast<int>(m_parts.size()));
@@ -195,7 +205,7 @@ void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
 bool PartEncoder::SourceEndsAtSize() const
 {
     std::uint8_t byte = 0;
-    return ReadAt(m_sourceFd, &byte, 1, m_size) == 0;
+    return !m_endsThere || ReadAt(m_sourceFd, &byte, 1, m_begin + m_size) == 0;
 }
 
 WideCounts PartEncoder::Counts() const

@@ -46,6 +46,10 @@ public:
 
     // Adds the bytes each pass reads to `progress`.
     void ReportTo(Progress& progress) { m_progress = &progress; }
+    // Takes the source's `sourceSize` bytes from `begin` on instead of from its start: a member
+    // of a source too long for one compressed file. With `endsThere` the source must end where
+    // they do, as a whole source must; a member before the last is followed by the next.
+    void StartAt(std::int64_t begin, bool endsThere);
 
     // The counting pass. Fails when a read failed or the source is no longer `sourceSize` bytes
     // long.
@@ -101,7 +105,9 @@ private:
     [[nodiscard]] bool SourceEndsAtSize() const;
 
     int m_sourceFd;
+    std::int64_t m_begin = 0;
     std::int64_t m_size;
+    bool m_endsThere = true;
     int m_threads;
     std::vector<Part> m_parts;
     // One input block per thread, reused by the second pass, one output block per thread for

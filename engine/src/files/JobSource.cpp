@@ -41,7 +41,8 @@ Status OpenSource(const JobSource& source, OpenedSource& opened, bool streamAllo
     if (fd < 0)
         return SourceFailure(errno);
     const bool stream = streamAllowed && source.fd >= 0 && ::fstat(fd, &info) == 0
-        && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode));
+        && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode)
+            || (source.stream && S_ISREG(info.st_mode)));
     if (!stream && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         const int error = errno;
         ::close(fd);
@@ -52,6 +53,7 @@ Status OpenSource(const JobSource& source, OpenedSource& opened, bool streamAllo
         return SourceFailure(0, Reason::NotRegularFile);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    opened.inOrder = stream;
     if (stream)
         opened.stream.AttachForReadingExactly(fd);
     else

@@ -21,6 +21,8 @@ struct OpenedSource
     {
     };
     Place place;
+    // Read in order from where it stands: a pipe, a terminal, or a file the source says so of.
+    bool inOrder = false;
 };
 
 // Opens a source for reading: a regular file only. A FIFO would block the open and could not be
@@ -28,7 +30,7 @@ struct OpenedSource
 // by the kernel's own rules when the source says so. A source given as a descriptor is read
 // through a duplicate, from the start; the duplicate shares the file's offset, which the job
 // moves. With `streamAllowed`, a descriptor may be a pipe, read exactly as far as the reader
-// asks.
+// asks, and so is one the source calls a stream.
 [[nodiscard]] Status OpenSource(const JobSource& source, OpenedSource& opened,
                                 bool streamAllowed = false);
 

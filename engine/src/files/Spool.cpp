@@ -1,6 +1,6 @@
 // Copying what a job needs of a pipe into an unnamed file.
 
-#include "hufpack/Spool.h"
+#include "files/Spool.h"
 
 #include "files/Place.h"
 #include "format/Format.h"
@@ -17,6 +17,8 @@
 #include <random>
 #include <span>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace hufpack {
 
@@ -115,22 +117,62 @@ Status Spool(int input, int out, SpoolFor what)
     return Copy(input, out, block, header.FileEnd(what == SpoolFor::Decoding), copied);
 }
 
-} // namespace
-
-JobOutcome SpoolToUnnamedFile(int input, const std::string& folder, SpoolFor what, int& fd)
+// A spool that was made is read from its start; one that failed is closed.
+Status Rewound(Status status, int& fd)
 {
-    fd = MakeUnnamedFile(folder);
-    Status status = fd < 0 ? Failed(JobResult::CannotOpen, JobFile::None, errno)
-                           : AtJobEdge([&] { return Spool(input, fd, what); });
     if (status.Ok() && ::lseek(fd, 0, SEEK_SET) != 0)
         status = Failed(JobResult::CannotOpen, JobFile::None, errno);
     if (!status.Ok() && fd >= 0) {
         ::close(fd);
         fd = -1;
     }
-    JobOutcome outcome;
-    static_cast<Failure&>(outcome) = status.Why();
-    return outcome;
+    return status;
+}
+
+} // namespace
+
+Status SpoolToUnnamedFile(int input, const std::string& folder, SpoolFor what, int& fd)
+{
+    fd = MakeUnnamedFile(folder);
+    Status status = fd < 0 ? Failed(JobResult::CannotOpen, JobFile::None, errno)
+                           : AtJobEdge([&] { return Spool(input, fd, what); });
+    return Rewound(status, fd);
+}
+
+Status SpoolMember(int input, const std::string& folder, std::vector<std::uint8_t>& carried,
+                   const TakeBytes& take, int& fd, bool& ended)
+{
+    ended = false;
+    fd = MakeUnnamedFile(folder);
+    if (fd < 0)
+        return Failed(JobResult::CannotOpen, JobFile::None, errno);
+    Status status = AtJobEdge([&] {
+        std::vector<std::uint8_t> block = std::move(carried);
+        carried.clear();
+        block.reserve(kBlockBytes);
+        for (;;) {
+            if (block.empty()) {
+                block.resize(kBlockBytes);
+                const std::int64_t got = ReadSome(input, block.data(), block.size());
+                if (got < 0)
+                    return Failed(JobResult::CannotOpen, JobFile::Source, errno);
+                block.resize(static_cast<std::size_t>(got));
+                if (got == 0) {
+                    ended = true;
+                    return Status();
+                }
+            }
+            const std::size_t taken = take(block);
+            if (!WriteFully(fd, block.data(), taken))
+                return Failed(JobResult::CannotOpen, JobFile::None, errno);
+            if (taken < block.size()) {
+                carried.assign(block.begin() + static_cast<std::ptrdiff_t>(taken), block.end());
+                return Status();
+            }
+            block.clear();
+        }
+    });
+    return Rewound(status, fd);
 }
 
 } // namespace hufpack

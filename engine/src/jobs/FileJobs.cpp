@@ -6,6 +6,7 @@
 #include "files/Destination.h"
 #include "files/JobSource.h"
 #include "files/Place.h"
+#include "jobs/Members.h"
 #include "jobs/Texts.h"
 #include "jobs/TreeCoder.h"
 #include "sys/FileStream.h"
@@ -39,6 +40,7 @@ public:
     [[nodiscard]] bool Opened() const { return m_opened; }
     // Whether the new file replaced a link at the destination rather than following it.
     [[nodiscard]] bool LinkReplaced() const { return m_linkReplaced; }
+    [[nodiscard]] const MemberTally& Tally() const { return m_tally; }
 
 private:
     [[nodiscard]] Status IntoStream(int destinationFd);
@@ -52,11 +54,31 @@ private:
     std::int64_t m_written = 0;
     bool m_opened = false;
     bool m_linkReplaced = false;
+    MemberTally m_tally;
 };
+
+// Bytes after the last member that are not ours: every member is out by now.
+Status TrailingFailure()
+{
+    return Status::Fail(JobResult::NotOurFormat, JobFile::Source, 0, Reason::TrailingData);
+}
+
+MemberSettings SettingsFor(const JobOptions& options, const OpenedSource& source, bool inOrder)
+{
+    MemberSettings settings;
+    settings.progress = &options.progress;
+    settings.threads = options.threads;
+    settings.inOrder = inOrder;
+    settings.several = options.members;
+    settings.streamSource = source.inOrder;
+    settings.spoolFolder = options.spoolFolder;
+    return settings;
+}
 
 Status FileJob::Run(const JobSource& sourceFile, const JobDestination& destinationFile)
 {
-    if (Status status = OpenSource(sourceFile, m_source); !status.Ok())
+    if (Status status = OpenSource(sourceFile, m_source, !m_options.spoolFolder.empty());
+        !status.Ok())
         return status;
     if (destinationFile.fd >= 0)
         return IntoStream(destinationFile.fd);
@@ -73,7 +95,9 @@ Status FileJob::IntoStream(int destinationFd)
         return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
     if (SameInode(destination, m_source.info))
         return SameFile();
-    return CodeInto(destinationFd, true);
+    if (Status status = CodeInto(destinationFd, true); !status.Ok())
+        return status;
+    return m_tally.trailing > 0 ? TrailingFailure() : Status();
 }
 
 Status FileJob::IntoFile(const JobDestination& destinationFile)
@@ -103,6 +127,9 @@ Status FileJob::IntoFile(const JobDestination& destinationFile)
     if (Status status = destination.Commit(m_source.info); !status.Ok())
         return status;
     m_linkReplaced = destination.LinkNotFollowed() && m_options.replace;
+    // What was decoded is kept, but the source is not called ours, nor removed.
+    if (m_tally.trailing > 0)
+        return TrailingFailure();
     if (removing)
         return RemoveSource(m_source);
     return {};
@@ -125,18 +152,18 @@ Status FileJob::CodeInto(int destinationFd, bool inOrder)
     return {};
 }
 
-// Runs the coder over two open streams: nothing to code for an empty source.
+// Runs the coders over two open streams, a member at a time: nothing to code for an empty file.
 Status FileJob::Code(FileStream& output, bool inOrder)
 {
     FileStream& source = m_source.stream;
-    if (m_kind == JobKind::Encode && source.Size() == 0 && source.Peek() == FileStream::kEof)
+    if (m_kind == JobKind::Encode && !m_source.inOrder && source.Size() == 0
+        && source.Peek() == FileStream::kEof)
         return source.Outcome(JobFile::Source);
-    TreeCoder coder(source, output);
-    coder.ReportTo(&m_options.progress);
-    coder.SetOutputInOrder(inOrder);
-    coder.SetThreads(m_options.threads);
-    const Status status = m_kind == JobKind::Decode ? coder.Decode() : coder.Encode();
-    m_written = coder.Written();
+    const MemberSettings settings = SettingsFor(m_options, m_source, inOrder);
+    const Status status = m_kind == JobKind::Decode
+        ? DecodeMembers(source, output, settings, m_tally)
+        : EncodeMembers(source, output, settings, m_tally);
+    m_written = m_tally.written;
     return status;
 }
 
@@ -156,6 +183,9 @@ JobOutcome RunFileJob(JobKind kind, const JobSource& source, const JobDestinatio
     FileJob job(kind, options);
     JobOutcome outcome = OutcomeOf(AtJobEdge([&] { return job.Run(source, destination); }));
     outcome.opened = job.Opened();
+    outcome.read = job.Tally().read;
+    outcome.members = job.Tally().members;
+    outcome.trailingBytes = job.Tally().trailing;
     if (outcome.result == JobResult::Done) {
         outcome.written = job.Written();
         outcome.linkReplaced = job.LinkReplaced();
@@ -163,16 +193,24 @@ JobOutcome RunFileJob(JobKind kind, const JobSource& source, const JobDestinatio
     return outcome;
 }
 
-JobOutcome SummarizeFile(const JobSource& source, FileSummary& summary)
+JobOutcome SummarizeFile(const JobSource& source, const JobOptions& options,
+                         std::vector<FileSummary>& members)
 {
-    return OutcomeOf(AtJobEdge([&] {
+    MemberTally tally;
+    JobOutcome outcome = OutcomeOf(AtJobEdge([&] {
         OpenedSource input;
         if (Status status = OpenSource(source, input, true); !status.Ok())
             return status;
-        FileStream nowhere;
-        TreeCoder coder(input.stream, nowhere);
-        return coder.Summarize(summary);
+        const Status status
+            = SummarizeMembers(input.stream, SettingsFor(options, input, false), members, tally);
+        if (status.Ok() && tally.trailing > 0)
+            return TrailingFailure();
+        return status;
     }));
+    outcome.read = tally.read;
+    outcome.members = tally.members;
+    outcome.trailingBytes = tally.trailing;
+    return outcome;
 }
 
 void PrintFirstFormReport(const JobOutcome& outcome)

@@ -36,8 +36,9 @@ constexpr const char* kReasons[] = {
     "not removed: it is no longer the file that was read",
     "not removed: it changed after it was read",
     "is a symbolic link; not walked (name the folder itself)",
+    "bytes after its end are not a compressed file",
 };
-static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::LinkNotWalked) + 1);
+static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::TrailingData) + 1);
 
 } // namespace
 

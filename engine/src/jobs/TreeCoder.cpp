@@ -2,6 +2,7 @@
 
 #include "jobs/TreeCoder.h"
 
+#include "code/MemberCutter.h"
 #include "decode/DecodeTable.h"
 #include "reference/ByteCounter.h"
 #include "reference/ReferencePaths.h"
@@ -39,11 +40,13 @@ Status TreeCoder::Encode()
 {
     if (m_reference)
         return EncodeStepByStep();
+    const std::int64_t size
+        = m_member.inSize >= 0 ? m_member.inSize : m_in.Size() - m_member.inBegin;
     // Every byte takes at least one bit, so a longer source cannot be held; no need to read it.
-    const std::int64_t size = m_in.Size();
     if (size > kMaxField)
         return Fail(JobResult::TooLarge, Reason::TooLarge);
     PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes, m_threads);
+    parts.StartAt(m_member.inBegin, m_member.last);
     Progress progress(m_progress ? *m_progress : kNoProgress, 2 * size);
     parts.ReportTo(progress);
     if (Status status = parts.Scan(); !status.Ok())
@@ -82,7 +85,7 @@ Status TreeCoder::EncodeStepByStep()
 // header, and leaves the destination where the bit stream starts, at `streamOffset`.
 Status TreeCoder::PrepareCode(const WideCounts& counts, std::int64_t& streamOffset)
 {
-    if (!NarrowCounts(counts, m_freq))
+    if (!FitsOneFile(counts) || !NarrowCounts(counts, m_freq))
         return Fail(JobResult::TooLarge, Reason::TooLarge);
     m_root = m_tree.BuildTree(m_freq);
     if (!m_root) // the source was empty after all
@@ -91,21 +94,16 @@ Status TreeCoder::PrepareCode(const WideCounts& counts, std::int64_t& streamOffs
     // The header, the table and the bits in the order a stream takes them; the table's size,
     // which the header carries, is known from the counts.
     const std::uint16_t tableSize = TableSizeOf(m_freq);
-    // The reader checks the checksum against table size + total bits as a signed 32-bit sum: a
-    // sum past INT32_MAX wraps negative and fails that check, so such a source has no form that
-    // decodes, and is refused before anything is written.
-    if (m_tree.ExactBits() + tableSize > kMaxField)
-        return Fail(JobResult::TooLarge, Reason::TooLarge);
 
     const auto header
         = Header::For(m_tree.TotalBits(), static_cast<std::int16_t>(tableSize)).Bytes();
     const std::vector<std::uint8_t> table = TableBytes(m_freq);
     assert(table.size() == tableSize);
-    m_out.Seek(0);
+    m_out.Seek(m_member.outBegin);
     m_out.Write(header.data(), header.size());
     m_out.Write(table.data(), table.size());
-    streamOffset = kHeaderSize + tableSize;
-    m_written = streamOffset + (m_tree.ExactBits() + 7) / 8;
+    streamOffset = m_member.outBegin + kHeaderSize + tableSize;
+    m_written = kHeaderSize + tableSize + (m_tree.ExactBits() + 7) / 8;
     m_out.Seek(streamOffset);
     return {};
 }
@@ -143,10 +141,14 @@ Status TreeCoder::ReadHeaderAndTree(Header& header)
     // A listing may read a pipe, from where it stands: its length is what its header says.
     const bool file = m_in.IsRegularFile();
     if (file)
-        m_in.Seek(0);
-    switch (ReadFront(file ? m_in.Size() : -1, header)) {
+        m_in.Seek(m_member.inBegin);
+    m_memberBytes = 0;
+    m_memberBits = 0;
+    switch (ReadFront(file ? m_in.Size() - m_member.inBegin : -1, header)) {
     case FrontOfFile::Read:
-        m_fileBytes = file ? m_in.Size() : header.FileEnd(true);
+        m_fileBytes = file ? m_in.Size() - m_member.inBegin : header.FileEnd(true);
+        m_memberBytes = header.FileEnd(true);
+        m_memberBits = std::max<std::int64_t>(header.totalBits, 0);
         m_root = m_tree.BuildTree(m_freq);
         if (m_root)
             m_tree.AssignCodes(m_root, std::string());
@@ -204,7 +206,8 @@ Status TreeCoder::Decode()
             if (m_threads > 0 && options.threads < 0)
                 options.threads = m_threads - 1;
             const DecodeTable table(m_root, m_tree.Book());
-            ChunkDecoder decoder(table, m_in.Descriptor(), header.StreamOffset(), header.totalBits,
+            ChunkDecoder decoder(table, m_in.Descriptor(),
+                                 m_member.inBegin + header.StreamOffset(), header.totalBits,
                                  m_out, options);
             const Status status = decoder.Run(written);
             m_decodeStats = decoder.Stats();

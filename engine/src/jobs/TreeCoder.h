@@ -50,6 +50,23 @@ public:
     // At most this many threads in all; 0 for the thread limit.
     void SetThreads(int threads) { m_threads = threads; }
 
+    // Where in the streams a pass works, when a file holds several members: the source from
+    // byte `inBegin` on (`inSize` bytes of it when compressing, -1 for all the rest), the
+    // destination from byte `outBegin` on. A compression's source must end where its member
+    // does only when it is the `last`.
+    struct Member
+    {
+        std::int64_t inBegin = 0;
+        std::int64_t inSize = -1;
+        std::int64_t outBegin = 0;
+        bool last = true;
+    };
+    void SetMember(const Member& member) { m_member = member; }
+    // After Decode or Summarize: how many bytes of the source the member took, as its header
+    // says (0 for an empty one), and how many code bits it holds.
+    [[nodiscard]] std::int64_t MemberBytes() const { return m_memberBytes; }
+    [[nodiscard]] std::int64_t MemberBits() const { return m_memberBits; }
+
 private:
     // The tests' and the benchmark's way in: which paths a pass takes and how it cuts its work.
     friend struct TreeCoderTesting;
@@ -76,6 +93,9 @@ private:
     std::int64_t m_written = 0;
     // The compressed file's length: the file's own, or for a stream what its header says.
     std::int64_t m_fileBytes = 0;
+    Member m_member;
+    std::int64_t m_memberBytes = 0;
+    std::int64_t m_memberBits = 0;
     ChunkDecoder::Options m_decodeOptions;
     ChunkDecoder::Statistics m_decodeStats;
 };
