@@ -378,7 +378,7 @@ ToolRun DecodeWithTool(const std::string& source, const std::string& destination
     int wstatus = 0;
     while (::waitpid(pid, &wstatus, 0) < 0) { }
     if (!received || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
-        ADD_FAILURE() << "cannot run the tool that HUFPACK_CLI names";
+        ADD_FAILURE() << "cannot run the hufpack tool";
     return run;
 }
 
