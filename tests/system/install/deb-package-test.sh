@@ -11,12 +11,14 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+# apt-get, waiting for another apt that is running.
+apt=$here/../../../scripts/apt-get-waiting
 
 work=$(mktemp -d)
 installed=0
 cleanup() {
     if ((installed)); then
-        DEBIAN_FRONTEND=noninteractive apt-get purge -y -q hufpack >/dev/null 2>&1 || true
+        "$apt" purge -y -q hufpack >/dev/null 2>&1 || true
     fi
     rm -rf "$work"
 }
@@ -72,7 +74,7 @@ if dpkg-query -W -f='${Status}' hufpack 2>/dev/null | grep -q 'install ok instal
 fi
 
 installed=1
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" \
+"$apt" install -y -q --no-install-recommends "$deb" \
     >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
 [[ $(command -v hufpack) == /usr/bin/hufpack ]] || fail "hufpack is not on the PATH"
 [[ $(hufpack --version) == "hufpack $version" ]] || fail "hufpack --version: $(hufpack --version)"
