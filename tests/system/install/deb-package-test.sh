@@ -50,6 +50,12 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
     grep -qxF "$library" <<<"$names" \
         || fail "Depends lacks $library (dpkg-shlibdeps not run?): $depends"
 done
+# What makes it work fully, where apt installs recommended packages: tab completion for the
+# tool, the dialog's layout font, Qt's Wayland plugin.
+recommends=$(field Recommends | tr ',' '\n' | awk '{print $1}')
+for package in bash-completion fonts-liberation2 qt6-wayland; do
+    grep -qxF "$package" <<<"$recommends" || fail "Recommends lacks $package: $(field Recommends)"
+done
 # Stripped: no debugging sections in the packaged programs.
 mkdir "$work/tree"
 dpkg-deb --extract "$deb" "$work/tree"
