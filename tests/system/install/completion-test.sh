@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The bash completion as a user meets it: press Tab after "hufpack" and what comes back.
 #
-#   completion-test.sh COMPLETION-FILE HUFPACK MANUAL-PAGE
+#   completion-test.sh COMPLETION-FILE HUFPACK MANUAL-PAGE     (the page as roff, or gzipped)
 set -euo pipefail
 completion=$(realpath "$1")
 hufpack=$(realpath "$2")
@@ -64,7 +64,7 @@ bash --norc --noprofile -c "source '$completion'; complete -p hufpack" | grep -q
 documented() {
     "$hufpack" --help | grep -oE -- '(^| )--?[a-zA-Z-]+' | tr -d ' '
     local tags
-    tags=$(sed -n '/^\.SH OPTIONS/,/^\.SH [^O]/p' "$manual" | sed -n '/^\.TP/{n;p}' | tr -d '\\')
+    tags=$(zcat -f "$manual" | sed -n '/^\.SH OPTIONS/,/^\.SH [^O]/p' | sed -n '/^\.TP/{n;p}' | tr -d '\\')
     grep -oE -- '(^| )--?[a-zA-Z0-9][a-zA-Z0-9-]*' <<<"$tags" | tr -d ' '
     if grep -qE -- '-1 " \.\.\. " -9' <<<"$tags"; then
         printf -- '-%s\n' 1 2 3 4 5 6 7 8 9
