@@ -4,6 +4,7 @@
 #include "Dialog.h"
 #include "DialogLayout.h"
 #include "DialogWindow.h"
+#include "EditAccessible.h"
 #include "IconImage.h"
 #include "Resources.h"
 
@@ -149,6 +150,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
     }
     case ControlKind::Edit: {
         auto* edit = new QLineEdit(parent);
+        MakeEditControl(edit);
         edit->setReadOnly(control.style & ES_READONLY);
         // An edit control takes no drops of its own: dropped files go to the dialog.
         edit->setAcceptDrops(false);
