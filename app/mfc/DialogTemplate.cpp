@@ -5,6 +5,7 @@
 #include "DialogLayout.h"
 #include "DialogWindow.h"
 #include "EditAccessible.h"
+#include "FocusTip.h"
 #include "IconImage.h"
 #include "Resources.h"
 
@@ -190,6 +191,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
     }
     }
     widget->setObjectName(QString::number(control.id));
+    ShowTooltipWithFocus(widget);
     const RECT place
         = MapDialogRect({ control.x, control.y, control.x + control.cx, control.y + control.cy });
     int widthPixels = place.right - place.left;

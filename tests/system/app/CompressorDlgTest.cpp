@@ -98,6 +98,16 @@ private:
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(id)); }
     QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(m_dlg->GetDlgItem(id)); }
     QString Status() const { return Edit(IDC_STATUS)->text(); }
+    // The tooltip on the screen, as a tooltip window shows it beside the control it belongs
+    // to; null when none is shown.
+    static const QLabel* ShownTip()
+    {
+        for (QWidget* const window : QApplication::topLevelWidgets()) {
+            if (window->windowType() == Qt::ToolTip && window->isVisible())
+                return qobject_cast<const QLabel*>(window);
+        }
+        return nullptr;
+    }
     // A point of the control `id` in the window's coordinates, where drops are handled.
     QPoint InWindow(int id, QPoint (QRect::*where)() const = &QRect::center) const
     {
@@ -253,6 +263,8 @@ private slots:
 
     // A failed job's status text stays as it is; its tooltip and its description for a screen
     // reader say which file, by the path in its field, and why; the next status takes them away.
+    // The tooltip shows while the status line has the keyboard focus, beside it, so that a user
+    // without a mouse reads it too (it showed only under the mouse).
     // The files are those of everyJobReportsItsOutcome, and "folder", a folder.
     void aFailedJobsDetailNamesTheFileAndWhy_data()
     {
@@ -306,6 +318,21 @@ private slots:
             QCOMPARE(Edit(IDC_STATUS)->toolTip(), expected);
             QCOMPARE(statusLine->text(QAccessible::Description), expected);
         }
+        QVERIFY2(!ShownTip(), "no tooltip shows while the status line has not the focus");
+        m_dlg->GetSafeHwnd()->activateWindow(); // back from the file chooser
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg->GetSafeHwnd()));
+        Button(IDC_ENCODE)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(Button(IDC_ENCODE), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Edit(IDC_STATUS));
+        QCOMPARE(Status(), status);
+        const QLabel* const tip = ShownTip();
+        QCOMPARE(tip ? tip->text() : QString(), expected);
+        if (tip) {
+            const QRect line(Edit(IDC_STATUS)->mapToGlobal(QPoint(0, 0)), Edit(IDC_STATUS)->size());
+            QVERIFY2(!tip->geometry().intersects(line), "the tooltip leaves the status readable");
+        }
+        QTest::keyClick(Edit(IDC_STATUS), Qt::Key_Tab);
+        QVERIFY2(!ShownTip(), "the tooltip goes with the focus");
         // The next status, whatever brings it, takes the detail away.
         QTest::keyClick(Edit(destField), Qt::Key_X);
         QCOMPARE(Status(), kOverwriteNote);
