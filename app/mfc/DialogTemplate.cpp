@@ -6,6 +6,7 @@
 #include "DialogWindow.h"
 #include "EditAccessible.h"
 #include "FocusTip.h"
+#include "GroupBoxWidget.h"
 #include "IconImage.h"
 #include "Resources.h"
 
@@ -180,7 +181,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
         break;
     }
     case ControlKind::GroupBox:
-        widget = new QGroupBox(text, parent);
+        widget = new GroupBoxWidget(text, parent);
         break;
     case ControlKind::Icon: {
         auto* label = new QLabel(parent);
