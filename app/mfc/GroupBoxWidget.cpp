@@ -22,8 +22,7 @@ void GroupBoxWidget::paintEvent(QPaintEvent*)
     const int margin = 2;
     const QString caption = title();
     const QRect captionRect(metrics.averageCharWidth(), 0,
-                            metrics.horizontalAdvance(QString(caption).remove(QLatin1Char('&'))),
-                            metrics.height());
+                            metrics.size(Qt::TextShowMnemonic, caption).width(), metrics.height());
 
     // An etched frame, as the platform's: the style's own frame would move down by a line
     // again (Fusion's leaves room for a caption above it).

@@ -5,8 +5,10 @@
 # (no sources, so no network).
 #
 #   apt-lock-test.sh APT-GET-WAITING
+# Exits 77 (skipped) on a system without apt-get.
 set -euo pipefail
 helper=$(realpath "$1")
+command -v apt-get >/dev/null || { echo "SKIP: no apt-get"; exit 77; }
 work=$(mktemp -d)
 holder=""
 cleanup() {
