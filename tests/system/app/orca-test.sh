@@ -24,6 +24,11 @@ done
 for tool in dbus-daemon Xvfb openbox xdotool; do
     command -v "$tool" >/dev/null || skip "no $tool"
 done
+# Orca refuses to start beside another Orca of the same user, and --replace would end that one:
+# the screen reader of whoever runs the tests.
+if pgrep -u "$(id -u)" -x orca >/dev/null; then
+    skip "an Orca of this user is running already"
+fi
 
 work=$(mktemp -d)
 pids=()
@@ -65,7 +70,7 @@ pids+=($!)
 
 # Orca writes its log as Python writes a file, in blocks, and what it said last could wait for
 # the next block until it speaks again; written to a terminal, each line goes out as it comes.
-script --quiet --flush --command "orca --replace --debug-file=/dev/stdout" "$log" \
+script --quiet --flush --command "orca --debug-file=/dev/stdout" "$log" \
     </dev/null >"$work/orca.out" 2>&1 &
 pids+=($!)
 # Waits until Orca has said a line for which `grep -F` finds $2, at or after line $1 of its log;
