@@ -23,10 +23,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${HUFPACK_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# The tool's tab completion is loaded by bash-completion, which a minimal system lacks.
+set(recommends bash-completion)
 if(HUFPACK_BUILD_GUI)
     # The dialog measures its layout with Liberation Sans (DejaVu Sans stands in without it).
     # Qt's X11 plugin comes with its GUI library; the Wayland one, which Qt loads at run time
     # where dpkg-shlibdeps cannot see it, is a separate package.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, qt6-wayland")
+    list(APPEND recommends fonts-liberation2 qt6-wayland)
 endif()
+list(JOIN recommends ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 include(CPack)

@@ -4,6 +4,9 @@
 #include "Dialog.h"
 #include "DialogLayout.h"
 #include "DialogWindow.h"
+#include "EditAccessible.h"
+#include "FocusTip.h"
+#include "GroupBoxWidget.h"
 #include "IconImage.h"
 #include "Resources.h"
 
@@ -149,6 +152,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
     }
     case ControlKind::Edit: {
         auto* edit = new QLineEdit(parent);
+        MakeEditControl(edit);
         edit->setReadOnly(control.style & ES_READONLY);
         // An edit control takes no drops of its own: dropped files go to the dialog.
         edit->setAcceptDrops(false);
@@ -177,7 +181,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
         break;
     }
     case ControlKind::GroupBox:
-        widget = new QGroupBox(text, parent);
+        widget = new GroupBoxWidget(text, parent);
         break;
     case ControlKind::Icon: {
         auto* label = new QLabel(parent);
@@ -188,6 +192,7 @@ QWidget* CDialog::CreateControl(const ControlTemplate& control, QWidget* parent)
     }
     }
     widget->setObjectName(QString::number(control.id));
+    ShowTooltipWithFocus(widget);
     const RECT place
         = MapDialogRect({ control.x, control.y, control.x + control.cx, control.y + control.cy });
     int widthPixels = place.right - place.left;

@@ -1,110 +1,89 @@
-// A status line as a screen reader sees it: the role of a status bar, and the text of the edit
-// control behind it.
+// A status line as a screen reader sees it: the role of a status bar, the text of the edit
+// control behind it, and the notification that tells each new text.
 
 #include "StatusLineAccessible.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
-#include <QFontMetrics>
+#include "EditAccessible.h"
+
 #include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
 
 namespace {
 
-constexpr const char* kStatusLine = "hufpackStatusLine";
+constexpr const char* kStatusLine = "status line";
+constexpr const char* kNotification = "status notification";
 
-// Qt's own interface for a line edit is private to Qt, and its role fixed: this one gives the
-// role of a status bar, and the text as Qt's gives it.
-class StatusLineAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+bool IsKind(const QObject* object, const char* kind)
+{
+    return object && object->property(kAccessibleKind).toString() == QLatin1String(kind);
+}
+
+class StatusLineAccessible : public EditAccessible
 {
 public:
-    explicit StatusLineAccessible(QLineEdit* edit) : QAccessibleWidget(edit, QAccessible::StatusBar)
+    explicit StatusLineAccessible(QLineEdit* edit)
+        : EditAccessible(edit, QAccessible::StatusBar) { }
+};
+
+// What tells a reader a status line's new texts: a notification, in a window of the
+// application's own, as a desktop's notifications are, which is never put on the screen and
+// only shows to a reader. A notification inside the dialog would be read after all that holds it
+// (the dialog's title and texts, then the status bar), each time.
+class StatusNotification : public QWidget
+{
+public:
+    explicit StatusNotification(QLineEdit* line) : QWidget(nullptr, Qt::Tool), m_line(line)
     {
+        setAttribute(Qt::WA_DontShowOnScreen);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setProperty(kAccessibleKind, QString::fromLatin1(kNotification));
     }
 
-    void* interface_cast(QAccessible::InterfaceType type) override
+    [[nodiscard]] QLineEdit* Line() const { return m_line; }
+    // Showing again is what a reader presents: hidden first, so that it shows anew.
+    void Announce()
     {
-        if (type == QAccessible::TextInterface)
-            return static_cast<QAccessibleTextInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
+        hide();
+        show();
+    }
+
+private:
+    QPointer<QLineEdit> m_line;
+};
+
+// The notification is named by the status line's text and described by its detail, as they
+// are when a reader asks.
+class StatusNotificationAccessible : public QAccessibleWidget
+{
+public:
+    explicit StatusNotificationAccessible(StatusNotification* notification)
+        : QAccessibleWidget(notification, QAccessible::Notification)
+    {
     }
 
     QString text(QAccessible::Text kind) const override
     {
-        return kind == QAccessible::Value ? Edit()->text() : QAccessibleWidget::text(kind);
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.readOnly = Edit()->isReadOnly();
-        state.selectableText = true;
-        return state;
-    }
-
-    // The text, as a reader reads and selects it.
-    void selection(int selectionIndex, int* startOffset, int* endOffset) const override
-    {
-        *startOffset = *endOffset = 0;
-        if (selectionIndex == 0 && Edit()->hasSelectedText()) {
-            *startOffset = Edit()->selectionStart();
-            *endOffset = *startOffset + static_cast<int>(Edit()->selectedText().size());
+        const QLineEdit* const line = static_cast<StatusNotification*>(widget())->Line();
+        if (!line)
+            return {};
+        switch (kind) {
+        case QAccessible::Name:
+            return line->text();
+        case QAccessible::Description:
+            return line->accessibleDescription();
+        default:
+            return {};
         }
     }
-    int selectionCount() const override { return Edit()->hasSelectedText() ? 1 : 0; }
-    void addSelection(int startOffset, int endOffset) override
-    {
-        setSelection(0, startOffset, endOffset);
-    }
-    void removeSelection(int) override { Edit()->deselect(); }
-    void setSelection(int, int startOffset, int endOffset) override
-    {
-        Edit()->setSelection(startOffset, endOffset - startOffset);
-    }
-    int cursorPosition() const override { return Edit()->cursorPosition(); }
-    void setCursorPosition(int position) override { Edit()->setCursorPosition(position); }
-    QString text(int startOffset, int endOffset) const override
-    {
-        return Edit()->text().mid(startOffset, endOffset - startOffset);
-    }
-    int characterCount() const override { return static_cast<int>(Edit()->text().size()); }
-    // Where a character stands on the screen, for a magnifier or a reader's review. QLineEdit
-    // keeps its layout to itself but tells where its caret is: this measures from there.
-    QRect characterRect(int offset) const override
-    {
-        const QLineEdit* const edit = Edit();
-        const QString text = edit->text();
-        const QFontMetrics metrics(edit->font());
-        const QRect caret = edit->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-        const int start
-            = caret.left() - metrics.horizontalAdvance(text.left(edit->cursorPosition()));
-        const QRect rect(start + metrics.horizontalAdvance(text.left(offset)), caret.top(),
-                         metrics.horizontalAdvance(text.mid(offset, 1)), caret.height());
-        return QRect(edit->mapToGlobal(rect.topLeft()), rect.size());
-    }
-    int offsetAtPoint(const QPoint& point) const override
-    {
-        return Edit()->cursorPositionAt(Edit()->mapFromGlobal(point));
-    }
-    void scrollToSubstring(int startIndex, int endIndex) override
-    {
-        Edit()->setCursorPosition(endIndex);
-        Edit()->setCursorPosition(startIndex);
-    }
-    QString attributes(int, int* startOffset, int* endOffset) const override
-    {
-        *startOffset = 0;
-        *endOffset = characterCount();
-        return {};
-    }
-
-private:
-    QLineEdit* Edit() const { return static_cast<QLineEdit*>(widget()); }
 };
 
 QAccessibleInterface* StatusLineFactory(const QString& className, QObject* object)
 {
-    if (className == QLatin1String("QLineEdit") && object && object->property(kStatusLine).toBool())
+    if (className == QLatin1String("QLineEdit") && IsKind(object, kStatusLine))
         return new StatusLineAccessible(static_cast<QLineEdit*>(object));
+    if (className == QLatin1String("QWidget") && IsKind(object, kNotification))
+        return new StatusNotificationAccessible(static_cast<StatusNotification*>(object));
     return nullptr;
 }
 
@@ -118,16 +97,30 @@ void MakeStatusLine(QLineEdit* edit, const QString& name)
     }();
     (void)installed;
     edit->setAccessibleName(name);
-    if (edit->property(kStatusLine).toBool())
+    if (IsKind(edit, kStatusLine))
         return;
-    edit->setProperty(kStatusLine, true);
-    // An interface made before now was the plain edit's: the next one asked for is ours.
+    edit->setProperty(kAccessibleKind, QString::fromLatin1(kStatusLine));
+    // An interface made before now was a plain edit control's: the next one asked for is ours.
     if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(edit);
         made && !dynamic_cast<StatusLineAccessible*>(made))
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    // One announcement for what a handler leaves on the line: its text and the detail it set
+    // after the text, not each step on the way. Nothing is announced before the window shows;
+    // a reader reads a window's first status with the window.
+    auto* const notification = new StatusNotification(edit);
+    QObject::connect(edit, &QObject::destroyed, [notification] { delete notification; });
+    auto* const pending = new QTimer(edit);
+    pending->setSingleShot(true);
+    pending->setInterval(0);
+    QObject::connect(pending, &QTimer::timeout, edit, [edit, notification] {
+        if (QAccessible::isActive() && edit->isVisible())
+            notification->Announce();
+    });
     // A detail belongs to the text it came with.
-    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit] {
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit, pending] {
         edit->setToolTip(QString());
         edit->setAccessibleDescription(QString());
+        if (edit->isVisible())
+            pending->start();
     });
 }

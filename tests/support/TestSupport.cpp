@@ -416,8 +416,9 @@ Finished Wait(pid_t pid)
 
 std::string ToolPath()
 {
-    const char* tool = std::getenv("HUFPACK_CLI");
-    return tool ? tool : "";
+    if (const char* const tool = std::getenv("HUFPACK_CLI"); tool && *tool)
+        return tool;
+    return HUFPACK_BUILT_TOOL;
 }
 
 int StartTool(const std::vector<std::string>& args, const std::string& outPath,
@@ -457,7 +458,7 @@ ToolRun RunTool(const ToolCall& call)
         ::close(pipeEnds[1]);
     }
     if (pid < 0)
-        return { -1, 0, {}, "cannot start the tool that HUFPACK_CLI names" };
+        return { -1, 0, {}, "cannot start the hufpack tool" };
     const Finished finished = Wait(pid);
     return { finished.status, finished.signal, TextOf(ReadFile(logs / "out")),
              TextOf(ReadFile(logs / "err")), finished.peakKiB };

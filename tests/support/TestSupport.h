@@ -153,7 +153,8 @@ struct Finished
 };
 Finished Wait(pid_t pid);
 
-// The hufpack tool named by the HUFPACK_CLI environment variable; empty when unset.
+// The hufpack tool: the one the HUFPACK_CLI environment variable names, or else the one this
+// build makes, so that a test program runs the same under ctest and on its own.
 std::string ToolPath();
 
 // Starts the hufpack tool with `args`, standard input from /dev/null and standard output and

@@ -185,7 +185,7 @@ TEST_F(FullDisk, OnePageShortFailsAtTheLastWriteAndAnExactFitSucceeds)
 pid_t StartTool(const std::vector<std::string>& args, const std::string& errors)
 {
     const pid_t pid = test::StartTool(args, "/dev/null", errors);
-    EXPECT_GT(pid, 0) << "the tool that HUFPACK_CLI names can be started";
+    EXPECT_GT(pid, 0) << "the hufpack tool can be started";
     return pid > 0 ? pid : 0;
 }
 

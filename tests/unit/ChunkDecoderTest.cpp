@@ -326,9 +326,7 @@ struct ToolRun
 
 pid_t ForkTool(const std::string& source, const std::string& destination, rlim_t limitBytes)
 {
-    const char* tool = std::getenv("HUFPACK_CLI");
-    if (!tool)
-        return -1;
+    const std::string tool = test::ToolPath();
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
@@ -336,7 +334,7 @@ pid_t ForkTool(const std::string& source, const std::string& destination, rlim_t
         ::dup2(null, 2);
         const rlimit limit { limitBytes, limitBytes };
         ::setrlimit(RLIMIT_AS, &limit);
-        ::execl(tool, tool, "decode", source.c_str(), destination.c_str(), "-f",
+        ::execl(tool.c_str(), tool.c_str(), "decode", source.c_str(), destination.c_str(), "-f",
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -378,7 +376,7 @@ ToolRun DecodeWithTool(const std::string& source, const std::string& destination
     int wstatus = 0;
     while (::waitpid(pid, &wstatus, 0) < 0) { }
     if (!received || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
-        ADD_FAILURE() << "cannot run the tool that HUFPACK_CLI names";
+        ADD_FAILURE() << "cannot run the hufpack tool";
     return run;
 }
 

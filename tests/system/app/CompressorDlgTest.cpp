@@ -18,9 +18,11 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <unistd.h>
 
 using hufpack::test::Bytes;
@@ -98,6 +100,16 @@ private:
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(id)); }
     QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(m_dlg->GetDlgItem(id)); }
     QString Status() const { return Edit(IDC_STATUS)->text(); }
+    // The tooltip on the screen, as a tooltip window shows it beside the control it belongs
+    // to; null when none is shown.
+    static const QLabel* ShownTip()
+    {
+        for (QWidget* const window : QApplication::topLevelWidgets()) {
+            if (window->windowType() == Qt::ToolTip && window->isVisible())
+                return qobject_cast<const QLabel*>(window);
+        }
+        return nullptr;
+    }
     // A point of the control `id` in the window's coordinates, where drops are handled.
     QPoint InWindow(int id, QPoint (QRect::*where)() const = &QRect::center) const
     {
@@ -253,6 +265,8 @@ private slots:
 
     // A failed job's status text stays as it is; its tooltip and its description for a screen
     // reader say which file, by the path in its field, and why; the next status takes them away.
+    // The tooltip shows while the status line has the keyboard focus, beside it, so that a user
+    // without a mouse reads it too (it showed only under the mouse).
     // The files are those of everyJobReportsItsOutcome, and "folder", a folder.
     void aFailedJobsDetailNamesTheFileAndWhy_data()
     {
@@ -306,6 +320,21 @@ private slots:
             QCOMPARE(Edit(IDC_STATUS)->toolTip(), expected);
             QCOMPARE(statusLine->text(QAccessible::Description), expected);
         }
+        QVERIFY2(!ShownTip(), "no tooltip shows while the status line has not the focus");
+        m_dlg->GetSafeHwnd()->activateWindow(); // back from the file chooser
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg->GetSafeHwnd()));
+        Button(IDC_ENCODE)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(Button(IDC_ENCODE), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Edit(IDC_STATUS));
+        QCOMPARE(Status(), status);
+        const QLabel* const tip = ShownTip();
+        QCOMPARE(tip ? tip->text() : QString(), expected);
+        if (tip) {
+            const QRect line(Edit(IDC_STATUS)->mapToGlobal(QPoint(0, 0)), Edit(IDC_STATUS)->size());
+            QVERIFY2(!tip->geometry().intersects(line), "the tooltip leaves the status readable");
+        }
+        QTest::keyClick(Edit(IDC_STATUS), Qt::Key_Tab);
+        QVERIFY2(!ShownTip(), "the tooltip goes with the focus");
         // The next status, whatever brings it, takes the detail away.
         QTest::keyClick(Edit(destField), Qt::Key_X);
         QCOMPARE(Status(), kOverwriteNote);
@@ -882,6 +911,79 @@ private slots:
         QVERIFY(hufpack::test::ReadFile(Path("large.huf"))
                 == hufpack::test::ReadFile(Path("engine.huf")));
         QTRY_VERIFY2(!window->isVisible(), "the held close request is carried out after the job");
+    }
+
+    // A group's caption stands on its frame's top line, which it breaks, as the original
+    // platform draws it (it stood above the frame); the box keeps its template place and size.
+    // Told from the window's pixels: the top line is the first row of the box that runs across
+    // most of its width, and the caption's letters reach above and below it.
+    void groupCaptionsStandOnTheFramesTopLine_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("units"); // the template's place, in dialog units
+        QTest::newRow("Decompress") << QStringLiteral("Decompress") << QRect(18, 30, 325, 70);
+        QTest::newRow("Compress") << QStringLiteral("Compress") << QRect(18, 105, 325, 70);
+    }
+
+    void groupCaptionsStandOnTheFramesTopLine()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QRect, units);
+        QGroupBox* box = nullptr;
+        for (QGroupBox* const candidate : m_dlg->GetSafeHwnd()->findChildren<QGroupBox*>()) {
+            if (candidate->title() == caption)
+                box = candidate;
+        }
+        QVERIFY(box);
+        const RECT place
+            = m_dlg->MapDialogRect({ units.left(), units.top(), units.left() + units.width(),
+                                     units.top() + units.height() });
+        QCOMPARE(box->geometry(),
+                 QRect(place.left, place.top, place.right - place.left, place.bottom - place.top));
+
+        const QImage shot = m_dlg->GetSafeHwnd()->grab().toImage();
+        const QRect area = box->geometry();
+        const int band = 2 * box->fontMetrics().height(); // the caption, the frame's top line
+        const auto pixel
+            = [&](int x, int y) { return shot.pixel(area.left() + x, area.top() + y); };
+        std::map<QRgb, int> counts;
+        for (int y = 0; y < band; ++y) {
+            for (int x = 0; x < area.width(); ++x)
+                ++counts[pixel(x, y)];
+        }
+        const QRgb background
+            = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                  return a.second < b.second;
+              })->first;
+        // The line: the right half of the box, past any caption, drawn all along.
+        int line = -1;
+        for (int y = 0; y < band && line < 0; ++y) {
+            int drawn = 0;
+            for (int x = area.width() / 2; x < area.width() - 8; ++x)
+                drawn += pixel(x, y) != background;
+            if (drawn * 10 >= (area.width() / 2 - 8) * 9)
+                line = y;
+        }
+        QVERIFY2(line >= 0, "the frame has a top line");
+        // The caption's letters, in the left part of the box, clear of the frame's side.
+        const int captionWidth = box->fontMetrics().horizontalAdvance(caption);
+        int top = band;
+        int bottom = -1;
+        for (int y = 0; y < band; ++y) {
+            for (int x = 3; x < 3 * captionWidth / 2 + 20; ++x) {
+                if (qGray(pixel(x, y)) < qGray(background) / 2) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+        QVERIFY2(bottom >= 0, "the caption is drawn");
+        QVERIFY2(top < line && line < bottom,
+                 qPrintable(QStringLiteral("the caption's letters, rows %1 to %2, cross the line, "
+                                           "row %3")
+                                .arg(top)
+                                .arg(bottom)
+                                .arg(line)));
     }
 
     void screenshots()

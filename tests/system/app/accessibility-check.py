@@ -221,6 +221,40 @@ def check_the_tree(program):
     print("PASS: names, roles, descriptions, groups and labels, as at-spi gives them")
 
 
+def check_text_as_read(accessible, expected, what):
+    """What a reader takes of a text: the whole of it, and in runs of like attributes that each
+    hold the offset they were asked for (Orca reads a line as those runs' substrings)."""
+    text = accessible.queryText()
+    if text.getText(0, -1) != expected or text.characterCount != len(expected):
+        fail(f"{what} reads {text.getText(0, -1)!r}, not {expected!r}")
+    read = ""
+    offset = 0
+    while offset < len(expected):
+        _, start, end = text.getAttributeRun(offset, False)
+        if not start <= offset < end:
+            fail(f"{what}: the attributes at {offset} are said to run from {start} to {end}")
+        read += text.getText(offset, end)
+        offset = end
+    if read != expected:
+        fail(f"{what} reads as {read!r} in its runs, not {expected!r}")
+
+
+def check_the_fields_text(program, events, source):
+    """Each field's text as a reader gets it; a field reached with Tab is selected whole."""
+    check_text_as_read(program.control("text", "Compress source"), source, "Compress source")
+    check_text_as_read(program.control("status bar", "Status"), "Ready...", "the status bar")
+    program.control("push button", "Decode!").queryComponent().grabFocus()
+    wait_for(lambda: events.has("focus:", "push button", "Decode!"), "the focus on Decode!")
+    program.keys("Tab")
+    wait_for(lambda: events.has("focus:", "text", "Compress source"), "the focus on its source")
+    text = program.control("text", "Compress source").queryText()
+    wait_for(lambda: text.getNSelections() == 1, "the source's text selected")
+    start, end = text.getSelection(0)
+    if text.getText(start, end) != source:
+        fail(f"the selection of Compress source is {text.getText(start, end)!r}, not the path")
+    print("PASS: a field's text and selection, as a reader reads them, are the field's text")
+
+
 def run_job(program, events, destination_field, destination, button, outcome, detail):
     """Types a destination as a reader's edit does, presses the button, and waits for the
     outcome's event and its detail on the status bar."""
@@ -276,6 +310,7 @@ def main():
 
     program = Program(notes)
     check_the_tree(program)
+    check_the_fields_text(program, events, notes)
     run_job(program, events, "Compress destination", os.path.join(WORK, "notes.huf"),
             "Encode!", "Done!", "")
     if not os.path.getsize(os.path.join(WORK, "notes.huf")):
@@ -283,6 +318,9 @@ def main():
     missing = os.path.join(WORK, "nowhere", "notes.huf")
     run_job(program, events, "Compress destination", missing, "Encode!", CANNOT_OPEN,
             f"{missing}: No such file or directory")
+    check_text_as_read(program.control("text", "Compress destination"), missing,
+                       "Compress destination")
+    check_text_as_read(program.control("status bar", "Status"), CANNOT_OPEN, "the status bar")
     print("PASS: Working.... and each outcome heard from the status bar, with the failure's "
           "detail, which the next status takes away")
     check_the_system_menu(program, events)

@@ -11,12 +11,14 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+# apt-get, waiting for another apt that is running.
+apt=$here/../../../scripts/apt-get-waiting
 
 work=$(mktemp -d)
 installed=0
 cleanup() {
     if ((installed)); then
-        DEBIAN_FRONTEND=noninteractive apt-get purge -y -q hufpack >/dev/null 2>&1 || true
+        "$apt" purge -y -q hufpack >/dev/null 2>&1 || true
     fi
     rm -rf "$work"
 }
@@ -48,6 +50,12 @@ for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
     grep -qxF "$library" <<<"$names" \
         || fail "Depends lacks $library (dpkg-shlibdeps not run?): $depends"
 done
+# What makes it work fully, where apt installs recommended packages: tab completion for the
+# tool, the dialog's layout font, Qt's Wayland plugin.
+recommends=$(field Recommends | tr ',' '\n' | awk '{print $1}')
+for package in bash-completion fonts-liberation2 qt6-wayland; do
+    grep -qxF "$package" <<<"$recommends" || fail "Recommends lacks $package: $(field Recommends)"
+done
 # Stripped: no debugging sections in the packaged programs.
 mkdir "$work/tree"
 dpkg-deb --extract "$deb" "$work/tree"
@@ -72,7 +80,7 @@ if dpkg-query -W -f='${Status}' hufpack 2>/dev/null | grep -q 'install ok instal
 fi
 
 installed=1
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" \
+"$apt" install -y -q --no-install-recommends "$deb" \
     >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
 [[ $(command -v hufpack) == /usr/bin/hufpack ]] || fail "hufpack is not on the PATH"
 [[ $(hufpack --version) == "hufpack $version" ]] || fail "hufpack --version: $(hufpack --version)"

@@ -28,6 +28,30 @@ if ! diff -u "$expected" <(echo "$actual"); then
     fail "the installed files differ from $expected (- expected, + installed)"
 fi
 
+# The packaging document's table of the files, relative to the prefix, says "exactly" too. A
+# cell may name several files: `{16x16,32x32}` is one file for each, and a name without a folder
+# is in the folder of the one before it.
+documented=$(python3 - "$(dirname "$0")/../../../docs/packaging.md" <<'EOF_PY'
+import re, sys
+lines = open(sys.argv[1]).read().splitlines()
+start = next(i for i, line in enumerate(lines) if line.startswith("| file |"))
+for line in lines[start + 2:]:
+    if not line.startswith("|"):
+        break
+    folder = ""
+    for name in re.findall(r"`([^`]+)`", line.split("|")[1]):
+        if "/" not in name:
+            name = folder + name
+        folder = name[: name.rfind("/") + 1]
+        braces = re.search(r"\{([^}]*)\}", name)
+        for choice in braces.group(1).split(",") if braces else [None]:
+            print("usr/" + (name.replace(braces.group(0), choice) if braces else name))
+EOF_PY
+)
+if ! diff -u <(LC_ALL=C sort <<<"$documented") "$expected"; then
+    fail "docs/packaging.md's table differs from $expected (- documented, + installed)"
+fi
+
 while read -r path; do
     mode=$(stat -c %a "$stage/$path" 2>/dev/null) || continue
     case $path in
@@ -106,7 +130,8 @@ for status in $(grep -o . <<<"$statuses"); do
     grep -qE "^ +$status( |$)" <<<"$exits" || fail "hufpack's manual page lacks exit status $status"
 done
 "$(dirname "$0")/completion-test.sh" "$root/share/bash-completion/completions/hufpack" \
-    "$root/bin/hufpack" >/dev/null || fail "the installed bash completion does not work"
+    "$root/bin/hufpack" "$root/share/man/man1/hufpack.1.gz" >/dev/null \
+    || fail "the installed bash completion does not work"
 version=$("$root/bin/hufpack" --version | awk '{print $2}')
 head -n 1 <<<"$manual" | grep -q . || fail "hufpack's manual page is empty"
 tail -n 1 <<<"$manual" | grep -qF "hufpack $version" \
