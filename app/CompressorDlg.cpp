@@ -11,6 +11,7 @@
 #include "resource.h"
 
 #include <atomic>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,20 @@ namespace {
 constexpr const char* kOverwriteNote = "Please note that the destination file will be overwritten";
 // What a screen reader calls the status line, which has no label.
 constexpr const char* kStatusLineName = "Status";
+
+// The status line's text for a job's result: by result, from Done (0) down to SameFile (-4).
+const char* StatusText(hufpack::JobResult result)
+{
+    static constexpr const char* kTexts[] = {
+        "Done!",
+        "The source file cannot be opened / destination file cannot be written",
+        "You must only decode a file encoded by this program.",
+        "The source file is too large for this format.",
+        "Please select a different destination file.",
+    };
+    const int index = -static_cast<int>(result);
+    return index >= 0 && index < static_cast<int>(std::size(kTexts)) ? kTexts[index] : kTexts[1];
+}
 
 // The detail of a failed job: the file it could not use, by the path in its field, and why
 // ("/home/user/notes.txt: Permission denied"); empty for a job that was done.
@@ -153,7 +168,7 @@ void CCompressorDlg::Browse(CString& field, bool destination)
 void CCompressorDlg::RunJob(const CString& source, const CString& destination, bool encode)
 {
     if (_mbscmp(source, destination) == 0) {
-        m_status = hufpack::ResultMessage(hufpack::JobResult::SameFile);
+        m_status = StatusText(hufpack::JobResult::SameFile);
         UpdateData(FALSE);
         return;
     }
@@ -163,13 +178,11 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, b
     const std::string destinationPath = destination;
     // The job runs on a worker thread, so the window stays painted and answers the window
     // manager; the dialog takes no input until it is done, so jobs never overlap.
-    std::atomic<std::int64_t> done { 0 };
-    std::atomic<std::int64_t> total { 0 };
+    m_jobDone = 0;
+    m_jobTotal = 0;
     hufpack::JobOptions options;
-    options.progress = [&done, &total](std::int64_t jobDone, std::int64_t jobTotal) {
-        done = jobDone;
-        total = jobTotal;
-    };
+    options.progress
+        = [this](std::int64_t done, std::int64_t total) { OnJobProgress(done, total); };
     hufpack::JobOutcome outcome;
     RunInBackground(
         [&] {
@@ -178,17 +191,23 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, b
                                       sourcePath, destinationPath, options);
         },
         [&] {
-            if (total > 0)
-                ShowProgressBehindText(IDC_STATUS, static_cast<double>(done) / total);
+            if (const std::int64_t total = m_jobTotal; total > 0)
+                ShowProgressBehindText(IDC_STATUS, static_cast<double>(m_jobDone) / total);
         });
     ShowProgressBehindText(IDC_STATUS, -1);
     // The job's report on standard output, as EncodeFile and DecodeFile print it.
     hufpack::PrintFirstFormReport(outcome);
-    m_status = hufpack::ResultMessage(outcome.result);
+    m_status = StatusText(outcome.result);
     UpdateData(FALSE);
     // The status texts are fixed; which file and why go to the status line's tooltip and its
     // description for a screen reader, until the next status.
     SetDlgItemDescription(IDC_STATUS, OutcomeDetail(outcome, sourcePath, destinationPath).c_str());
+}
+
+void CCompressorDlg::OnJobProgress(std::int64_t done, std::int64_t total)
+{
+    m_jobDone = done;
+    m_jobTotal = total;
 }
 
 void CCompressorDlg::OnDecode()

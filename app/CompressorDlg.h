@@ -5,6 +5,9 @@
 
 #include "mfc/Dialog.h"
 
+#include <atomic>
+#include <cstdint>
+
 class CCompressorDlg : public CDialog
 {
 public:
@@ -45,6 +48,9 @@ protected:
     HICON m_hIcon;
 
     BOOL OnInitDialog() override;
+    // A running job's progress, `done` of `total` units, reported on the job's thread: noted for
+    // the status line's bar, which the dialog's own thread draws from it.
+    virtual void OnJobProgress(std::int64_t done, std::int64_t total);
     void DoDataExchange(CDataExchange* pDX) override;
     DECLARE_MESSAGE_MAP()
 
@@ -58,4 +64,7 @@ private:
     // The field that a file dropped at `point` fills, or null: a destination field takes it as
     // the destination; anywhere else in a group, the group's source takes it.
     CString* DropTarget(POINT point, bool& destination);
+
+    std::atomic<std::int64_t> m_jobDone { 0 };
+    std::atomic<std::int64_t> m_jobTotal { 0 };
 };

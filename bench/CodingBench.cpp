@@ -1,8 +1,8 @@
 // In-memory figures for the engine's stages, so that the coding can be told apart from the file
 // I/O: counting a source (with the hash the coding pass checks) and coding it once its code is
-// known, each on one thread; decoding it with one worker thread (which decodes three chunks
-// side by side) and with one per processor. Sources and results live in memfd files, which the
-// engine reads and writes like any other file but which never reach a disk.
+// known, each on one thread; decoding it on one thread (which decodes a few chunks side by
+// side) and on one per processor. Sources and results live in memory, which the engine reads
+// and writes as it reads and writes files.
 //
 //   hufpack-bench [Google Benchmark flags] [FILE ...]
 //
@@ -14,9 +14,10 @@
 #include "encode/PartEncoder.h"
 #include "format/Counts.h"
 #include "format/Format.h"
-#include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
-#include "sys/FileStream.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
+#include "sys/Threads.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -24,7 +25,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace hufpack {
@@ -34,18 +34,16 @@ namespace {
 class Subject
 {
 public:
-    Subject(std::string name, const test::Bytes& bytes)
-        : m_name(std::move(name)), m_size(static_cast<std::int64_t>(bytes.size())),
-          m_source(test::MemoryFile(bytes)), m_compressed(test::MemoryFile({})),
-          m_output(test::MemoryFile({}))
+    Subject(std::string name, test::Bytes bytes)
+        : m_name(std::move(name)), m_bytes(std::move(bytes)),
+          m_size(static_cast<std::int64_t>(m_bytes.size())), m_source(ByteSource::OfMemory(m_bytes))
     {
-        FileStream in;
-        FileStream out;
-        in.AttachForReading(::dup(m_source));
-        out.AttachForWriting(::dup(m_compressed));
+        ByteSink out = ByteSink::ToVector(m_compressed);
+        TreeCoder::Options options;
+        options.threads = ThreadLimit();
         PartEncoder counter(m_source, m_size, 1);
         Counts counts {};
-        if (!TreeCoder(in, out).Encode().Ok() || !out.Flush() || !counter.Scan().Ok()
+        if (!TreeCoder(m_source, out, options).Encode().Ok() || !out.Flush() || !counter.Scan().Ok()
             || !NarrowCounts(counter.Counts(), counts)) {
             std::fprintf(stderr, "%s: cannot compress\n", m_name.c_str());
             std::exit(1);
@@ -70,8 +68,11 @@ public:
         PartEncoder encoder(m_source, m_size, 1);
         if (!encoder.Scan().Ok())
             state.SkipWithError("scan failed");
+        std::vector<std::uint8_t> output;
         for (auto _ : state) {
-            if (encoder.Encode(m_tree.Book(), m_output, m_streamOffset).Result() != JobResult::Done)
+            ByteSink out = ByteSink::ToVector(output);
+            if (!out.Reserve(static_cast<std::int64_t>(m_compressed.size()))
+                || encoder.Encode(m_tree.Book(), out, m_streamOffset).Result() != JobResult::Done)
                 state.SkipWithError("coding failed");
         }
         state.SetBytesProcessed(state.iterations() * m_size);
@@ -79,16 +80,13 @@ public:
 
     void Decode(benchmark::State& state, int threads) const
     {
-        ChunkDecoder::Options options;
+        TreeCoder::Options options;
         options.threads = threads;
+        const ByteSource in = ByteSource::OfMemory(m_compressed);
+        std::vector<std::uint8_t> output;
         for (auto _ : state) {
-            FileStream in;
-            FileStream out;
-            in.AttachForReading(::dup(m_compressed));
-            ::lseek(m_output, 0, SEEK_SET);
-            out.AttachForWriting(::dup(m_output));
-            TreeCoder coder(in, out);
-            TreeCoderTesting::SetDecodeOptions(coder, options);
+            ByteSink out = ByteSink::ToVector(output);
+            TreeCoder coder(in, out, options);
             if (!coder.Decode().Ok() || !out.Flush())
                 state.SkipWithError("decoding failed");
         }
@@ -99,10 +97,10 @@ public:
 
 private:
     std::string m_name;
+    test::Bytes m_bytes;
     std::int64_t m_size;
-    int m_source;
-    int m_compressed;
-    int m_output;
+    ByteSource m_source;
+    std::vector<std::uint8_t> m_compressed;
     CodeTree m_tree;
     std::int64_t m_streamOffset = 0;
 };
@@ -133,12 +131,13 @@ int main(int argc, char** argv)
                                      [s](benchmark::State& state) { s->Code(state); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
-        benchmark::RegisterBenchmark(("decode-1-worker/" + s->Name()).c_str(),
+        benchmark::RegisterBenchmark(("decode-1-thread/" + s->Name()).c_str(),
                                      [s](benchmark::State& state) { s->Decode(state, 1); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
-        benchmark::RegisterBenchmark(("decode/" + s->Name()).c_str(),
-                                     [s](benchmark::State& state) { s->Decode(state, -1); })
+        benchmark::RegisterBenchmark(
+            ("decode/" + s->Name()).c_str(),
+            [s](benchmark::State& state) { s->Decode(state, hufpack::ThreadLimit()); })
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }

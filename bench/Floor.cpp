@@ -26,8 +26,7 @@ bool ReadAll(const char* path, unsigned char* block)
     if (fd < 0)
         return false;
     ssize_t got = 0;
-    while ((got = ::read(fd, block, kBlock)) > 0) {
-    }
+    while ((got = ::read(fd, block, kBlock)) > 0) { }
     ::close(fd);
     return got == 0;
 }

@@ -1,8 +1,8 @@
 // hufpack-kernels: the engine's loops alone, in memory, on one thread, in MB/s of uncompressed
 // bytes, to set beside huff0's (bench/huff0-kernels.c): counting (with and without the part
 // hash both passes take), coding a block at a time, and decoding as a worker does, a few chunks
-// side by side; and the whole decoder on one thread, from and to memory files, which decodes
-// exactly, one code after another. Each figure is the best of many runs, which shields it from
+// side by side; and the whole decoder on one thread, from and to memory, which decodes exactly,
+// one code after another. Each figure is the best of many runs, which shields it from
 // the machine's other work.
 //
 //   hufpack-kernels FILE...
@@ -14,10 +14,12 @@
 #include "encode/EncodeKernel.h"
 #include "encode/PartEncoder.h"
 #include "format/Counts.h"
-#include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
 #include "sys/Processor.h"
 #include "sys/SystemIo.h"
+#include "sys/Threads.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,8 +28,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace hufpack {
@@ -45,14 +45,6 @@ template<typename Work> double BestSeconds(Work work)
             best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
-}
-
-int MemoryFile(const std::vector<std::uint8_t>& bytes)
-{
-    const int fd = ::memfd_create("hufpack-kernels", MFD_CLOEXEC);
-    if (fd < 0 || !WriteFully(fd, bytes.data(), bytes.size()))
-        std::exit(1);
-    return fd;
 }
 
 void Measure(const std::string& path)
@@ -94,7 +86,8 @@ void Measure(const std::string& path)
     if (static_cast<std::int64_t>(size) >= PartEncoder::kPairsFromBytes)
         pairs = std::make_unique<encode::PairCodes>(book);
     const std::uint64_t* const pairEntries = pairs ? pairs->Entries() : nullptr;
-    const auto loop = encode::CodeBlockFor(book, bits / static_cast<double>(size), pairs.get());
+    const auto loop
+        = encode::CodeBlockFor(book, bits / static_cast<double>(size), pairs.get(), ChosenBuild());
     std::vector<std::uint8_t> coded(size * 2 + 64);
     const double code = BestSeconds([&] {
         encode::PendingBits pending;
@@ -122,7 +115,7 @@ void Measure(const std::string& path)
             for (int k = 0; k < streams; ++k) {
                 const std::uint8_t* first = coded.data() + codedBytes * k / streams;
                 lanes[k].bits = LoadBigEndian64(first);
-                lanes[k].bitCount = 56;
+                lanes[k].bitCount = decode::kRefillBits;
                 lanes[k].next = first + 7;
                 lanes[k].limit = coded.data() + codedBytes * (k + 1) / streams - 64;
                 lanes[k].out = decoded.data() + (size + size / 8) * k / streams;
@@ -145,7 +138,7 @@ void Measure(const std::string& path)
                     *lane.out++ = code.symbol;
                     const std::int64_t next = at + code.length;
                     lane.bits = LoadBigEndian64(coded.data() + next / 8) << (next % 8);
-                    lane.bitCount = 56 - static_cast<int>(next % 8);
+                    lane.bitCount = decode::kRefillBits - static_cast<int>(next % 8);
                     lane.next = coded.data() + next / 8 + 7;
                 }
             }
@@ -154,34 +147,24 @@ void Measure(const std::string& path)
     };
     const double decodeLoop = loopOnly(kStreamsPerWorker);
 
-    const int sourceFd = MemoryFile(source);
-    const int compressed = ::memfd_create("hufpack-kernels", MFD_CLOEXEC);
-    const int restored = ::memfd_create("hufpack-kernels", MFD_CLOEXEC);
+    std::vector<std::uint8_t> compressed;
     {
-        FileStream in;
-        FileStream out;
-        in.AttachForReading(::dup(sourceFd));
-        out.AttachForWriting(::dup(compressed));
-        TreeCoder coder(in, out);
+        const ByteSource in = ByteSource::OfMemory(source);
+        ByteSink out = ByteSink::ToVector(compressed);
+        TreeCoder::Options options;
+        options.threads = ThreadLimit();
+        TreeCoder coder(in, out, options);
         if (!coder.Encode().Ok() || !out.Flush())
             std::exit(1);
     }
+    std::vector<std::uint8_t> restored;
     const double decode = BestSeconds([&] {
-        FileStream in;
-        FileStream out;
-        in.AttachForReading(::dup(compressed));
-        ::lseek(restored, 0, SEEK_SET);
-        out.AttachForWriting(::dup(restored));
-        TreeCoder coder(in, out);
-        ChunkDecoder::Options options;
-        options.threads = 0;
-        TreeCoderTesting::SetDecodeOptions(coder, options);
+        const ByteSource in = ByteSource::OfMemory(compressed);
+        ByteSink out = ByteSink::ToVector(restored);
+        TreeCoder coder(in, out, TreeCoder::Options {});
         if (!coder.Decode().Ok() || !out.Flush())
             std::exit(1);
     });
-    ::close(sourceFd);
-    ::close(compressed);
-    ::close(restored);
     const auto rate = [size](double seconds) { return static_cast<double>(size) / seconds / 1e6; };
     std::printf("%s: counting %.0f (with the hash %.0f), coding %.0f, decoding %.0f (the whole "
                 "decoder on one thread %.0f) MB/s\n",

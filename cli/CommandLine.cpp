@@ -97,7 +97,7 @@ bool ParseThreads(const char* text, int& threads)
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || value < 0 || value > kMaxThreads)
+    if (end == text || *end != '\0' || errno != 0 || value < 0 || value > kLargestThreadCount)
         return false;
     threads = static_cast<int>(value);
     return true;
@@ -236,7 +236,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& pro
             line.recursive = true;
             break;
         case 'T':
-            if (!ParseThreads(optarg, line.threads))
+            if (int threads = 0; ParseThreads(optarg, threads))
+                line.threads = threads;
+            else
                 return Refuse(problem,
                               std::string("-T takes a number of threads, 0 or more, not '") + optarg
                                   + "'");

@@ -2,6 +2,7 @@
 
 // What a hufpack command line asks for, parsed the way gzip, xz and zstd parse theirs.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,9 @@ struct CommandLine
     bool showProgress = false; // --progress: even for short jobs and when not on a terminal
     bool noProgress = false; // --no-progress: never; of the two, the last one given wins
     bool recursive = false; // -r: every file in the folders named, and in theirs
-    // -T: at most this many threads in all; 0 one per processor. -1 when not given, for the
-    // environment's HUFPACK_THREADS to say.
-    int threads = -1;
+    // -T: threads in all, the calling thread's included; 0 one per processor. Not given, the
+    // environment's HUFPACK_THREADS says.
+    std::optional<int> threads;
     std::string suffix = ".huf";
     // The files named; none, or "-", is standard input.
     std::vector<std::string> files;
@@ -41,9 +42,10 @@ constexpr const char* kUsage = "Usage: hufpack [OPTION]... [FILE]...\n"
 // to be followed or replaced.
 inline constexpr const char* kDevStdout = "/dev/stdout";
 
-// The most threads -T and HUFPACK_THREADS may ask for.
-inline constexpr int kMaxThreads = 1024;
-// A thread count as -T and HUFPACK_THREADS give it: a whole number from 0 to kMaxThreads.
+// The largest number -T and HUFPACK_THREADS take, a check on what was typed: a job runs on at
+// most as many threads as the engine's one limit, whatever it is asked for.
+inline constexpr int kLargestThreadCount = 1024;
+// A thread count as -T and HUFPACK_THREADS give it: a whole number from 0 to kLargestThreadCount.
 bool ParseThreads(const char* text, int& threads);
 
 // Parses the arguments. False for a usage error, which `problem` then names.

@@ -65,7 +65,7 @@ int FileRunner::Run(const hufpack::FoundFile& found)
         hufpack::Failure failure;
         failure.error = found.error;
         failure.reason = found.reason;
-        return Complain(file, hufpack::DescribeFailure(failure));
+        return Complain(file, ReasonFor(failure));
     }
     const bool fromStdin = found.folder < 0;
     const std::string name = fromStdin ? kStandardInput : file;
@@ -134,7 +134,7 @@ int FileRunner::Run(const hufpack::FoundFile& found)
     options.copyOwner = besideSource;
     options.removeSource = m_line.removeSource && !fromStdin;
     options.removeLinkedSource = m_line.force;
-    options.threads = std::max(m_line.threads, 0);
+    options.threads = m_line.threads.value_or(0);
     options.members = true;
     options.spoolFolder = SpoolFolder();
     if (progress.Enabled()) {

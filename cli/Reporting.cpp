@@ -86,13 +86,28 @@ int FinishTextOutput(int status)
     return status == kExitDone ? kExitCannotOpen : status;
 }
 
+std::string ReasonFor(const hufpack::Failure& failure)
+{
+    std::string reason = hufpack::DescribeFailure(failure);
+    switch (failure.reason) {
+    case hufpack::Reason::SymbolicLinkSource:
+        return reason + " (-f goes on and removes the link)";
+    case hufpack::Reason::HardLinkedSource:
+        return reason + " (-f goes on and removes this name)";
+    case hufpack::Reason::LinkNotWalked:
+        return reason + " (name the folder itself)";
+    default:
+        return reason;
+    }
+}
+
 int ReportFailure(const hufpack::JobOutcome& outcome, const std::string& source,
                   const std::string& destination)
 {
     const bool aboutDestination = outcome.file == hufpack::JobFile::Destination;
     std::string reason = aboutDestination && outcome.error == EEXIST
         ? "already exists; use -f to replace it"
-        : hufpack::DescribeFailure(outcome);
+        : ReasonFor(outcome);
     if (outcome.reason == hufpack::Reason::TrailingData) {
         const bool one = outcome.trailingBytes == 1;
         char text[96];

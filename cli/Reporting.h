@@ -27,6 +27,8 @@ inline constexpr const char* kStandardOutput = "(stdout)";
 int UsageError(const std::string& problem);
 // "hufpack: PATH: REASON" on standard error; returns `status`.
 int Complain(const std::string& path, const std::string& reason, int status = kExitCannotOpen);
+// Why a job failed, as the tool says it: the engine's words, and what to type to go on.
+[[nodiscard]] std::string ReasonFor(const hufpack::Failure& failure);
 // A job's failure, naming its source or its destination: returns its exit status.
 int ReportFailure(const hufpack::JobOutcome& outcome, const std::string& source,
                   const std::string& destination);

@@ -150,7 +150,7 @@ int main(int argc, char** argv)
     if (line.verbForm)
         return RunVerb(line);
 
-    if (line.threads < 0)
+    if (!line.threads)
         line.threads = ThreadsFromEnvironment();
     if (line.files.empty())
         line.files.emplace_back("-");

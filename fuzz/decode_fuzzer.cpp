@@ -4,8 +4,8 @@
 // the fuzzer gets past it to the table and the bit stream; the other bits choose the threads
 // and chunks of the fast decoder.
 
-#include "format/Format.h"
 #include "FuzzSupport.h"
+#include "format/Format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (fixChecksum)
             file[0] = Header::For(header.totalBits, header.tableSize).checksum;
     }
-    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
-    const fuzz::Coded decoded = fuzz::Run(file, false, { .decode = options });
+    const fuzz::Coded decoded = fuzz::Run(file, false, fuzz::DecodePassFrom(data[0], file));
     fuzz::Check(decoded.result == JobResult::Done || decoded.result == JobResult::NotOurFormat,
                 "decoding gives 0 or -2");
     fuzz::Check(decoded.bytes.size() <= static_cast<std::size_t>(std::max(totalBits, 0)),

@@ -2,8 +2,8 @@
 // and every output byte must be the same. The first byte is the same checksum switch as in the
 // decode target; its other bits choose how many threads decode the stream and in which chunks.
 
-#include "format/Format.h"
 #include "FuzzSupport.h"
+#include "format/Format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Header header = Header::Parse(file);
         file[0] = Header::For(header.totalBits, header.tableSize).checksum;
     }
-    const ChunkDecoder::Options options = fuzz::DecodeOptionsFrom(data[0], file);
-    const fuzz::Coded fast = fuzz::Run(file, false, { .decode = options });
+    const fuzz::Coded fast = fuzz::Run(file, false, fuzz::DecodePassFrom(data[0], file));
     const fuzz::Coded walked = fuzz::Run(file, false, { .path = fuzz::Path::Reference });
     fuzz::Check(fast.result == walked.result, "both decoders give the same result");
     fuzz::Check(fast.bytes == walked.bytes, "both decoders write the same bytes");

@@ -2,10 +2,10 @@
 // no crash, every value with a positive count gets a code, no code is longer than 255 bits, the
 // codes are prefix-free, and the node heap is empty afterwards.
 
-#include "format/ByteOrder.h"
-#include "code/CodeTree.h"
 #include "FuzzSupport.h"
+#include "code/CodeTree.h"
 #include "code/NodeHeap.h"
+#include "format/ByteOrder.h"
 
 #include <memory>
 #include <string>

@@ -1,17 +1,15 @@
-// One pass of a coder, on disk or in memory files, and memory files themselves.
+// One pass of a coder in memory: the table-driven paths through a TreeCoder, or the reference
+// paths one bit at a time.
 
 #include "CoderRun.h"
 
 #include "code/NodeHeap.h"
-#include "jobs/TestHooks.h"
 #include "jobs/TreeCoder.h"
+#include "reference/ReferencePaths.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
 #include "sys/FileStream.h"
-#include "sys/SystemIo.h"
-
-#include <fcntl.h>
-#include <stdexcept>
-#include <sys/mman.h>
-#include <unistd.h>
+#include "sys/Threads.h"
 
 namespace hufpack::test {
 
@@ -19,40 +17,31 @@ namespace {
 
 Coded Run(std::span<const std::uint8_t> input, bool encode, const Pass& pass)
 {
-    std::optional<ScratchDir> dir;
-    FileStream in;
-    FileStream out;
-    int outFd = -1;
-    if (pass.storage == Storage::Disk) {
-        dir.emplace();
-        WriteFile(*dir / "in", Bytes(input.begin(), input.end()));
-        in.AttachForReading(::open((*dir / "in").c_str(), O_RDONLY | O_CLOEXEC));
-        out.AttachForWriting(
-            ::open((*dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    Coded coded;
+    if (pass.path == Path::Reference) {
+        FileStream in;
+        FileStream out;
+        in.AttachForReading(input);
+        out.AttachForWriting(coded.bytes);
+        coded.result = (encode ? reference::Encode(in, out) : reference::Decode(in, out)).Result();
+        out.Close();
     } else {
-        in.AttachForReading(MemoryFile(input));
-        outFd = MemoryFile({});
-        out.AttachForWriting(::fcntl(outFd, F_DUPFD_CLOEXEC, 0));
-    }
-    Coded coded { JobResult::Done, {}, {} };
-    {
-        TreeCoder coder(in, out);
-        TreeCoderTesting::UseReferencePaths(coder, pass.path == Path::Reference);
-        if (pass.parts > 0)
-            TreeCoderTesting::SetParts(coder, pass.parts, 1);
+        const ByteSource in = ByteSource::OfMemory(input);
+        ByteSink out = ByteSink::ToVector(coded.bytes);
+        TreeCoder::Options options;
+        options.threads = ThreadsFor(pass.threads);
+        options.build = pass.build;
+        if (pass.parts > 0) {
+            options.maxParts = pass.parts;
+            options.minPartBytes = 1;
+        }
         if (pass.decode)
-            TreeCoderTesting::SetDecodeOptions(coder, *pass.decode);
+            options.decode = *pass.decode;
+        TreeCoder coder(in, out, options);
         coded.result = (encode ? coder.Encode() : coder.Decode()).Result();
-        coded.stats = TreeCoderTesting::DecodeStatistics(coder);
+        coded.stats = coder.DecodeStatistics();
     }
-    coded.closed = out.Close();
     coded.heapEmpty = TheNodeHeap().IsEmpty();
-    if (dir) {
-        coded.bytes = ReadFile(*dir / "out");
-    } else {
-        coded.bytes = ReadAll(outFd);
-        ::close(outFd);
-    }
     return coded;
 }
 
@@ -66,27 +55,6 @@ Coded Encode(std::span<const std::uint8_t> input, const Pass& pass)
 Coded Decode(std::span<const std::uint8_t> input, const Pass& pass)
 {
     return Run(input, false, pass);
-}
-
-int MemoryFile(std::span<const std::uint8_t> bytes)
-{
-    const int fd = ::memfd_create("hufpack-test", MFD_CLOEXEC);
-    if (fd < 0 || !WriteFully(fd, bytes.data(), bytes.size()) || ::lseek(fd, 0, SEEK_SET) != 0)
-        throw std::runtime_error("cannot make a memory file");
-    return fd;
-}
-
-Bytes ReadAll(int fd)
-{
-    Bytes bytes;
-    std::uint8_t buffer[65536];
-    std::int64_t got = 0;
-    for (std::int64_t offset = 0; (got = ReadAt(fd, buffer, sizeof buffer, offset)) > 0;
-         offset += got)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    if (got < 0)
-        throw std::runtime_error("cannot read a file back");
-    return bytes;
 }
 
 } // namespace hufpack::test

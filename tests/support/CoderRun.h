@@ -1,12 +1,13 @@
 #pragma once
 
-// One pass of a TreeCoder over bytes, from a file into a file, with the switches the tests and
-// the fuzz targets turn: the table-driven or the bit-by-bit paths, how the fast encoder cuts
-// the source into parts, how the fast decoder cuts the stream into chunks.
+// One pass of a coder over bytes in memory, with the choices the tests and the fuzz targets make:
+// the table-driven or the bit-by-bit paths, how the fast encoder cuts the source into parts,
+// how the fast decoder cuts the stream into chunks, the loops' build.
 
 #include "TestSupport.h"
 #include "decode/ChunkDecoder.h"
 #include "hufpack/JobResult.h"
+#include "sys/Processor.h"
 
 #include <optional>
 #include <span>
@@ -14,8 +15,6 @@
 namespace hufpack::test {
 
 enum class Path { Fast, Reference };
-// Files in a scratch folder, as a job has them, or memory files, which never reach a disk.
-enum class Storage { Disk, Memory };
 
 struct Pass
 {
@@ -24,7 +23,9 @@ struct Pass
     int parts = 0;
     // How the fast decoder cuts the stream; its own choice when absent.
     std::optional<ChunkDecoder::Options> decode = std::nullopt;
-    Storage storage = Storage::Disk;
+    // Threads in all, the calling thread's included; 0 for one per processor.
+    int threads = 0;
+    ProcessorBuild build = ChosenBuild();
 };
 
 struct Coded
@@ -32,16 +33,10 @@ struct Coded
     JobResult result = JobResult::Done;
     Bytes bytes {};
     ChunkDecoder::Statistics stats {}; // what a fast Decode did
-    bool closed = false; // the destination was flushed and closed without an error
     bool heapEmpty = false; // the pass left the shared node heap empty, as every pass must
 };
 
 Coded Encode(std::span<const std::uint8_t> input, const Pass& pass = {});
 Coded Decode(std::span<const std::uint8_t> input, const Pass& pass = {});
-
-// A file without a name in memory holding `bytes`, read from its start.
-int MemoryFile(std::span<const std::uint8_t> bytes);
-// Everything a file holds, from its start.
-Bytes ReadAll(int fd);
 
 } // namespace hufpack::test

@@ -9,9 +9,10 @@
 
 namespace hufpack::test {
 
-// While it exists, every job stops on its own thread at its first progress report whose
-// fraction done is at least `from`, and then at each report further on than the last stop, until
-// the test lets it go on; after `stops` stops it runs freely. One gate at a time, made and
+// While it exists, a job whose progress reports reach Report stops on its own thread at its
+// first report whose fraction done is at least `from`, and then at each report further on than
+// the last stop, until the test lets it go on; after `stops` stops it runs freely. The job's
+// progress callback (or a dialog's handler of it) calls Report. One gate at a time, made and
 // dropped while no job runs.
 class JobGate
 {
@@ -27,6 +28,9 @@ public:
     void Release();
     // How many times a job has stopped so far.
     [[nodiscard]] int Stops() const;
+
+    // A job's progress report, passed to the gate that exists, if one does.
+    static void Report(std::int64_t done, std::int64_t total);
 
 private:
     void Stop(std::int64_t done, std::int64_t total);

@@ -3,9 +3,9 @@
 // Whatever happens, the source is only read, the destination keeps its old bytes (or stays
 // absent), and nothing is left behind.
 
+#include "SystemCalls.h"
 #include "TestSupport.h"
 #include "hufpack/FileJobs.h"
-#include "jobs/TestHooks.h"
 
 #include <cerrno>
 #include <chrono>
@@ -33,7 +33,9 @@ namespace hufpack {
 // Failure messages name a result by value and text instead of by its bytes.
 [[maybe_unused]] static void PrintTo(JobResult result, std::ostream* out)
 {
-    *out << static_cast<int>(result) << " (" << ResultMessage(result) << ")";
+    Failure failure;
+    failure.result = result;
+    *out << static_cast<int>(result) << " (" << DescribeFailure(failure) << ")";
 }
 
 namespace {
@@ -335,7 +337,7 @@ TEST_F(Signals, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
             const std::string source = dir / (kind == JobKind::Encode ? "text" : "packed");
             EXPECT_EXIT(
                 {
-                    DestinationTesting::UseNamedFilesOnly(true);
+                    test::MakeNoUnnamedFiles(true);
                     JobOptions options;
                     options.progress = [signal](std::int64_t, std::int64_t) { ::raise(signal); };
                     (void)RunFileJob(kind, source, dir / "dest", options);

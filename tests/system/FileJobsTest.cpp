@@ -4,14 +4,13 @@
 #include "hufpack/FileJobs.h"
 
 #include "Corpus.h"
+#include "SystemCalls.h"
 #include "TestSupport.h"
-#include "jobs/TestHooks.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -26,7 +25,9 @@ namespace hufpack {
 // Failure messages name a result by value and text instead of by its bytes.
 [[maybe_unused]] static void PrintTo(JobResult result, std::ostream* out)
 {
-    *out << static_cast<int>(result) << " (" << ResultMessage(result) << ")";
+    Failure failure;
+    failure.result = result;
+    *out << static_cast<int>(result) << " (" << DescribeFailure(failure) << ")";
 }
 
 namespace {
@@ -34,13 +35,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-// With HUFPACK_TEST_NAMED_FILES set (ctest runs the suite once so), every job makes a named
-// temporary file, as it does where the file system has no unnamed ones.
-[[maybe_unused]] const bool kNamedFiles = [] {
-    DestinationTesting::UseNamedFilesOnly(std::getenv("HUFPACK_TEST_NAMED_FILES") != nullptr);
-    return true;
-}();
 using test::BytesOf;
+// With HUFPACK_TEST_NAMED_FILES set (ctest runs the suite once so), this program makes no
+// unnamed file, as on a file system without them: every job makes a named temporary file.
+[[maybe_unused]] const bool kNamedFiles = [] {
+    const bool named = std::getenv("HUFPACK_TEST_NAMED_FILES") != nullptr;
+    test::MakeNoUnnamedFiles(named);
+    return named;
+}();
 using Job = JobResult (*)(const std::string&, const std::string&);
 
 const Bytes& kAbra = test::AbracadabraFile();
@@ -504,24 +506,6 @@ TEST(OddFiles, ThatAreConsistentDecode)
     }
 }
 
-// The job's data sync, the last step before --rm removes a source: a test may act there, once.
-std::function<void()> g_atSync;
-
-} // namespace
-} // namespace hufpack
-
-// The jobs' fdatasync, for this program only: it runs what a test left at the sync, then syncs.
-extern "C" int fdatasync(int fd)
-{
-    if (hufpack::g_atSync)
-        std::exchange(hufpack::g_atSync, nullptr)();
-    static const auto sync = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"));
-    return sync(fd);
-}
-
-namespace hufpack {
-namespace {
-
 // --rm removes the only other copy, so a source that changed after it was read is kept: a line
 // appended while the new file was being synced once vanished with its source, the job done.
 TEST(FailedJob, ASourceThatChangedAfterItWasReadIsNotRemoved)
@@ -563,13 +547,13 @@ TEST(FailedJob, ASourceThatChangedAfterItWasReadIsNotRemoved)
         JobOptions options;
         options.removeSource = true;
         bool changed = false;
-        g_atSync = [&] {
+        test::AtNextSync([&] {
             c.change(dir / "source");
             changed = true;
-        };
+        });
         const JobOutcome outcome
             = RunFileJob(JobKind::Encode, dir / "source", dir / "packed", options);
-        g_atSync = nullptr;
+        test::AtNextSync(nullptr);
         ASSERT_TRUE(changed) << "the job synced its new file";
         EXPECT_EQ(outcome.result, JobResult::CannotOpen);
         EXPECT_EQ(outcome.file, JobFile::Source);

@@ -31,28 +31,23 @@ Bytes Compress(const Bytes& source)
 {
     const Decoded packed = test::Encode(source);
     EXPECT_EQ(packed.result, JobResult::Done);
-    EXPECT_TRUE(packed.closed);
     return packed.bytes;
 }
 
 // The bit-by-bit walk, which the decoder must match.
 Decoded Walk(const Bytes& file)
 {
-    const Decoded walked = test::Decode(file, { .path = test::Path::Reference });
-    EXPECT_TRUE(walked.closed);
-    return walked;
+    return test::Decode(file, { .path = test::Path::Reference });
 }
 
-Decoded Guess(const Bytes& file, int threads, std::int64_t chunkBits,
-              std::int64_t checkpointBits = 0)
+// With `workers` threads beside the calling one, which decodes among them.
+Decoded Guess(const Bytes& file, int workers, std::int64_t chunkBits,
+              std::int64_t checkpointBits = 0, ProcessorBuild build = ChosenBuild())
 {
     ChunkDecoder::Options options;
-    options.threads = threads;
     options.chunkBits = chunkBits;
     options.checkpointBits = checkpointBits;
-    const Decoded guessed = test::Decode(file, { .decode = options });
-    EXPECT_TRUE(guessed.closed);
-    return guessed;
+    return test::Decode(file, { .decode = options, .threads = workers + 1, .build = build });
 }
 
 // Decodes `file` with every thread count and chunk size given and checks each against the walk.
@@ -243,9 +238,7 @@ TEST(ChunkDecoder, ThePortableLoopWritesTheSame)
 {
     for (const Bytes& source : { test::TextLikeBytes(300000, 9), test::RandomBytes(200000, 10) }) {
         const Bytes file = Compress(source);
-        UsePortableBuildOnly(true);
-        const Decoded portable = Guess(file, 2, 20000, 0);
-        UsePortableBuildOnly(false);
+        const Decoded portable = Guess(file, 2, 20000, 0, ProcessorBuild::Portable);
         EXPECT_EQ(portable.result, JobResult::Done);
         EXPECT_TRUE(portable.bytes == source);
     }
@@ -298,7 +291,7 @@ TEST(ChunkDecoder, BuffersStayWithinTheBudgetForAnyThreadCount)
     for (const int threads : { 0, 1, 2, 8, 100 }) {
         const Decoded guessed = Guess(file, threads, 0);
         ASSERT_EQ(guessed.result, JobResult::Done);
-        EXPECT_EQ(guessed.stats.workers, std::min(threads, kMaxThreads - 1))
+        EXPECT_EQ(guessed.stats.workers, std::min(threads + 1, kMaxThreads) - 1)
             << "the workers asked for, the caller's thread beside them, up to the most there are";
         EXPECT_LE(guessed.stats.bufferBytes, 10 << 20) << threads << " threads";
     }

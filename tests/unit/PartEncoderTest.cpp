@@ -7,6 +7,9 @@
 #include "encode/EncodeKernel.h"
 #include "jobs/TestHooks.h"
 #include "reference/BitWriter.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
+#include "sys/FileStream.h"
 #include "sys/Processor.h"
 
 #include <fcntl.h>
@@ -44,29 +47,40 @@ std::string CodeWordText(const CodeBook& codes, std::uint8_t byte)
     return text;
 }
 
+// A source in a file, which a test may change between the passes, and a destination file.
 class Files
 {
 public:
     explicit Files(const Bytes& source)
+        : m_fd(Open(m_dir, source)), m_source(ByteSource::OfFile(m_fd)),
+          m_destination(ByteSink::ToFile(
+              ::open((m_dir / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), false))
     {
-        test::WriteFile(m_dir / "source", source);
-        m_source = ::open((m_dir / "source").c_str(), O_RDWR);
-        m_destination = ::open((m_dir / "out").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     }
-    ~Files()
+    ~Files() { ::close(m_fd); }
+    [[nodiscard]] int Fd() const { return m_fd; }
+    [[nodiscard]] const ByteSource& Source() const { return m_source; }
+    [[nodiscard]] ByteSink& Destination() { return m_destination; }
+    [[nodiscard]] Bytes Output()
     {
-        ::close(m_source);
-        ::close(m_destination);
+        EXPECT_TRUE(m_destination.Flush());
+        return test::ReadFile(m_dir / "out");
     }
-    [[nodiscard]] int Source() const { return m_source; }
-    [[nodiscard]] int Destination() const { return m_destination; }
-    [[nodiscard]] Bytes Output() const { return test::ReadFile(m_dir / "out"); }
 
 private:
+    static int Open(const test::ScratchDir& dir, const Bytes& source)
+    {
+        test::WriteFile(dir / "source", source);
+        return ::open((dir / "source").c_str(), O_RDWR | O_CLOEXEC);
+    }
+
     test::ScratchDir m_dir;
-    int m_source = -1;
-    int m_destination = -1;
+    int m_fd;
+    ByteSource m_source;
+    ByteSink m_destination;
 };
+
+constexpr int kThreads = 4;
 
 TEST(PartEncoder, EachPartLandsAtItsPlace)
 {
@@ -74,7 +88,8 @@ TEST(PartEncoder, EachPartLandsAtItsPlace)
     for (const int parts : { 1, 2, 3, 8, 16 }) {
         SCOPED_TRACE(std::to_string(parts) + " parts");
         Files files(source);
-        PartEncoder encoder(files.Source(), static_cast<std::int64_t>(source.size()), parts, 1);
+        PartEncoder encoder(files.Source(), static_cast<std::int64_t>(source.size()), kThreads,
+                            parts, 1);
         EXPECT_EQ(PartEncoderTesting::PartCount(encoder), parts);
         ASSERT_TRUE(encoder.Scan().Ok());
         std::array<std::uint64_t, 256> expected {};
@@ -93,8 +108,10 @@ TEST(PartEncoder, EachPartLandsAtItsPlace)
 TEST(PartEncoder, SmallSourcesStayInOnePart)
 {
     Files files(Bytes(1000, 'x'));
-    EXPECT_EQ(PartEncoderTesting::PartCount(PartEncoder(files.Source(), 1000, 8, 4096)), 1);
-    EXPECT_EQ(PartEncoderTesting::PartCount(PartEncoder(files.Source(), 10000, 8, 4096)), 2);
+    EXPECT_EQ(PartEncoderTesting::PartCount(PartEncoder(files.Source(), 1000, kThreads, 8, 4096)),
+              1);
+    EXPECT_EQ(PartEncoderTesting::PartCount(PartEncoder(files.Source(), 10000, kThreads, 8, 4096)),
+              2);
 }
 
 // A source that changes between the counting pass and the coding pass would give a file whose
@@ -131,9 +148,10 @@ TEST(PartEncoder, ASourceChangedBetweenThePassesFailsTheJob)
         for (const int parts : { 1, 3 }) {
             SCOPED_TRACE(std::string(change.name) + ", " + std::to_string(parts) + " parts");
             Files files(source);
-            PartEncoder encoder(files.Source(), static_cast<std::int64_t>(source.size()), parts, 1);
+            PartEncoder encoder(files.Source(), static_cast<std::int64_t>(source.size()), kThreads,
+                                parts, 1);
             ASSERT_TRUE(encoder.Scan().Ok());
-            change.apply(files.Source());
+            change.apply(files.Fd());
             EXPECT_EQ(encoder.Encode(IdentityCodes(), files.Destination(), 0).Result(),
                       JobResult::CannotOpen);
         }
@@ -143,14 +161,16 @@ TEST(PartEncoder, ASourceChangedBetweenThePassesFailsTheJob)
 TEST(PartEncoder, ASourceOfAnotherSizeThanAnnouncedFailsTheScan)
 {
     Files files(Bytes(5000, 'y'));
-    EXPECT_FALSE(PartEncoder(files.Source(), 4999, 2, 1).Scan().Ok()) << "longer than announced";
-    EXPECT_FALSE(PartEncoder(files.Source(), 5001, 2, 1).Scan().Ok()) << "shorter than announced";
+    EXPECT_FALSE(PartEncoder(files.Source(), 4999, kThreads, 2, 1).Scan().Ok())
+        << "longer than announced";
+    EXPECT_FALSE(PartEncoder(files.Source(), 5001, kThreads, 2, 1).Scan().Ok())
+        << "shorter than announced";
 }
 
 TEST(PartEncoder, ACountedByteWithoutACodeIsAnError)
 {
     Files files(Bytes { 1, 2, 3 });
-    PartEncoder encoder(files.Source(), 3, 1, 1);
+    PartEncoder encoder(files.Source(), 3, kThreads, 1, 1);
     ASSERT_TRUE(encoder.Scan().Ok());
     EXPECT_EQ(encoder.Encode(IdentityCodes(2), files.Destination(), 0).Result(),
               JobResult::CannotOpen);
@@ -173,7 +193,6 @@ TEST(CodingLoops, EveryLoopWritesTheBitWritersBits)
         { "longer than pairs take", { 30, 2, 44, 7, 56, 1 } },
         { "a byte each", std::vector<int>(256, 8) },
     };
-    const test::ScratchDir dir;
     for (const Book& book : books) {
         CodeBook codes;
         for (std::size_t value = 0; value < book.lengths.size(); ++value) {
@@ -195,9 +214,9 @@ TEST(CodingLoops, EveryLoopWritesTheBitWritersBits)
                 continue;
             // The reference: the waiting bits, then every code, padded to a byte.
             const std::uint64_t waitingBits = 0xA5ull << 56 & ~(~0ull >> waiting);
+            Bytes expected;
             FileStream file;
-            file.AttachForWriting(
-                ::open((dir / "expected").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+            file.AttachForWriting(expected);
             {
                 BitWriter writer(file);
                 for (unsigned bit = 0; bit < waiting; ++bit)
@@ -207,7 +226,6 @@ TEST(CodingLoops, EveryLoopWritesTheBitWritersBits)
                 writer.Finish();
             }
             ASSERT_TRUE(file.Close());
-            const Bytes expected = test::ReadFile(dir / "expected");
 
             for (const bool portable : { false, true })
                 for (const bool paired : { false, true })
@@ -216,10 +234,9 @@ TEST(CodingLoops, EveryLoopWritesTheBitWritersBits)
                                      + " bits waiting, " + (portable ? "portable" : "BMI2")
                                      + (paired ? ", pairs" : "") + ", groups for "
                                      + std::to_string(bitsPerByte) + " bits a byte");
-                        UsePortableBuildOnly(portable);
-                        const encode::CodeBlockFunction loop
-                            = encode::CodeBlockFor(codes, bitsPerByte, paired ? &pairs : nullptr);
-                        UsePortableBuildOnly(false);
+                        const encode::CodeBlockFunction loop = encode::CodeBlockFor(
+                            codes, bitsPerByte, paired ? &pairs : nullptr,
+                            portable ? ProcessorBuild::Portable : ChosenBuild());
                         Bytes coded(source.size() * 8 + 64);
                         encode::PendingBits pending { waitingBits, waiting };
                         std::uint8_t* out = coded.data();

@@ -95,12 +95,11 @@ struct JobOutcome : Failure
     std::int64_t trailingBytes = 0;
 };
 
-// The text a user is shown for a result ("Done!" for success).
-[[nodiscard]] const char* ResultMessage(JobResult result);
-// The few words a reason stands for; empty for Reason::None.
+// The few words a reason stands for, as any program may say them; empty for Reason::None. A
+// program adds its own: how to go on, what to type.
 [[nodiscard]] const char* ReasonText(Reason reason);
 // The reason of a failure in a few words: its reason's text, the system's text for its error
-// number, or both; or the result's message.
+// number, or both; or, with neither, what the result means.
 [[nodiscard]] std::string DescribeFailure(const Failure& failure);
 
 } // namespace hufpack

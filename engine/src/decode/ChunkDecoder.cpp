@@ -22,9 +22,10 @@ constexpr int kGiveUpAfter = 3;
 
 } // namespace
 
-ChunkDecoder::ChunkDecoder(const DecodeTable& table, int sourceFd, std::int64_t streamOffset,
-                           std::int64_t totalBits, FileStream& out, const Options& options)
-    : m_table(table), m_sourceFd(sourceFd), m_streamOffset(streamOffset),
+ChunkDecoder::ChunkDecoder(const DecodeTable& table, const ByteSource& source,
+                           std::int64_t streamOffset, std::int64_t totalBits, ByteSink& out,
+                           const Options& options)
+    : m_table(table), m_source(source), m_streamOffset(streamOffset),
       m_totalBits(std::max<std::int64_t>(totalBits, 0)), m_out(out), m_options(options)
 {
 }
@@ -83,33 +84,40 @@ void ChunkDecoder::StopWorkers()
     m_workers.Join();
 }
 
-Status ChunkDecoder::Run(WideCounts& written)
+// How the stream is cut and how many decode it: chunks decoded ahead on every thread the job
+// has, from guessed starts, when there are two chunks at least and memory for their slots;
+// otherwise one slot, decoded in order on the calling thread. False when not even that much
+// memory can be had.
+bool ChunkDecoder::Plan()
 {
-    if (m_totalBits == 0)
-        return {};
     // The calling thread decodes groups too whenever the next chunk to write is not ready, so
-    // the thread limit counts it among the decoders.
-    int workers = std::clamp(m_options.threads < 0 ? ThreadLimit() - 1 : m_options.threads, 0,
-                             kMaxThreads - 1);
+    // it counts among the threads.
+    m_workerCount = std::clamp(m_options.threads, 1, kMaxThreads) - 1;
     // Room for every decoder's group and as many decoded ones waiting to be written.
-    int slots = 2 * (workers + 1) * kStreamsPerWorker;
+    int slots = 2 * (m_workerCount + 1) * kStreamsPerWorker;
     bool guess = m_options.guess;
     if (guess) {
         m_plan = ChunkPlan::For(m_table, m_totalBits, slots, m_options.chunkBits,
                                 m_options.checkpointBits);
         guess = m_plan.chunks >= 2;
     }
-    if (!guess || !Allocate(slots)) {
-        // Nothing to guess ahead, or not enough memory for it: decode alone with one slot.
-        workers = 0;
-        slots = 1;
-        m_plan = ChunkPlan::For(m_table, m_totalBits, slots, m_options.chunkBits,
-                                m_options.checkpointBits);
-        if (!Allocate(slots))
-            return Status::Fail(JobResult::CannotOpen, JobFile::None, ENOMEM);
-    }
-    m_guessing = slots > 1;
-    StartWorkers(workers);
+    if (guess && Allocate(slots))
+        return true;
+    m_workerCount = 0;
+    slots = 1;
+    m_plan = ChunkPlan::For(m_table, m_totalBits, slots, m_options.chunkBits,
+                            m_options.checkpointBits);
+    return Allocate(slots);
+}
+
+Status ChunkDecoder::Run(WideCounts& written)
+{
+    if (m_totalBits == 0)
+        return {};
+    if (!Plan())
+        return Status::Fail(JobResult::CannotOpen, JobFile::None, ENOMEM);
+    m_guessing = m_slotCount > 1;
+    StartWorkers(m_workerCount);
     if (!m_workspaces)
         return Status::Fail(JobResult::CannotOpen, JobFile::None, ENOMEM);
     m_stats = {};
@@ -122,32 +130,10 @@ Status ChunkDecoder::Run(WideCounts& written)
     for (std::int64_t index = 0; index < m_plan.chunks; ++index) {
         ChunkSlot& slot = m_slots[index % m_slotCount];
         bool mine = false;
-        {
-            std::unique_lock lock(m_mutex);
-            for (;;) {
-                if (index < m_nextChunk ? slot.decoded : m_stop || !m_guessing)
-                    break;
-                // Rather than wait, decode the next group here: a worker busy with this chunk
-                // finishes meanwhile, and the job's threads never outnumber its processors.
-                // Without workers, this is where every group is decoded.
-                std::array<ChunkSlot*, decode::kMaxStreams> group {};
-                if (const int count = TakeGroup(group); count > 0) {
-                    lock.unlock();
-                    DecodeGroup(group.data(), count, m_workspaces[0]);
-                    lock.lock();
-                    continue;
-                }
-                if (m_workers.Count() == 0 && index >= m_nextChunk)
-                    break; // nobody else will take it
-                m_decoded.wait(lock);
-            }
-            if (index >= m_nextChunk) {
-                // Nobody will take it: there are no workers, or they were stopped.
-                if (Over())
-                    break;
-                m_nextChunk = index + 1;
-                mine = true;
-            }
+        if (!AwaitChunk(index, slot)) {
+            if (Over())
+                break;
+            mine = true;
         }
         if (mine) {
             ++m_stats.decodedAlone;
@@ -179,18 +165,57 @@ Status ChunkDecoder::Run(WideCounts& written)
     StopWorkers();
     if (!m_status.Ok())
         return m_status;
+    FinishStream(written);
+    return {};
+}
 
+// Waits until chunk `index` has been decoded ahead, decoding the next groups meanwhile rather than
+// waiting idle, as long as anybody may take it: true when it is ready to be finished, false when
+// nobody will take it (there are no workers, they were stopped, or the job is over) and the
+// calling thread is to decode it itself, which it then has taken.
+bool ChunkDecoder::AwaitChunk(std::int64_t index, ChunkSlot& slot)
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        const bool taken = index < m_nextChunk;
+        const bool nobodyWillDecodeIt = m_stop || !m_guessing;
+        if (taken ? slot.decoded : nobodyWillDecodeIt)
+            break;
+        // Rather than wait, decode the next group here: a worker busy with this chunk finishes
+        // meanwhile, and the job's threads never outnumber its processors. Without workers,
+        // this is where every group is decoded.
+        std::array<ChunkSlot*, decode::kMaxStreams> group {};
+        if (const int count = TakeGroup(group); count > 0) {
+            lock.unlock();
+            DecodeGroup(group.data(), count, m_workspaces[0]);
+            lock.lock();
+            continue;
+        }
+        if (m_workers.Count() == 0 && !taken)
+            break;
+        m_decoded.wait(lock);
+    }
+    if (index < m_nextChunk)
+        return true;
+    if (!Over())
+        m_nextChunk = index + 1;
+    return false;
+}
+
+// Every byte value's count, of the bytes written: what the decoders wrote, less what they
+// decoded ahead and was dropped.
+void ChunkDecoder::FinishStream(WideCounts& written)
+{
     WideCounts decoded {};
     for (int i = 0; i < m_workspaceCount; ++i)
         m_workspaces[i].AddTo(decoded);
     for (int value = 0; value < 256; ++value)
         written[value] += decoded[value] - m_dropped[value];
-    return {};
 }
 
 bool ChunkDecoder::ReadInput(ChunkSlot& slot) const
 {
-    return slot.ReadInput(m_plan, m_table.LongestCode(), m_sourceFd, m_streamOffset, m_totalBits);
+    return slot.ReadInput(m_plan, m_table.LongestCode(), m_source, m_streamOffset, m_totalBits);
 }
 
 // Under m_mutex: takes the next few chunks, up to kStreamsPerWorker, when all of their slots are

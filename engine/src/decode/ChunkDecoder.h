@@ -34,8 +34,10 @@
 #include "decode/DecodeTable.h"
 #include "format/Counts.h"
 #include "hufpack/JobResult.h"
-#include "sys/FileStream.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
 #include "sys/Memory.h"
+#include "sys/Processor.h"
 #include "sys/Progress.h"
 #include "sys/Threads.h"
 
@@ -52,10 +54,11 @@ class ChunkDecoder
 public:
     struct Options
     {
-        // Worker threads beside the calling thread, which decodes beside them: -1 for one fewer
-        // than the thread limit; 0 for none, the calling thread decoding a few chunks side by
-        // side itself.
-        int threads = -1;
+        // Threads in all, the calling thread's included, which decodes beside its workers; with
+        // 1 the calling thread decodes a few chunks side by side itself.
+        int threads = 1;
+        // The build of the decoding loops.
+        ProcessorBuild build = ChosenBuild();
         // False: one code after another from the stream's start, on the calling thread, with no
         // chunk guessed ahead (and no workers).
         bool guess = true;
@@ -66,10 +69,10 @@ public:
         Progress* progress = nullptr; // where the bytes written are added, chunk by chunk
     };
 
-    // `totalBits` bits from byte `streamOffset` of `sourceFd` on, every byte of which the file
-    // holds; the decoded bytes go to `out`.
-    ChunkDecoder(const DecodeTable& table, int sourceFd, std::int64_t streamOffset,
-                 std::int64_t totalBits, FileStream& out, const Options& options);
+    // `totalBits` bits from byte `streamOffset` of `source` on, every byte of which it holds;
+    // the decoded bytes go to `out`, in order.
+    ChunkDecoder(const DecodeTable& table, const ByteSource& source, std::int64_t streamOffset,
+                 std::int64_t totalBits, ByteSink& out, const Options& options);
     ~ChunkDecoder();
     ChunkDecoder(const ChunkDecoder&) = delete;
     ChunkDecoder& operator=(const ChunkDecoder&) = delete;
@@ -94,7 +97,10 @@ public:
     [[nodiscard]] const Statistics& Stats() const { return m_stats; }
 
 private:
+    [[nodiscard]] bool Plan();
     [[nodiscard]] bool Allocate(int slots);
+    [[nodiscard]] bool AwaitChunk(std::int64_t index, ChunkSlot& slot);
+    void FinishStream(WideCounts& written);
     void StartWorkers(int workers);
     void StopWorkers();
     void Work(decode::Workspace& workspace);
@@ -111,13 +117,14 @@ private:
     void Write(const std::uint8_t* bytes, std::size_t count);
 
     const DecodeTable& m_table;
-    const int m_sourceFd;
+    const ByteSource& m_source;
     const std::int64_t m_streamOffset;
     const std::int64_t m_totalBits;
-    FileStream& m_out;
+    ByteSink& m_out;
     Options m_options;
     ChunkPlan m_plan;
-    ChunkDecoding m_decoding { m_table, m_plan, m_totalBits };
+    ChunkDecoding m_decoding { m_table, m_plan, m_totalBits, m_options.build };
+    int m_workerCount = 0; // as planned
     BufferArena m_arena; // the slots' inputs and outputs
     bool m_guessing = false; // chunks are decoded ahead, from guessed starts
     std::unique_ptr<ChunkSlot[]> m_slots;

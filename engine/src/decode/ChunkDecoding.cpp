@@ -43,7 +43,7 @@ void ChunkDecoding::Seek(ChunkJob& job, std::int64_t position) const
     stream.next = slot.input + offset / 8;
     stream.bits = LoadBigEndian64(stream.next) << (offset % 8);
     stream.next += 7;
-    stream.bitCount = 56 - static_cast<int>(offset % 8);
+    stream.bitCount = decode::kRefillBits - static_cast<int>(offset % 8);
     if (!stream.out)
         stream.out = slot.OutBegin();
     job.roundLimit = nullptr;

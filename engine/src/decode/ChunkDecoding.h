@@ -19,9 +19,9 @@ namespace hufpack {
 class ChunkDecoding
 {
 public:
-    ChunkDecoding(const DecodeTable& table, const ChunkPlan& plan, std::int64_t totalBits)
-        : m_table(table), m_kernel(decode::KernelFor(ChosenBuild())), m_plan(plan),
-          m_totalBits(totalBits)
+    ChunkDecoding(const DecodeTable& table, const ChunkPlan& plan, std::int64_t totalBits,
+                  ProcessorBuild build)
+        : m_table(table), m_kernel(decode::KernelFor(build)), m_plan(plan), m_totalBits(totalBits)
     {
     }
 

@@ -46,7 +46,7 @@ void ChunkSlot::Prepare(const ChunkPlan& plan, std::int64_t chunk, std::int64_t 
     readError = 0;
 }
 
-bool ChunkSlot::ReadInput(const ChunkPlan& plan, int longestCode, int sourceFd,
+bool ChunkSlot::ReadInput(const ChunkPlan& plan, int longestCode, const ByteSource& source,
                           std::int64_t streamOffset, std::int64_t totalBits)
 {
     readFailed = true;
@@ -58,7 +58,7 @@ bool ChunkSlot::ReadInput(const ChunkPlan& plan, int longestCode, int sourceFd,
     (void)plan;
     // Past the stream's last byte the input reads as zeros; its bits are never decoded.
     std::memset(input + size, 0, decode::kInputSlack);
-    const std::int64_t got = ReadAt(sourceFd, input, size, streamOffset + first);
+    const std::int64_t got = source.ReadAt(input, size, streamOffset + first);
     if (got != static_cast<std::int64_t>(size)) {
         readError = got < 0 ? errno : 0;
         return false;

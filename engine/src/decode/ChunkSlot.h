@@ -5,6 +5,7 @@
 
 #include "decode/ChunkPlan.h"
 #include "decode/DecodeKernel.h"
+#include "sys/ByteSource.h"
 #include "sys/Memory.h"
 
 #include <cstdint>
@@ -41,8 +42,8 @@ struct ChunkSlot
     // Makes it the slot of chunk `chunk`, nothing read yet.
     void Prepare(const ChunkPlan& plan, std::int64_t chunk, std::int64_t totalBits);
     // Reads the chunk's bytes, as far as the end of the code that crosses its end, from the stream
-    // at `streamOffset` of `sourceFd`. False, with readError, when the read failed.
-    [[nodiscard]] bool ReadInput(const ChunkPlan& plan, int longestCode, int sourceFd,
+    // at `streamOffset` of `source`. False, with readError, when the read failed.
+    [[nodiscard]] bool ReadInput(const ChunkPlan& plan, int longestCode, const ByteSource& source,
                                  std::int64_t streamOffset, std::int64_t totalBits);
 
     [[nodiscard]] std::uint8_t* OutBegin() const { return output + kLead; }

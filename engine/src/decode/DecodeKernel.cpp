@@ -60,11 +60,20 @@ struct Lane
     std::uint8_t* out;
 };
 
+// The branchless refill of libdeflate's decompressor (lib/deflate_decompress.c), turned for
+// bits that come most significant first. The load puts the next 64 bits of the input below the
+// `bitCount` bits still held; `next` then moves past every whole byte now in the buffer, which
+// is (63 - bitCount) / 8 of them, and ((bitCount & 63) ^ 63) >> 3 is that without a subtraction
+// (for bitCount < 64, x ^ 63 is 63 - x). The count becomes at least kRefillBits: OR-ing in 56
+// (0b111000) sets the bits that the bytes taken made up, since what is held is 56 to 63 bits
+// now, and leaves the low three, the part of a byte held twice, as they were. The bits of that
+// byte below the buffer's are the input's own, so a later refill ORs in the same values there.
 [[gnu::always_inline]] inline void Refill(Lane& lane)
 {
+    static_assert(kRefillBits == 56, "the OR below sets 56 bits and keeps the low three");
     lane.bits |= LoadBigEndian64(lane.next) >> (lane.bitCount & 63);
     lane.next += ((lane.bitCount & 63) ^ 63) >> 3;
-    lane.bitCount |= 56;
+    lane.bitCount |= kRefillBits;
 }
 
 [[gnu::always_inline]] inline void Consume(Lane& lane, int length)

@@ -23,7 +23,10 @@ namespace hufpack {
 namespace decode {
 
 inline constexpr int kMaxStreams = 4;
-inline constexpr int kLookupsPerRefill = 56 / DecodeTable::kRunBits;
+// The bits a refill leaves in the buffer at the least: a 64-bit load, less up to 7 bits of the
+// byte it starts in that were in the buffer already.
+inline constexpr int kRefillBits = 56;
+inline constexpr int kLookupsPerRefill = kRefillBits / DecodeTable::kRunBits;
 // The most bits one round (a refill and its lookups) can take: every lookup may be a code that
 // the second-level table resolves.
 inline constexpr int kMaxRoundBits = kLookupsPerRefill * DecodeTable::kMaxFastBits;

@@ -205,11 +205,12 @@ PairCodes::PairCodes(const CodeBook& codes, std::uint64_t* storage)
 // The largest group of 1, 2, 4 or 8 codes, or of 1 to 4 pairs, that takes, on average, no more
 // than the loop's group bits; or for codes of a byte each, which leave nothing pending between
 // bytes, the substitution.
-CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte, const PairCodes* pairs)
+CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte, const PairCodes* pairs,
+                               ProcessorBuild build)
 {
     if (codes.EveryCodeIsAByte())
         return &SubstituteBytes;
-    const bool bmi2 = ChosenBuild() == ProcessorBuild::Bmi2;
+    const bool bmi2 = build == ProcessorBuild::Bmi2;
     if (pairs && pairs->Entries()) {
         const int group = std::clamp(static_cast<int>(kPairGroupBits / (2 * bitsPerByte)), 1, 4);
 #if defined(__x86_64__)

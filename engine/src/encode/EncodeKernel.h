@@ -5,6 +5,7 @@
 #include "code/CodeBook.h"
 #include "format/ByteOrder.h"
 #include "format/Counts.h"
+#include "sys/Processor.h"
 
 #include <array>
 #include <bit>
@@ -103,6 +104,7 @@ using CodeBlockFunction
 
 // The coding loop for `codes`, of `bitsPerByte` bits on average, in the processor's build; one
 // that codes two bytes a lookup when `pairs` has a table.
-CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte, const PairCodes* pairs);
+CodeBlockFunction CodeBlockFor(const CodeBook& codes, double bitsPerByte, const PairCodes* pairs,
+                               ProcessorBuild build);
 
 } // namespace hufpack::encode

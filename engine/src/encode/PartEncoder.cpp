@@ -43,20 +43,20 @@ std::size_t CodedBlockBytes(const CodeBook& codes)
 
 // The coding loop for a part of `bytes` bytes that codes to `bits` bits.
 encode::CodeBlockFunction LoopFor(const CodeBook& codes, std::int64_t bits, std::int64_t bytes,
-                                  const encode::PairCodes* pairs)
+                                  const encode::PairCodes* pairs, ProcessorBuild build)
 {
     return encode::CodeBlockFor(codes,
                                 static_cast<double>(std::max<std::int64_t>(bits, 1))
                                     / static_cast<double>(std::max<std::int64_t>(bytes, 1)),
-                                pairs);
+                                pairs, build);
 }
 
 } // namespace
 
-PartEncoder::PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts,
-                         std::int64_t minPartBytes, int threads)
-    : m_sourceFd(sourceFd), m_size(std::max<std::int64_t>(sourceSize, 0)),
-      m_threads(threads > 0 ? threads : ThreadLimit())
+PartEncoder::PartEncoder(const ByteSource& source, std::int64_t sourceSize, int threads,
+                         int maxParts, std::int64_t minPartBytes)
+    : m_source(source), m_size(std::max<std::int64_t>(sourceSize, 0)),
+      m_threads(std::max(threads, 1))
 {
     assert(m_size <= std::numeric_limits<std::int32_t>::max());
     if (maxParts <= 0)
@@ -163,15 +163,21 @@ Status PartEncoder::Scan()
     return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
 }
 
-// Reads the part block by block into `buffer` and hands each block to `use`, which returns
-// false to stop. False when a read failed, the source ended early (the part then fails), or
-// `use` stopped (and said why).
+// Reads the part block by block and hands each block to `use(bytes, size)`, which returns false
+// to stop: a source in memory where it stands, a file through `buffer`. False when a read
+// failed, the source ended early (the part then fails), or `use` stopped (and said why).
 template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buffer, Use use) const
 {
     for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
         const auto want
             = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        const std::int64_t got = ReadAt(m_sourceFd, buffer, want, offset);
+        const std::span<const std::uint8_t> view = m_source.View(offset, want);
+        const std::uint8_t* bytes = view.data();
+        std::int64_t got = static_cast<std::int64_t>(view.size());
+        if (!m_source.InMemory()) {
+            got = m_source.ReadAt(buffer, want, offset);
+            bytes = buffer;
+        }
         if (got != static_cast<std::int64_t>(want)) {
             if (got < 0)
                 FailPart(part, JobFile::Source, errno);
@@ -179,7 +185,7 @@ template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buff
                 FailPart(part, JobFile::Source, 0, Reason::ChangedWhileRead);
             return false;
         }
-        if (!use(want))
+        if (!use(bytes, want))
             return false;
         if (m_progress)
             m_progress->Add(static_cast<std::int64_t>(want));
@@ -193,8 +199,8 @@ void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
     // it is read.
     CountTables tables {};
     encode::PartHash hash;
-    ReadPart(part, buffer, [&](std::size_t size) {
-        encode::CountAndHash(buffer, size, tables, hash);
+    ReadPart(part, buffer, [&](const std::uint8_t* bytes, std::size_t size) {
+        encode::CountAndHash(bytes, size, tables, hash);
         return true;
     });
     part.counts = {};
@@ -205,7 +211,7 @@ void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
 bool PartEncoder::SourceEndsAtSize() const
 {
     std::uint8_t byte = 0;
-    return !m_endsThere || ReadAt(m_sourceFd, &byte, 1, m_begin + m_size) == 0;
+    return !m_endsThere || m_source.ReadAt(&byte, 1, m_begin + m_size) == 0;
 }
 
 WideCounts PartEncoder::Counts() const
@@ -235,7 +241,7 @@ Status PartEncoder::CheckCodes(const CodeBook& codes) const
     return {};
 }
 
-Status PartEncoder::Encode(const CodeBook& codes, int destinationFd, std::int64_t streamOffset)
+Status PartEncoder::Encode(const CodeBook& codes, ByteSink& sink, std::int64_t streamOffset)
 {
     if (Status status = CheckCodes(codes); !status.Ok())
         return status;
@@ -250,8 +256,8 @@ Status PartEncoder::Encode(const CodeBook& codes, int destinationFd, std::int64_
     MakeBlocks(CodedBlockBytes(codes));
     const std::unique_ptr<encode::PairCodes> pairs = PairsFor(codes);
     if (Status status = RunParts([&](Part& part, int worker) {
-            EncodePart(part, m_blocks[worker], m_outBlocks[worker], codes, pairs.get(),
-                       destinationFd, streamOffset);
+            EncodePart(part, m_blocks[worker], m_outBlocks[worker], codes, pairs.get(), sink,
+                       streamOffset);
         });
         !status.Ok())
         return status;
@@ -267,17 +273,15 @@ Status PartEncoder::Encode(const CodeBook& codes, int destinationFd, std::int64_
     }
     if (changed || !SourceEndsAtSize())
         return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
-    for (const auto& [offset, bits] : shared) {
-        if (!WriteAt(destinationFd, &bits, 1, offset))
-            return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
-    }
-    return {};
+    for (const auto& [offset, bits] : shared)
+        sink.WriteAt(&bits, 1, offset);
+    return sink.Outcome(JobFile::Destination);
 }
 
 // The coding pass for a destination that takes its bytes in order only, such as a pipe: one
 // thread codes the parts one after another, carrying the bits of a last partial byte over to the
 // next part, and writes each block's whole bytes as they come.
-Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
+Status PartEncoder::EncodeInOrder(const CodeBook& codes, ByteSink& sink)
 {
     if (Status status = CheckCodes(codes); !status.Ok())
         return status;
@@ -287,15 +291,16 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
     std::uint8_t* const out = m_outBlocks[0];
     encode::PendingBits pending;
     for (Part& part : m_parts) {
-        const encode::CodeBlockFunction codeBlock
-            = LoopFor(codes, CodedBits(part.counts, codes), part.end - part.begin, pairs.get());
+        const encode::CodeBlockFunction codeBlock = LoopFor(
+            codes, CodedBits(part.counts, codes), part.end - part.begin, pairs.get(), m_build);
         encode::PartHash hash;
-        const bool read = ReadPart(part, in, [&](std::size_t size) {
-            hash.Add(in, size);
-            const std::uint8_t* const stop
-                = codeBlock(in, in + size, out, codes, pairs ? pairs->Entries() : nullptr, pending);
-            if (!WriteFully(destinationFd, out, static_cast<std::size_t>(stop - out))) {
-                FailPart(part, JobFile::Destination, errno);
+        const bool read = ReadPart(part, in, [&](const std::uint8_t* bytes, std::size_t size) {
+            hash.Add(bytes, size);
+            const std::uint8_t* const stop = codeBlock(bytes, bytes + size, out, codes,
+                                                       pairs ? pairs->Entries() : nullptr, pending);
+            sink.Write(out, static_cast<std::size_t>(stop - out));
+            if (sink.Failed()) {
+                FailPart(part, JobFile::Destination, sink.Error());
                 return false;
             }
             return true;
@@ -310,9 +315,9 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, int destinationFd)
         return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
     // The stream's last partial byte, padded with 0 bits.
     const auto last = static_cast<std::uint8_t>(pending.bits >> 56);
-    if (pending.count > 0 && !WriteFully(destinationFd, &last, 1))
-        return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
-    return {};
+    if (pending.count > 0)
+        sink.Write(&last, 1);
+    return sink.Outcome(JobFile::Destination);
 }
 
 // The pair table for a source large enough to pay for making it; null for a smaller one.
@@ -325,12 +330,12 @@ std::unique_ptr<encode::PairCodes> PartEncoder::PairsFor(const CodeBook& codes)
 }
 
 void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
-                             const encode::PairCodes* pairs, int destinationFd,
+                             const encode::PairCodes* pairs, ByteSink& sink,
                              std::int64_t streamOffset) const
 {
     part.sharedBytes = {};
     const encode::CodeBlockFunction codeBlock
-        = LoopFor(codes, part.bits, part.end - part.begin, pairs);
+        = LoopFor(codes, part.bits, part.end - part.begin, pairs, m_build);
     const std::uint64_t* const pairEntries = pairs ? pairs->Entries() : nullptr;
 
     encode::PartHash hash;
@@ -339,22 +344,24 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, co
     encode::PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
     bool holdFirstByte = pending.count != 0;
     std::int64_t nextByte = streamOffset + part.firstBit / 8;
-    const bool read = ReadPart(part, in, [&](std::size_t size) {
-        hash.Add(in, size);
+    const bool read = ReadPart(part, in, [&](const std::uint8_t* bytes, std::size_t size) {
+        hash.Add(bytes, size);
         const std::uint8_t* start = out;
-        const std::uint8_t* const stop = codeBlock(in, in + size, out, codes, pairEntries, pending);
+        const std::uint8_t* const stop
+            = codeBlock(bytes, bytes + size, out, codes, pairEntries, pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;
             ++nextByte;
             holdFirstByte = false;
         }
-        const auto bytes = static_cast<std::size_t>(stop - start);
-        if (bytes > 0 && !WriteAt(destinationFd, start, bytes, nextByte)) {
-            FailPart(part, JobFile::Destination, errno);
+        const auto coded = static_cast<std::size_t>(stop - start);
+        sink.WriteAt(start, coded, nextByte);
+        if (sink.Failed()) {
+            FailPart(part, JobFile::Destination, sink.Error());
             return false;
         }
-        nextByte += static_cast<std::int64_t>(bytes);
+        nextByte += static_cast<std::int64_t>(coded);
         return true;
     });
     if (!read)

@@ -17,7 +17,10 @@
 #include "encode/EncodeKernel.h"
 #include "format/Counts.h"
 #include "hufpack/JobResult.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
 #include "sys/Memory.h"
+#include "sys/Processor.h"
 #include "sys/Progress.h"
 
 #include <array>
@@ -36,16 +39,18 @@ public:
     static constexpr std::int64_t kPairsFromBytes = std::int64_t { 1 } << 20;
 
     // `maxParts` 0 means a few parts per processor. The counters are 32-bit: `sourceSize` is at
-    // most INT32_MAX, which is all the format can hold anyway.
-    // `threads` is the most threads in all, the calling thread's included; 0 the thread limit.
-    PartEncoder(int sourceFd, std::int64_t sourceSize, int maxParts = 0,
-                std::int64_t minPartBytes = kMinPartBytes, int threads = 0);
+    // most INT32_MAX, which is all the format can hold anyway. `threads` is how many threads in
+    // all, the calling thread's included. The source must outlive the encoder.
+    PartEncoder(const ByteSource& source, std::int64_t sourceSize, int threads, int maxParts = 0,
+                std::int64_t minPartBytes = kMinPartBytes);
     ~PartEncoder();
     PartEncoder(const PartEncoder&) = delete;
     PartEncoder& operator=(const PartEncoder&) = delete;
 
     // Adds the bytes each pass reads to `progress`.
     void ReportTo(Progress& progress) { m_progress = &progress; }
+    // The build of the coding loops; the processor's best unless asked.
+    void UseBuild(ProcessorBuild build) { m_build = build; }
     // Takes the source's `sourceSize` bytes from `begin` on instead of from its start: a member
     // of a source too long for one compressed file. With `endsThere` the source must end where
     // they do, as a whole source must; a member before the last is followed by the next.
@@ -57,14 +62,13 @@ public:
     [[nodiscard]] WideCounts Counts() const;
 
     // The coding pass: writes the bit stream for `codes` (every counted byte value must have one)
-    // to `destinationFd` from byte `streamOffset` on, the last byte padded with 0 bits. CannotOpen
-    // when a read or write failed or the source changed since Scan; TooLarge when a code is too
-    // long to pack.
-    [[nodiscard]] Status Encode(const CodeBook& codes, int destinationFd,
-                                std::int64_t streamOffset);
-    // The same pass for a destination that takes bytes in order only: writes the bit stream at
-    // the descriptor's position, front to back, on the calling thread.
-    [[nodiscard]] Status EncodeInOrder(const CodeBook& codes, int destinationFd);
+    // to `sink`, which must be positional, from byte `streamOffset` on, the last byte padded
+    // with 0 bits. CannotOpen when a read failed or the source changed since Scan, or the
+    // sink's failure; TooLarge when a code is too long to pack.
+    [[nodiscard]] Status Encode(const CodeBook& codes, ByteSink& sink, std::int64_t streamOffset);
+    // The same pass for a sink that takes bytes in order only: writes the bit stream where the
+    // sink stands, front to back, on the calling thread.
+    [[nodiscard]] Status EncodeInOrder(const CodeBook& codes, ByteSink& sink);
 
 private:
     // The tests' way to see how the source was cut.
@@ -97,18 +101,19 @@ private:
     [[nodiscard]] std::unique_ptr<encode::PairCodes> PairsFor(const CodeBook& codes);
     [[nodiscard]] std::uint8_t* TakeBlock(std::size_t bytes);
     void EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, const CodeBook& codes,
-                    const encode::PairCodes* pairs, int destinationFd,
+                    const encode::PairCodes* pairs, ByteSink& sink,
                     std::int64_t streamOffset) const;
     [[nodiscard]] int Workers() const;
     void MakeBlocks(std::size_t outBytes);
     template<typename Work> [[nodiscard]] Status RunParts(Work work);
     [[nodiscard]] bool SourceEndsAtSize() const;
 
-    int m_sourceFd;
+    const ByteSource& m_source;
     std::int64_t m_begin = 0;
     std::int64_t m_size;
     bool m_endsThere = true;
     int m_threads;
+    ProcessorBuild m_build = ChosenBuild();
     std::vector<Part> m_parts;
     // One input block per thread, reused by the second pass, one output block per thread for
     // the coding pass, and the pair table, in one arena; blocks that do not fit there, in

@@ -176,16 +176,14 @@ bool Destination::MayReplace()
 Status Destination::Create(int& fd)
 {
     fd = -1;
-    if (!s_namedOnly) {
-        m_fd = ::openat(m_place.Folder(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (m_fd >= 0) {
-            m_unnamed = true;
-            fd = m_fd;
-            return {};
-        }
-        if (!NoUnnamedFiles(errno))
-            return Checked(Fail(errno));
+    m_fd = ::openat(m_place.Folder(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (m_fd >= 0) {
+        m_unnamed = true;
+        fd = m_fd;
+        return {};
     }
+    if (!NoUnnamedFiles(errno))
+        return Checked(Fail(errno));
     if (!CreateNamed())
         return m_failure;
     fd = m_fd;

@@ -69,9 +69,6 @@ public:
     [[nodiscard]] Status Commit(const struct stat& source) { return Checked(PutInPlace(source)); }
 
 private:
-    // The tests' way to ask for named temporary files.
-    friend struct DestinationTesting;
-
     // Each step below says false, with the reason in m_failure, when it fails.
     bool Fail(int error, Reason reason = Reason::None);
     [[nodiscard]] Status Checked(bool ok) const { return ok ? Status() : m_failure; }
@@ -87,8 +84,6 @@ private:
     bool SyncData();
     bool NameExists() const;
     void RemoveTemporaryName();
-
-    static inline bool s_namedOnly = false;
 
     const bool m_replace;
     const bool m_sync;

@@ -54,10 +54,7 @@ Status OpenSource(const JobSource& source, OpenedSource& opened, bool streamAllo
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     opened.inOrder = stream;
-    if (stream)
-        opened.stream.AttachForReadingExactly(fd);
-    else
-        opened.stream.AttachForReading(fd);
+    opened.fd.Reset(fd);
     return {};
 }
 
@@ -83,7 +80,7 @@ Status RemoveSource(const OpenedSource& source)
     struct stat held
     {
     };
-    if (::fstat(source.stream.Descriptor(), &held) != 0)
+    if (::fstat(source.fd.Get(), &held) != 0)
         return SourceFailure(errno, Reason::NotRemoved);
     if (held.st_size != read.st_size || !SameTime(held.st_mtim, read.st_mtim)
         || !SameTime(held.st_ctim, read.st_ctim))

@@ -6,7 +6,7 @@
 #include "files/Place.h"
 #include "hufpack/FileJobs.h"
 #include "hufpack/JobResult.h"
-#include "sys/FileStream.h"
+#include "sys/Descriptor.h"
 
 #include <sys/stat.h>
 
@@ -16,7 +16,7 @@ namespace hufpack {
 // where its name stands (not open for a source given as a descriptor).
 struct OpenedSource
 {
-    FileStream stream;
+    Descriptor fd;
     struct stat info
     {
     };
@@ -29,8 +29,8 @@ struct OpenedSource
 // read twice; a directory or a device is not a file to compress. A link at the name is followed
 // by the kernel's own rules when the source says so. A source given as a descriptor is read
 // through a duplicate, from the start; the duplicate shares the file's offset, which the job
-// moves. With `streamAllowed`, a descriptor may be a pipe, read exactly as far as the reader
-// asks, and so is one the source calls a stream.
+// moves. With `streamAllowed`, a descriptor may be a pipe, read in order, and so is one the source
+// calls a stream.
 [[nodiscard]] Status OpenSource(const JobSource& source, OpenedSource& opened,
                                 bool streamAllowed = false);
 

@@ -91,4 +91,39 @@ FrontOfFile CheckFront(const Header& header, std::span<const std::uint8_t> table
     return FrontOfFile::Read;
 }
 
+Status FrontFailure(FrontOfFile front)
+{
+    const auto notOurs = [](Reason reason) {
+        return Status::Fail(JobResult::NotOurFormat, JobFile::Source, 0, reason);
+    };
+    switch (front) {
+    case FrontOfFile::Read:
+    case FrontOfFile::Empty:
+        return {};
+    case FrontOfFile::ReadFailed:
+        return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0);
+    case FrontOfFile::ShortHeader:
+        break;
+    case FrontOfFile::BadChecksum:
+        return notOurs(Reason::BadChecksum);
+    case FrontOfFile::CutShort:
+        return notOurs(Reason::CutShort);
+    case FrontOfFile::NoTree:
+    case FrontOfFile::CountsPastBits:
+        return notOurs(Reason::Damaged);
+    }
+    return notOurs(Reason::NotOurs);
+}
+
+bool CountsMatch(const Counts& counts, const WideCounts& written)
+{
+    for (int value = 0; value < 256; ++value) {
+        const std::uint64_t expected
+            = counts[value] > 0 ? static_cast<std::uint64_t>(counts[value]) : 0;
+        if (written[value] != expected)
+            return false;
+    }
+    return true;
+}
+
 } // namespace hufpack

@@ -7,6 +7,7 @@
 // reader's with every rule that tells a damaged file before its bits are decoded.
 
 #include "format/Counts.h"
+#include "hufpack/JobResult.h"
 
 #include <array>
 #include <cstdint>
@@ -68,5 +69,12 @@ enum class FrontOfFile {
 // all 0 on entry.
 [[nodiscard]] FrontOfFile CheckFront(const Header& header, std::span<const std::uint8_t> table,
                                      std::int64_t fileSize, Counts& counts);
+// What a front that is neither Read nor Empty means, as a job's failure of its source; a read
+// that failed is the stream's to say.
+[[nodiscard]] Status FrontFailure(FrontOfFile front);
+
+// Whether every byte value came out of the bits exactly as often as the table counts it (a
+// count of 0 or less: never); anything else is a damaged file, whatever its checksum.
+[[nodiscard]] bool CountsMatch(const Counts& counts, const WideCounts& written);
 
 } // namespace hufpack

@@ -9,9 +9,11 @@
 #include "jobs/Members.h"
 #include "jobs/Texts.h"
 #include "jobs/TreeCoder.h"
-#include "sys/FileStream.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
 #include "sys/JobEdge.h"
 #include "sys/JobSignals.h"
+#include "sys/Threads.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -46,7 +48,7 @@ private:
     [[nodiscard]] Status IntoStream(int destinationFd);
     [[nodiscard]] Status IntoFile(const JobDestination& destinationFile);
     [[nodiscard]] Status CodeInto(int destinationFd, bool inOrder);
-    [[nodiscard]] Status Code(FileStream& output, bool inOrder);
+    [[nodiscard]] Status Code(ByteSink& output);
 
     const JobKind m_kind;
     const JobOptions& m_options;
@@ -63,14 +65,13 @@ Status TrailingFailure()
     return Status::Fail(JobResult::NotOurFormat, JobFile::Source, 0, Reason::TrailingData);
 }
 
-MemberSettings SettingsFor(const JobOptions& options, const OpenedSource& source, bool inOrder)
+// How a job's coders run: the threads it asked for resolved here, once, as the job starts.
+MemberSettings SettingsFor(const JobOptions& options)
 {
     MemberSettings settings;
-    settings.progress = &options.progress;
-    settings.threads = options.threads;
-    settings.inOrder = inOrder;
+    settings.coder.threads = ThreadsFor(options.threads);
+    settings.coder.progress = &options.progress;
     settings.several = options.members;
-    settings.streamSource = source.inOrder;
     settings.spoolFolder = options.spoolFolder;
     return settings;
 }
@@ -140,29 +141,39 @@ Status FileJob::IntoFile(const JobDestination& destinationFile)
 // that --rm can tell whether it changed after it was read.
 Status FileJob::CodeInto(int destinationFd, bool inOrder)
 {
-    FileStream output;
-    output.AttachForWriting(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0));
-    if (!output.IsOpen())
+    ByteSink output = ByteSink::ToFile(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0), inOrder);
+    if (output.Failed())
         return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
     m_opened = true;
-    if (Status status = Code(output, inOrder); !status.Ok())
+    if (Status status = Code(output); !status.Ok())
         return status;
     if (!output.Close())
         return output.Outcome(JobFile::Destination);
     return {};
 }
 
-// Runs the coders over two open streams, a member at a time: nothing to code for an empty file.
-Status FileJob::Code(FileStream& output, bool inOrder)
+// Runs the coders from the source into the sink, a member at a time: nothing to code for an
+// empty file.
+Status FileJob::Code(ByteSink& output)
 {
-    FileStream& source = m_source.stream;
-    if (m_kind == JobKind::Encode && !m_source.inOrder && source.Size() == 0
-        && source.Peek() == FileStream::kEof)
-        return source.Outcome(JobFile::Source);
-    const MemberSettings settings = SettingsFor(m_options, m_source, inOrder);
+    const ByteSource source = ByteSource::OfFile(m_source.fd.Get());
+    std::uint8_t first = 0;
+    if (m_kind == JobKind::Encode && !m_source.inOrder && m_source.info.st_size == 0) {
+        const std::int64_t got = source.ReadAt(&first, 1, 0);
+        if (got < 0)
+            return Status::Fail(JobResult::CannotOpen, JobFile::Source, errno);
+        if (got == 0)
+            return {};
+    }
+    MemberInput input;
+    if (m_source.inOrder)
+        input.stream = m_source.fd.Get();
+    else
+        input.source = &source;
+    const MemberSettings settings = SettingsFor(m_options);
     const Status status = m_kind == JobKind::Decode
-        ? DecodeMembers(source, output, settings, m_tally)
-        : EncodeMembers(source, output, settings, m_tally);
+        ? DecodeMembers(input, output, settings, m_tally)
+        : EncodeMembers(input, output, settings, m_tally);
     m_written = m_tally.written;
     return status;
 }
@@ -198,11 +209,16 @@ JobOutcome SummarizeFile(const JobSource& source, const JobOptions& options,
 {
     MemberTally tally;
     JobOutcome outcome = OutcomeOf(AtJobEdge([&] {
-        OpenedSource input;
-        if (Status status = OpenSource(source, input, true); !status.Ok())
+        OpenedSource opened;
+        if (Status status = OpenSource(source, opened, true); !status.Ok())
             return status;
-        const Status status
-            = SummarizeMembers(input.stream, SettingsFor(options, input, false), members, tally);
+        const ByteSource bytes = ByteSource::OfFile(opened.fd.Get());
+        MemberInput input;
+        if (opened.inOrder)
+            input.stream = opened.fd.Get();
+        else
+            input.source = &bytes;
+        const Status status = SummarizeMembers(input, SettingsFor(options), members, tally);
         if (status.Ok() && tally.trailing > 0)
             return TrailingFailure();
         return status;

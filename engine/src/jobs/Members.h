@@ -12,8 +12,9 @@
 
 #include "hufpack/FileJobs.h"
 #include "hufpack/JobResult.h"
-#include "sys/FileStream.h"
-#include "sys/Progress.h"
+#include "jobs/TreeCoder.h"
+#include "sys/ByteSink.h"
+#include "sys/ByteSource.h"
 
 #include <cstdint>
 #include <string>
@@ -24,15 +25,18 @@ namespace hufpack {
 // How a job's coders run, and how far it reads.
 struct MemberSettings
 {
-    const Progress::Callback* progress = nullptr;
-    int threads = 0;
-    // The destination takes its bytes in order only.
-    bool inOrder = false;
+    TreeCoder::Options coder;
     bool several = false;
-    // The source is read in order from where it stands, and spooled into `spoolFolder`, one
-    // member at a time.
-    bool streamSource = false;
+    // Where a stream is spooled, one member at a time.
     std::string spoolFolder;
+};
+
+// What a job reads: a source that can be read anywhere (a file, memory), or a stream (a pipe),
+// read in order from where it stands and spooled a member at a time.
+struct MemberInput
+{
+    const ByteSource* source = nullptr;
+    int stream = -1;
 };
 
 // What a job of members came to.
@@ -47,13 +51,13 @@ struct MemberTally
 };
 
 // Compresses `in` into `out`, from `out`'s start.
-[[nodiscard]] Status EncodeMembers(FileStream& in, FileStream& out, const MemberSettings& settings,
-                                   MemberTally& tally);
+[[nodiscard]] Status EncodeMembers(const MemberInput& in, ByteSink& out,
+                                   const MemberSettings& settings, MemberTally& tally);
 // Restores each member of `in` in turn into `out`.
-[[nodiscard]] Status DecodeMembers(FileStream& in, FileStream& out, const MemberSettings& settings,
-                                   MemberTally& tally);
+[[nodiscard]] Status DecodeMembers(const MemberInput& in, ByteSink& out,
+                                   const MemberSettings& settings, MemberTally& tally);
 // Reads each member's header and table, with every check that needs no decoding.
-[[nodiscard]] Status SummarizeMembers(FileStream& in, const MemberSettings& settings,
+[[nodiscard]] Status SummarizeMembers(const MemberInput& in, const MemberSettings& settings,
                                       std::vector<FileSummary>& members, MemberTally& tally);
 
 } // namespace hufpack

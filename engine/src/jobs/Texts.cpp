@@ -1,5 +1,5 @@
-// Every text the engine has: the dialog's messages for each result, the reasons a job gives, and
-// the first form's two diagnostic lines.
+// Every text the engine has: what a failure's result and reason mean, in words any program may
+// use, and the first form's two diagnostic lines.
 
 #include "jobs/Texts.h"
 
@@ -11,12 +11,12 @@ namespace hufpack {
 namespace {
 
 // By result, from Done (0) down to SameFile (-4).
-constexpr const char* kMessages[] = {
-    "Done!",
-    "The source file cannot be opened / destination file cannot be written",
-    "You must only decode a file encoded by this program.",
-    "The source file is too large for this format.",
-    "Please select a different destination file.",
+constexpr const char* kResults[] = {
+    "done",
+    "cannot be opened or written",
+    "not a file this program wrote",
+    "too large for this format",
+    "the source and the destination are the same file",
 };
 
 // By reason, in the order Reason lists them.
@@ -30,24 +30,17 @@ constexpr const char* kReasons[] = {
     "unexpected end of file",
     "damaged: its bytes do not match its table",
     "the source and the destination are the same file",
-    "is a symbolic link; unchanged (-f goes on and removes the link)",
-    "has other hard links; unchanged (-f goes on and removes this name)",
+    "is a symbolic link; unchanged",
+    "has other hard links; unchanged",
     "not removed",
     "not removed: it is no longer the file that was read",
     "not removed: it changed after it was read",
-    "is a symbolic link; not walked (name the folder itself)",
+    "is a symbolic link; not walked",
     "bytes after its end are not a compressed file",
 };
 static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::TrailingData) + 1);
 
 } // namespace
-
-const char* ResultMessage(JobResult result)
-{
-    const int index = -static_cast<int>(result);
-    return index >= 0 && index < static_cast<int>(std::size(kMessages)) ? kMessages[index]
-                                                                        : kMessages[0];
-}
 
 const char* ReasonText(Reason reason)
 {
@@ -62,7 +55,9 @@ std::string DescribeFailure(const Failure& failure)
         return std::strerror(failure.error);
     if (failure.reason != Reason::None)
         return ReasonText(failure.reason);
-    return ResultMessage(failure.result);
+    const int index = -static_cast<int>(failure.result);
+    return index >= 0 && index < static_cast<int>(std::size(kResults)) ? kResults[index]
+                                                                       : kResults[1];
 }
 
 const char* const kDoneLine = "Done.\n";

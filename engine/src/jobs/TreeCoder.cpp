@@ -4,10 +4,10 @@
 
 #include "code/MemberCutter.h"
 #include "decode/DecodeTable.h"
-#include "reference/ByteCounter.h"
-#include "reference/ReferencePaths.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <limits>
 
 namespace hufpack {
@@ -24,30 +24,36 @@ Status Fail(JobResult result, Reason reason)
 
 } // namespace
 
-// A read or write that failed on one of the streams, found after the pass.
-Status TreeCoder::StreamFailure() const
+TreeCoder::TreeCoder(const ByteSource& in, ByteSink& out, const Options& options)
+    : TreeCoder(in, out, options, Member())
 {
-    if (m_in.Failed())
-        return m_in.Outcome(JobFile::Source);
-    return m_out.Outcome(JobFile::Destination);
 }
 
-TreeCoder::TreeCoder(FileStream& in, FileStream& out) : m_in(in), m_out(out) { }
+TreeCoder::TreeCoder(const ByteSource& in, ByteSink& out, const Options& options,
+                     const Member& member)
+    : m_in(in), m_out(out), m_options(options), m_member(member)
+{
+}
 
 TreeCoder::~TreeCoder() = default;
 
+// A read of the source that failed.
+Status TreeCoder::SourceFailure() const
+{
+    return Status::Fail(JobResult::CannotOpen, JobFile::Source, m_readError);
+}
+
 Status TreeCoder::Encode()
 {
-    if (m_reference)
-        return EncodeStepByStep();
     const std::int64_t size
         = m_member.inSize >= 0 ? m_member.inSize : m_in.Size() - m_member.inBegin;
     // Every byte takes at least one bit, so a longer source cannot be held; no need to read it.
     if (size > kMaxField)
         return Fail(JobResult::TooLarge, Reason::TooLarge);
-    PartEncoder parts(m_in.Descriptor(), size, m_maxParts, m_minPartBytes, m_threads);
+    PartEncoder parts(m_in, size, m_options.threads, m_options.maxParts, m_options.minPartBytes);
     parts.StartAt(m_member.inBegin, m_member.last);
-    Progress progress(m_progress ? *m_progress : kNoProgress, 2 * size);
+    parts.UseBuild(m_options.build);
+    Progress progress(m_options.progress ? *m_options.progress : kNoProgress, 2 * size);
     parts.ReportTo(progress);
     if (Status status = parts.Scan(); !status.Ok())
         return status;
@@ -55,34 +61,18 @@ Status TreeCoder::Encode()
     if (Status status = PrepareCode(parts.Counts(), streamOffset); !status.Ok())
         return status;
     if (!m_out.Flush())
-        return StreamFailure();
+        return m_out.Outcome(JobFile::Destination);
     const CodeBook& codes = m_tree.Book();
-    return m_inOrder ? parts.EncodeInOrder(codes, m_out.Descriptor())
-                     : parts.Encode(codes, m_out.Descriptor(), streamOffset);
+    if (!m_out.Positional())
+        return parts.EncodeInOrder(codes, m_out);
+    // The parts write from their threads at once, within the room made for the member.
+    if (!m_out.Reserve(m_member.outBegin + m_written))
+        return m_out.Outcome(JobFile::Destination);
+    return parts.Encode(codes, m_out, streamOffset);
 }
 
-Status TreeCoder::EncodeStepByStep()
-{
-    m_in.Seek(0);
-    ByteCounter counter(m_in);
-    if (!counter.CountAll())
-        return StreamFailure();
-    std::int64_t streamOffset = 0;
-    if (Status status = PrepareCode(counter.Counts(), streamOffset); !status.Ok())
-        return status;
-    // The coding pass counts again as it goes: a source that changed since the counting pass
-    // would otherwise yield a file that does not decode, so any difference ends the job.
-    WideCounts seen {};
-    reference::EncodeBits(m_in, m_out, m_tree, seen);
-    if (seen != counter.Counts())
-        return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
-    if (m_in.Failed() || m_out.Failed())
-        return StreamFailure();
-    return {};
-}
-
-// From the counts to the code: builds the tree and the code words, writes the table and the
-// header, and leaves the destination where the bit stream starts, at `streamOffset`.
+// From the counts to the code: builds the tree and the code words, writes the header and the
+// table, and leaves the sink where the bit stream starts, at `streamOffset`.
 Status TreeCoder::PrepareCode(const WideCounts& counts, std::int64_t& streamOffset)
 {
     if (!FitsOneFile(counts) || !NarrowCounts(counts, m_freq))
@@ -94,7 +84,6 @@ Status TreeCoder::PrepareCode(const WideCounts& counts, std::int64_t& streamOffs
     // The header, the table and the bits in the order a stream takes them; the table's size,
     // which the header carries, is known from the counts.
     const std::uint16_t tableSize = TableSizeOf(m_freq);
-
     const auto header
         = Header::For(m_tree.TotalBits(), static_cast<std::int16_t>(tableSize)).Bytes();
     const std::vector<std::uint8_t> table = TableBytes(m_freq);
@@ -104,33 +93,38 @@ Status TreeCoder::PrepareCode(const WideCounts& counts, std::int64_t& streamOffs
     m_out.Write(table.data(), table.size());
     streamOffset = m_member.outBegin + kHeaderSize + tableSize;
     m_written = kHeaderSize + tableSize + (m_tree.ExactBits() + 7) / 8;
-    m_out.Seek(streamOffset);
-    return {};
+    return m_out.Outcome(JobFile::Destination);
 }
 
-// Reads the header and the table from the source's position, and checks them; `fileSize` is -1
-// for a stream, whose length is then what its header says.
+// Reads the header and the table of the member, and checks them against the `fileSize` bytes
+// the source holds from the member on.
 FrontOfFile TreeCoder::ReadFront(std::int64_t fileSize, Header& header)
 {
     header = {};
     std::array<std::uint8_t, kHeaderSize> front {};
-    const std::size_t got = m_in.Read(front.data(), front.size());
-    if (got == 0 && !m_in.Failed())
+    const std::int64_t got = m_in.ReadAt(front.data(), front.size(), m_member.inBegin);
+    if (got < 0) {
+        m_readError = errno;
+        return FrontOfFile::ReadFailed;
+    }
+    if (got == 0)
         return FrontOfFile::Empty;
-    if (got < front.size())
-        return m_in.Failed() ? FrontOfFile::ReadFailed : FrontOfFile::ShortHeader;
+    if (got < static_cast<std::int64_t>(front.size()))
+        return FrontOfFile::ShortHeader;
     header = Header::Parse(front);
     if (!header.ChecksumMatches())
         return FrontOfFile::BadChecksum;
-    if (fileSize < 0)
-        fileSize = header.FileEnd(true);
     // Never more than the file holds: a table size is no reason to read past its end.
     const std::int64_t tableEnd = std::min(header.FileEnd(false), fileSize);
     std::vector<std::uint8_t> table(
         static_cast<std::size_t>(std::max<std::int64_t>(tableEnd - kHeaderSize, 0)));
-    table.resize(m_in.Read(table.data(), table.size()));
-    if (m_in.Failed())
+    const std::int64_t tableGot
+        = m_in.ReadAt(table.data(), table.size(), m_member.inBegin + kHeaderSize);
+    if (tableGot < 0) {
+        m_readError = errno;
         return FrontOfFile::ReadFailed;
+    }
+    table.resize(static_cast<std::size_t>(tableGot));
     return CheckFront(header, table, fileSize, m_freq);
 }
 
@@ -138,41 +132,33 @@ FrontOfFile TreeCoder::ReadFront(std::int64_t fileSize, Header& header)
 // is what an empty source compresses to: no bits, no table.
 Status TreeCoder::ReadHeaderAndTree(Header& header)
 {
-    // A listing may read a pipe, from where it stands: its length is what its header says.
-    const bool file = m_in.IsRegularFile();
-    if (file)
-        m_in.Seek(m_member.inBegin);
     m_memberBytes = 0;
     m_memberBits = 0;
-    switch (ReadFront(file ? m_in.Size() - m_member.inBegin : -1, header)) {
-    case FrontOfFile::Read:
-        m_fileBytes = file ? m_in.Size() - m_member.inBegin : header.FileEnd(true);
-        m_memberBytes = header.FileEnd(true);
-        m_memberBits = std::max<std::int64_t>(header.totalBits, 0);
-        m_root = m_tree.BuildTree(m_freq);
-        if (m_root)
-            m_tree.AssignCodes(m_root, std::string());
-        // The bits the header claims are what the table's codes take, count by count: any
-        // other total is a damaged file, found here by a listing as it is by decoding.
-        if (header.totalBits > 0 && m_tree.ExactBits() != header.totalBits)
-            return Fail(JobResult::NotOurFormat, Reason::Damaged);
-        return {};
-    case FrontOfFile::Empty:
+    const std::int64_t size = m_in.Size();
+    if (size < 0) {
+        m_readError = errno;
+        return SourceFailure();
+    }
+    m_fileBytes = std::max<std::int64_t>(size - m_member.inBegin, 0);
+    const FrontOfFile front = ReadFront(m_fileBytes, header);
+    if (front == FrontOfFile::ReadFailed)
+        return SourceFailure();
+    if (front == FrontOfFile::Empty) {
         m_fileBytes = 0;
         return {};
-    case FrontOfFile::ReadFailed:
-        return StreamFailure();
-    case FrontOfFile::ShortHeader:
-        break;
-    case FrontOfFile::BadChecksum:
-        return Fail(JobResult::NotOurFormat, Reason::BadChecksum);
-    case FrontOfFile::CutShort:
-        return Fail(JobResult::NotOurFormat, Reason::CutShort);
-    case FrontOfFile::NoTree:
-    case FrontOfFile::CountsPastBits:
-        return Fail(JobResult::NotOurFormat, Reason::Damaged);
     }
-    return Fail(JobResult::NotOurFormat, Reason::NotOurs);
+    if (front != FrontOfFile::Read)
+        return FrontFailure(front);
+    m_memberBytes = header.FileEnd(true);
+    m_memberBits = std::max<std::int64_t>(header.totalBits, 0);
+    m_root = m_tree.BuildTree(m_freq);
+    if (m_root)
+        m_tree.AssignCodes(m_root, std::string());
+    // The bits the header claims are what the table's codes take, count by count: any other
+    // total is a damaged file, found here by a listing as it is by decoding.
+    if (header.totalBits > 0 && m_tree.ExactBits() != header.totalBits)
+        return Fail(JobResult::NotOurFormat, Reason::Damaged);
+    return {};
 }
 
 Status TreeCoder::Summarize(FileSummary& summary)
@@ -195,40 +181,24 @@ Status TreeCoder::Decode()
         return status;
     WideCounts written {};
     if (header.totalBits > 0) {
-        if (m_reference) {
-            m_in.Seek(header.StreamOffset());
-            reference::WalkTree(m_in, m_out, m_root, header.totalBits, written);
-        } else {
-            Progress progress(m_progress ? *m_progress : kNoProgress, OriginalBytes(m_freq));
-            ChunkDecoder::Options options = m_decodeOptions;
-            options.progress = &progress;
-            // The calling thread is one of them.
-            if (m_threads > 0 && options.threads < 0)
-                options.threads = m_threads - 1;
-            const DecodeTable table(m_root, m_tree.Book());
-            ChunkDecoder decoder(table, m_in.Descriptor(),
-                                 m_member.inBegin + header.StreamOffset(), header.totalBits,
-                                 m_out, options);
-            const Status status = decoder.Run(written);
-            m_decodeStats = decoder.Stats();
-            if (m_out.Failed())
-                return StreamFailure();
-            if (!status.Ok())
-                return status;
-        }
+        Progress progress(m_options.progress ? *m_options.progress : kNoProgress,
+                          OriginalBytes(m_freq));
+        ChunkDecoder::Options options = m_options.decode;
+        options.threads = m_options.threads;
+        options.build = m_options.build;
+        options.progress = &progress;
+        const DecodeTable table(m_root, m_tree.Book());
+        ChunkDecoder decoder(table, m_in, m_member.inBegin + header.StreamOffset(),
+                             header.totalBits, m_out, options);
+        const Status status = decoder.Run(written);
+        m_decodeStats = decoder.Stats();
+        if (m_out.Failed())
+            return m_out.Outcome(JobFile::Destination);
+        if (!status.Ok())
+            return status;
     }
-    if (m_in.Failed() || m_out.Failed())
-        return StreamFailure();
     m_written = OriginalBytes(m_freq);
-    // Every byte value must come out exactly as often as the table says: anything else is a
-    // damaged file, whatever its checksum.
-    for (int value = 0; value < 256; ++value) {
-        const std::uint64_t expected
-            = m_freq[value] > 0 ? static_cast<std::uint64_t>(m_freq[value]) : 0;
-        if (written[value] != expected)
-            return Fail(JobResult::NotOurFormat, Reason::Damaged);
-    }
-    return {};
+    return CountsMatch(m_freq, written) ? Status() : Fail(JobResult::NotOurFormat, Reason::Damaged);
 }
 
 } // namespace hufpack

@@ -6,13 +6,22 @@
 // against them.
 
 #include "code/CodeTree.h"
-#include "sys/FileStream.h"
 #include "code/TreeNode.h"
+#include "hufpack/JobResult.h"
+#include "sys/FileStream.h"
 
 #include <array>
 #include <cstdint>
 
 namespace hufpack::reference {
+
+// A whole compression the plain way, from the source's start into `out` from its start: the
+// counting pass of ByteCounter, the tree, the header and the table, then every byte's code
+// through BitWriter. A source of at least one byte. The same results as TreeCoder::Encode.
+[[nodiscard]] Status Encode(FileStream& in, FileStream& out);
+// A whole decompression the plain way: the header and the table with every check, then a walk of
+// the tree one GetBit at a time, and every count compared. The same results as TreeCoder::Decode.
+[[nodiscard]] Status Decode(FileStream& in, FileStream& out);
 
 // Codes the whole source, read from its start, into `out` from its position on, the last byte
 // padded with 0 bits, and flushes `out`. Adds how often each byte value was read to `seen`, so

@@ -33,9 +33,28 @@ void FileStream::AttachForWriting(int fd)
     Attach(fd, true);
 }
 
+void FileStream::AttachForReading(std::span<const std::uint8_t> bytes)
+{
+    Attach(-1, false);
+    m_failed = false;
+    m_memory = bytes;
+    // The buffer is the memory itself: it never needs a refill.
+    m_pos = const_cast<std::uint8_t*>(bytes.data());
+    m_end = m_pos + bytes.size();
+}
+
+void FileStream::AttachForWriting(std::vector<std::uint8_t>& bytes)
+{
+    Attach(-1, true);
+    m_failed = false;
+    m_vector = &bytes;
+}
+
 void FileStream::Attach(int fd, bool writing)
 {
     Close();
+    m_memory = {};
+    m_vector = nullptr;
     m_fd = fd;
     m_writing = writing;
     m_exactly = false;
@@ -109,14 +128,21 @@ std::size_t FileStream::ReadDirect(std::uint8_t* destination, std::size_t count)
 
 bool FileStream::WriteAll(const std::uint8_t* data, std::size_t count)
 {
-    if (!m_failed && !WriteFully(m_fd, data, count))
+    if (m_vector && !m_failed)
+        m_vector->insert(m_vector->end(), data, data + count);
+    else if (!m_failed && !WriteFully(m_fd, data, count))
         Fail(errno);
     return !m_failed;
 }
 
+bool FileStream::Writable() const
+{
+    return m_writing && (m_fd >= 0 || m_vector);
+}
+
 void FileStream::FlushBuffer()
 {
-    if (!m_writing || m_fd < 0) {
+    if (!Writable()) {
         // Closed or never opened for writing: the bytes go nowhere, and the stream says so.
         assert(m_fd < 0 && "Put on a reading stream");
         m_failed = true;
@@ -136,7 +162,7 @@ void FileStream::Write(const std::uint8_t* source, std::size_t count)
     while (count > 0) {
         // A large write goes out as it stands, after what the buffer holds: copying it through
         // the buffer would cost more than the extra call.
-        if (count >= kBufferSize / 2 && m_writing && m_fd >= 0) {
+        if (count >= kBufferSize / 2 && Writable()) {
             if (m_pos != m_buffer.get())
                 FlushBuffer();
             WriteAll(source, count);
@@ -155,19 +181,24 @@ void FileStream::Write(const std::uint8_t* source, std::size_t count)
 
 bool FileStream::Flush()
 {
-    if (m_writing && m_fd >= 0)
+    if (Writable())
         FlushBuffer();
     return !m_failed;
 }
 
 bool FileStream::Seek(std::int64_t offset)
 {
-    if (m_fd < 0 || offset < 0)
-        return false;
     // A writer that is already there does not seek, so a stream that cannot seek can be written
     // in order.
-    if (m_writing && offset == m_bufferOffset + (m_pos - m_buffer.get()))
+    if (m_writing && m_buffer && offset == m_bufferOffset + (m_pos - m_buffer.get()))
         return !m_failed;
+    if (!m_writing && !m_memory.empty() && offset >= 0) {
+        const auto at = std::min<std::size_t>(static_cast<std::size_t>(offset), m_memory.size());
+        m_pos = const_cast<std::uint8_t*>(m_memory.data()) + at;
+        return true;
+    }
+    if (m_fd < 0 || offset < 0)
+        return false;
     if (m_writing)
         FlushBuffer();
     else
@@ -182,6 +213,8 @@ bool FileStream::Seek(std::int64_t offset)
 
 std::int64_t FileStream::Size() const
 {
+    if (m_fd < 0 && !m_writing)
+        return static_cast<std::int64_t>(m_memory.size());
     struct stat info
     {
     };
@@ -200,8 +233,18 @@ bool FileStream::IsRegularFile() const
 
 bool FileStream::Close()
 {
-    if (m_fd < 0)
+    if (m_vector) {
+        FlushBuffer();
+        m_vector = nullptr;
+        m_pos = m_end = nullptr;
         return !m_failed;
+    }
+    if (m_fd < 0) {
+        if (!m_memory.empty() || !m_writing)
+            m_pos = m_end = nullptr;
+        m_memory = {};
+        return !m_failed;
+    }
     if (m_writing)
         FlushBuffer();
     if (::close(m_fd) != 0 && m_writing)

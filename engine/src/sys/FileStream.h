@@ -1,6 +1,7 @@
 #pragma once
 
-// A buffered binary stream over one file descriptor, either for reading or for writing.
+// A buffered binary stream over one file descriptor, or over memory, either for reading or for
+// writing.
 // Single-byte Get and Put are inline and touch the descriptor only once per buffer, so the
 // coder can work a byte at a time without paying a system call, a virtual call or a sentry.
 // Large reads and writes bypass the buffer. The buffer is small on purpose: it stays in the
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace hufpack {
 
@@ -35,6 +37,10 @@ public:
     // takes exactly the bytes asked for, none ahead, so the rest stays for whoever reads next.
     void AttachForReadingExactly(int fd);
     void AttachForWriting(int fd);
+    // Reads `bytes`, which must outlive the stream, as if they were a file.
+    void AttachForReading(std::span<const std::uint8_t> bytes);
+    // Writes in order to the end of `bytes`, as to a file that can only be written in order.
+    void AttachForWriting(std::vector<std::uint8_t>& bytes);
     [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
     // The descriptor, for positional reads and writes that bypass the buffer; -1 when closed.
     [[nodiscard]] int Descriptor() const { return m_fd; }
@@ -93,10 +99,14 @@ private:
     void Fail(int error);
     bool Refill();
     void FlushBuffer();
+    [[nodiscard]] bool Writable() const;
     bool WriteAll(const std::uint8_t* data, std::size_t count);
     std::size_t ReadDirect(std::uint8_t* destination, std::size_t count);
 
     int m_fd = -1;
+    // Memory instead of a descriptor: the bytes read, or the vector written to.
+    std::span<const std::uint8_t> m_memory;
+    std::vector<std::uint8_t>* m_vector = nullptr;
     bool m_writing = false;
     bool m_exactly = false;
     bool m_failed = false;

@@ -32,17 +32,10 @@ public:
         if (std::unique_lock lock(m_reporting, std::try_to_lock); lock.owns_lock()) {
             const std::int64_t done = m_done.load(std::memory_order_relaxed);
             (*m_callback)(done, m_total);
-            if (s_observer)
-                s_observer(done, m_total);
         }
     }
 
 private:
-    // The tests' way to hold a job at a known point: called after each report, on the thread
-    // that made it.
-    friend struct ProgressTesting;
-    static inline Callback s_observer;
-
     const Callback* m_callback = nullptr;
     std::int64_t m_total = 0;
     std::atomic<std::int64_t> m_done { 0 };

@@ -3,7 +3,6 @@
 #include "sys/Threads.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <new>
@@ -14,15 +13,12 @@ namespace hufpack {
 
 namespace {
 
-std::atomic<int> g_limit { 0 };
 std::mutex g_failing;
 
 } // namespace
 
 int ThreadLimit()
 {
-    if (const int asked = g_limit.load(); asked > 0)
-        return std::min(asked, kMaxThreads);
     // The processors this process may use (taskset, a container's cpuset), not the machine's.
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
@@ -32,9 +28,9 @@ int ThreadLimit()
     return std::clamp(processors, 1, kMaxThreads);
 }
 
-void SetThreadLimit(int threads)
+int ThreadsFor(int asked)
 {
-    g_limit.store(std::max(threads, 0));
+    return asked > 0 ? std::min(asked, kMaxThreads) : ThreadLimit();
 }
 
 namespace {

@@ -10,13 +10,14 @@
 
 namespace hufpack {
 
-// The most threads a job uses, its calling thread among them: what SetThreadLimit asked for,
-// or one per processor this process may run on; never more than kMaxThreads, past which the
-// encoder's parts and the decoder's chunks grow too small to be worth a thread each.
+// Threads are counted one way everywhere: threads in all, the calling thread's included. A job
+// uses at most kMaxThreads, past which the encoder's parts and the decoder's chunks grow too
+// small to be worth a thread each.
 inline constexpr int kMaxThreads = 64;
+// One per processor this process may run on, at most kMaxThreads.
 [[nodiscard]] int ThreadLimit();
-// 0 for the default. Set while no job runs.
-void SetThreadLimit(int threads);
+// The threads a job asked for as it runs with them: 0 for ThreadLimit, and at most kMaxThreads.
+[[nodiscard]] int ThreadsFor(int asked);
 
 // Threads started beside a job's calling thread, each running `work(worker)` with its own
 // number, 1 to the count started; joined by Join or when the object goes. A thread that cannot

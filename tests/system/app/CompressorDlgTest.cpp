@@ -88,6 +88,18 @@ Q_DECLARE_METATYPE(Leaves)
 enum class Arrives { NamedAtStart, Chosen, Dropped };
 Q_DECLARE_METATYPE(Arrives)
 
+// The dialog as the program has it, its jobs' progress also reported to the job gate, if a test
+// made one.
+class GatedDlg : public CCompressorDlg
+{
+protected:
+    void OnJobProgress(std::int64_t done, std::int64_t total) override
+    {
+        CCompressorDlg::OnJobProgress(done, total);
+        hufpack::test::JobGate::Report(done, total);
+    }
+};
+
 // The main dialog and its About box on real Qt widgets, driven as a user drives them.
 class CompressorDlgTest : public QObject
 {
@@ -142,7 +154,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<hufpack::test::ScratchDir>();
-        m_dlg = std::make_unique<CCompressorDlg>();
+        m_dlg = std::make_unique<GatedDlg>();
         theTestApp.m_pMainWnd = m_dlg.get();
         QVERIFY(m_dlg->Create(IDD_MAIN_DIALOG));
         QVERIFY(QTest::qWaitForWindowActive(m_dlg->GetSafeHwnd()));
@@ -689,7 +701,7 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(int, field);
-        m_dlg = std::make_unique<CCompressorDlg>();
+        m_dlg = std::make_unique<GatedDlg>();
         m_dlg->OpenAtStart(file.toStdString());
         QVERIFY(m_dlg->Create(IDD_MAIN_DIALOG));
         QCOMPARE(Edit(field)->text(), file);
@@ -827,7 +839,7 @@ private slots:
         const std::string destinationPath = Path(destination.constData());
         switch (arrives) {
         case Arrives::NamedAtStart:
-            m_dlg = std::make_unique<CCompressorDlg>();
+            m_dlg = std::make_unique<GatedDlg>();
             theTestApp.m_pMainWnd = m_dlg.get();
             m_dlg->OpenAtStart(sourcePath);
             QVERIFY(m_dlg->Create(IDD_MAIN_DIALOG));
@@ -1063,7 +1075,7 @@ private slots:
     {
         hufpack::test::ScratchDir dir;
         WriteLargeText(dir / "large.txt", 4);
-        CCompressorDlg dlg;
+        GatedDlg dlg;
         dlg.m_encodeSource = dir / "large.txt";
         dlg.m_encodeDest = dir / "large.huf";
         // The job waits at its first report until the close has been asked for.
