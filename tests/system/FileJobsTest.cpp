@@ -565,5 +565,87 @@ TEST(FailedJob, ASourceThatChangedAfterItWasReadIsNotRemoved)
     }
 }
 
+// A source that shrinks, grows or is written over while a pass reads it, the job held at a
+// report of the counting pass, of the coding pass or of decoding: a clean failure, and the
+// destination as it was. Read with pread, and then through mappings, where a mapped page past
+// a file's new end is a SIGBUS that must fail the job, never end the process.
+TEST(ChangingSources, AChangeWhileReadFailsTheJobAndNothingElse)
+{
+    const Bytes text = test::TextLikeBytes(4 << 20, 31);
+    const struct
+    {
+        const char* what;
+        std::function<void(const std::string&)> change;
+    } changes[] = {
+        { "shrinks",
+          [](const std::string& path) { fs::resize_file(path, fs::file_size(path) / 4); } },
+        { "grows",
+          [](const std::string& path) {
+              FILE* const file = std::fopen(path.c_str(), "ab");
+              std::fputs("more", file);
+              std::fclose(file);
+          } },
+        { "is written over",
+          [](const std::string& path) {
+              Bytes other = test::ReadFile(path);
+              std::reverse(other.begin(), other.end());
+              FILE* const file = std::fopen(path.c_str(), "r+b");
+              std::fwrite(other.data(), 1, other.size(), file);
+              std::fclose(file);
+          } },
+    };
+    const struct
+    {
+        const char* what;
+        JobKind kind;
+        double at; // the fraction of the job's progress where the change comes
+    } passes[] = {
+        { "counting", JobKind::Encode, 0.1 },
+        { "coding", JobKind::Encode, 0.6 },
+        { "decoding", JobKind::Decode, 0.3 },
+    };
+    for (const bool mapped : { false, true }) {
+        if (mapped)
+            AllowMappedReads();
+        for (const auto& pass : passes) {
+            for (const auto& change : changes) {
+                // A compressed file that grows still decodes: what follows it is never read.
+                if (pass.kind == JobKind::Decode && std::string(change.what) == "grows")
+                    continue;
+                SCOPED_TRACE(std::string(mapped ? "mapped, " : "") + pass.what + ", the source "
+                             + change.what);
+                test::ScratchDir dir;
+                test::WriteFile(dir / "text", text);
+                const std::string source = dir / (pass.kind == JobKind::Encode ? "text" : "packed");
+                if (pass.kind == JobKind::Decode) {
+                    ASSERT_EQ(RunJob(EncodeFile, dir / "text", source).result, JobResult::Done);
+                }
+                test::WriteFile(dir / "dest", kPrecious);
+                const auto before = Tree(dir.Path());
+                JobOptions options;
+                options.threads = 1;
+                bool changed = false;
+                options.progress = [&](std::int64_t done, std::int64_t total) {
+                    if (!changed
+                        && static_cast<double>(done) >= pass.at * static_cast<double>(total)) {
+                        changed = true;
+                        change.change(source);
+                    }
+                };
+                const JobOutcome outcome = RunFileJob(pass.kind, source, dir / "dest", options);
+                ASSERT_TRUE(changed) << "the job came that far";
+                EXPECT_NE(outcome.result, JobResult::Done);
+                EXPECT_EQ(outcome.file, JobFile::Source);
+                if (pass.kind == JobKind::Encode) {
+                    EXPECT_EQ(outcome.reason, Reason::ChangedWhileRead) << DescribeFailure(outcome);
+                }
+                EXPECT_EQ(test::ReadFile(dir / "dest"), kPrecious)
+                    << "the destination is untouched";
+                EXPECT_EQ(Tree(dir.Path()), before) << "and nothing is left beside it";
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace hufpack

@@ -121,6 +121,15 @@ struct JobDestination : FileReference<JobDestination>
 [[nodiscard]] JobOutcome RunFileJob(JobKind kind, const JobSource& source,
                                     const JobDestination& destination, const JobOptions& options);
 
+// Lets the jobs read the files they compress through mappings of a few blocks at a time
+// instead of copies, and installs the process's SIGBUS handler that this takes: a file that
+// shrinks while it is mapped then fails its job as a source that changed while it was read,
+// instead of ending the process. Any other SIGBUS ends the process as it would. Without it,
+// jobs read with pread; a program that handles SIGBUS itself must not call it. Once, before the
+// first job. (The programs do not: on the machines measured the mapped passes took longer than
+// the copies they save, docs/performance.md.)
+void AllowMappedReads();
+
 // The first form's report of a job on standard output, as scripts of that form read it: the
 // checksum message (with no line end of its own) for a file whose checksum failed, then "Done."
 // and a line end after every job that opened both files.

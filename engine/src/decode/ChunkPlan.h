@@ -12,7 +12,7 @@
 namespace hufpack {
 
 // Chunks a worker decodes side by side in one loop.
-inline constexpr int kStreamsPerWorker = 3;
+inline constexpr int kStreamsPerWorker = 4;
 // Room before each chunk's output, where the bytes decoded to fall in step go, so that they and
 // the chunk's bytes leave in one write.
 inline constexpr std::size_t kLead = 64;

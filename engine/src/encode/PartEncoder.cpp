@@ -5,6 +5,7 @@
 
 #include "encode/EncodeKernel.h"
 #include "format/Counts.h"
+#include "sys/MappedReads.h"
 #include "sys/SystemIo.h"
 #include "sys/Threads.h"
 
@@ -23,6 +24,9 @@ namespace {
 
 // Both passes read a part in blocks of kBlockBytes from its start, so they hash the same blocks.
 constexpr int kMaxParts = 64;
+// How much of a part is mapped at a time: a few blocks, so that the system is asked for the
+// mapping seldom and the process's memory holds little of the source.
+constexpr std::int64_t kWindowBytes = 16 * static_cast<std::int64_t>(kBlockBytes);
 // Several parts per thread, taken in turn, so that a thread slowed down by anything else on the
 // machine holds the job back by one small part at most.
 constexpr int kPartsPerThread = 4;
@@ -163,18 +167,38 @@ Status PartEncoder::Scan()
     return Status::Fail(JobResult::CannotOpen, JobFile::Source, 0, Reason::ChangedWhileRead);
 }
 
-// Reads the part block by block and hands each block to `use(bytes, size)`, which returns false
-// to stop: a source in memory where it stands, a file through `buffer`. False when a read
-// failed, the source ended early (the part then fails), or `use` stopped (and said why).
-template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buffer, Use use) const
+// Reads the part block by block: a source in memory where it stands; a file through a mapping
+// of a window of blocks at a time, where the program allows one, or through `buffer`. Each block
+// goes to `read(bytes, size)`, which only reads it (inside GuardedRead for a mapping, so that a
+// file shrunk meanwhile fails the part instead of the process), and then to `use(size)`, which
+// writes what came of it and returns false to stop. False when a read failed, the source ended
+// early (the part then fails), or `use` stopped (and said why).
+template<typename Read, typename Use>
+bool PartEncoder::ReadPart(Part& part, std::uint8_t* buffer, Read read, Use use) const
 {
+    Mapping window;
+    std::int64_t windowBegin = 0;
+    bool mappable = m_source.Mappable(); // until a mapping fails: then read as a file is
     for (std::int64_t offset = part.begin; offset < part.end; offset += kBlockBytes) {
         const auto want
             = static_cast<std::size_t>(std::min<std::int64_t>(kBlockBytes, part.end - offset));
-        const std::span<const std::uint8_t> view = m_source.View(offset, want);
+        std::span<const std::uint8_t> view = m_source.View(offset, want);
+        if (mappable) {
+            const std::int64_t windowEnd
+                = windowBegin + static_cast<std::int64_t>(window.Bytes().size());
+            if (window.Bytes().empty() || offset + static_cast<std::int64_t>(want) > windowEnd) {
+                window = Mapping(); // what was read leaves memory first
+                windowBegin = offset;
+                window = m_source.MapRange(
+                    offset, static_cast<std::size_t>(std::min(kWindowBytes, part.end - offset)));
+            }
+            mappable = !window.Bytes().empty();
+            if (mappable)
+                view = window.Bytes().subspan(static_cast<std::size_t>(offset - windowBegin), want);
+        }
         const std::uint8_t* bytes = view.data();
         std::int64_t got = static_cast<std::int64_t>(view.size());
-        if (!m_source.InMemory()) {
+        if (view.empty()) {
             got = m_source.ReadAt(buffer, want, offset);
             bytes = buffer;
         }
@@ -185,7 +209,13 @@ template<typename Use> bool PartEncoder::ReadPart(Part& part, std::uint8_t* buff
                 FailPart(part, JobFile::Source, 0, Reason::ChangedWhileRead);
             return false;
         }
-        if (!use(bytes, want))
+        if (window.Bytes().empty())
+            read(bytes, want);
+        else if (!GuardedRead([&] { read(bytes, want); })) {
+            FailPart(part, JobFile::Source, 0, Reason::ChangedWhileRead);
+            return false;
+        }
+        if (!use(want))
             return false;
         if (m_progress)
             m_progress->Add(static_cast<std::int64_t>(want));
@@ -199,10 +229,12 @@ void PartEncoder::ScanPart(Part& part, std::uint8_t* buffer) const
     // it is read.
     CountTables tables {};
     encode::PartHash hash;
-    ReadPart(part, buffer, [&](const std::uint8_t* bytes, std::size_t size) {
-        encode::CountAndHash(bytes, size, tables, hash);
-        return true;
-    });
+    ReadPart(
+        part, buffer,
+        [&](const std::uint8_t* bytes, std::size_t size) {
+            encode::CountAndHash(bytes, size, tables, hash);
+        },
+        [](std::size_t) { return true; });
     part.counts = {};
     AddTables(tables, part.counts);
     part.hash = hash.Value();
@@ -294,17 +326,22 @@ Status PartEncoder::EncodeInOrder(const CodeBook& codes, ByteSink& sink)
         const encode::CodeBlockFunction codeBlock = LoopFor(
             codes, CodedBits(part.counts, codes), part.end - part.begin, pairs.get(), m_build);
         encode::PartHash hash;
-        const bool read = ReadPart(part, in, [&](const std::uint8_t* bytes, std::size_t size) {
-            hash.Add(bytes, size);
-            const std::uint8_t* const stop = codeBlock(bytes, bytes + size, out, codes,
-                                                       pairs ? pairs->Entries() : nullptr, pending);
-            sink.Write(out, static_cast<std::size_t>(stop - out));
-            if (sink.Failed()) {
-                FailPart(part, JobFile::Destination, sink.Error());
-                return false;
-            }
-            return true;
-        });
+        const std::uint8_t* stop = out;
+        const bool read = ReadPart(
+            part, in,
+            [&](const std::uint8_t* bytes, std::size_t size) {
+                hash.Add(bytes, size);
+                stop = codeBlock(bytes, bytes + size, out, codes,
+                                 pairs ? pairs->Entries() : nullptr, pending);
+            },
+            [&](std::size_t) {
+                sink.Write(out, static_cast<std::size_t>(stop - out));
+                if (sink.Failed()) {
+                    FailPart(part, JobFile::Destination, sink.Error());
+                    return false;
+                }
+                return true;
+            });
         if (!read)
             return part.status;
         if (hash.Value() != part.hash)
@@ -344,11 +381,13 @@ void PartEncoder::EncodePart(Part& part, std::uint8_t* in, std::uint8_t* out, co
     encode::PendingBits pending { 0, static_cast<unsigned>(part.firstBit % 8) };
     bool holdFirstByte = pending.count != 0;
     std::int64_t nextByte = streamOffset + part.firstBit / 8;
-    const bool read = ReadPart(part, in, [&](const std::uint8_t* bytes, std::size_t size) {
+    const std::uint8_t* stop = out;
+    const auto code = [&](const std::uint8_t* bytes, std::size_t size) {
         hash.Add(bytes, size);
+        stop = codeBlock(bytes, bytes + size, out, codes, pairEntries, pending);
+    };
+    const bool read = ReadPart(part, in, code, [&](std::size_t) {
         const std::uint8_t* start = out;
-        const std::uint8_t* const stop
-            = codeBlock(bytes, bytes + size, out, codes, pairEntries, pending);
         if (holdFirstByte && stop > start) {
             part.sharedBytes[0] = { nextByte, *start };
             ++start;

@@ -95,7 +95,8 @@ private:
     };
 
     [[nodiscard]] Status CheckCodes(const CodeBook& codes) const;
-    template<typename Use> bool ReadPart(Part& part, std::uint8_t* buffer, Use use) const;
+    template<typename Read, typename Use>
+    bool ReadPart(Part& part, std::uint8_t* buffer, Read read, Use use) const;
     static void FailPart(Part& part, JobFile file, int error, Reason reason = Reason::None);
     void ScanPart(Part& part, std::uint8_t* buffer) const;
     [[nodiscard]] std::unique_ptr<encode::PairCodes> PairsFor(const CodeBook& codes);

@@ -156,7 +156,8 @@ Status FileJob::CodeInto(int destinationFd, bool inOrder)
 // empty file.
 Status FileJob::Code(ByteSink& output)
 {
-    const ByteSource source = ByteSource::OfFile(m_source.fd.Get());
+    // Read through mappings of its ranges where the program allows them.
+    const ByteSource source = ByteSource::OfMappableFile(m_source.fd.Get());
     std::uint8_t first = 0;
     if (m_kind == JobKind::Encode && !m_source.inOrder && m_source.info.st_size == 0) {
         const std::int64_t got = source.ReadAt(&first, 1, 0);
@@ -227,6 +228,11 @@ JobOutcome SummarizeFile(const JobSource& source, const JobOptions& options,
     outcome.members = tally.members;
     outcome.trailingBytes = tally.trailing;
     return outcome;
+}
+
+void AllowMappedReads()
+{
+    AllowMappedReadsOfSources();
 }
 
 void PrintFirstFormReport(const JobOutcome& outcome)

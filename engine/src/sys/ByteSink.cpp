@@ -123,6 +123,9 @@ void ByteSink::WriteAt(const std::uint8_t* bytes, std::size_t count, std::int64_
         return;
     }
     if (m_kind == Kind::File) {
+        // One writer at a time: threads that write one file at once wait on its inode's lock
+        // in the kernel, spinning, and take longer than they do one after another.
+        const std::lock_guard writing(m_writing);
         if (!hufpack::WriteAt(m_fd, bytes, count, offset))
             Fail(errno);
         return;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -89,6 +90,7 @@ private:
     std::int64_t m_position = 0;
     std::atomic<bool> m_failed { false };
     int m_error = 0;
+    std::mutex m_writing; // a file's writes at an offset, one at a time
 };
 
 } // namespace hufpack

@@ -24,6 +24,13 @@ ByteSource ByteSource::OfMemory(std::span<const std::uint8_t> bytes)
     return source;
 }
 
+ByteSource ByteSource::OfMappableFile(int fd)
+{
+    ByteSource source = OfFile(fd);
+    source.m_mappable = true;
+    return source;
+}
+
 std::int64_t ByteSource::ReadAt(std::uint8_t* destination, std::size_t count,
                                 std::int64_t offset) const
 {
@@ -43,6 +50,16 @@ std::span<const std::uint8_t> ByteSource::View(std::int64_t offset, std::size_t 
     return m_bytes.subspan(static_cast<std::size_t>(offset),
                            static_cast<std::size_t>(std::min<std::int64_t>(
                                static_cast<std::int64_t>(count), size - offset)));
+}
+
+bool ByteSource::Mappable() const
+{
+    return m_mappable && MappedReadsAllowed();
+}
+
+Mapping ByteSource::MapRange(std::int64_t offset, std::size_t count) const
+{
+    return Mappable() ? Mapping(m_fd, offset, count) : Mapping();
 }
 
 std::int64_t ByteSource::Size() const
