@@ -1,6 +1,6 @@
 #pragma once
 
-// Decodes one bit stream on every processor, and writes exactly what a walk of the tree one bit
+// Decodes one bit stream on all processors (cores), and writes exactly what a walk of the tree one bit
 // at a time writes.
 //
 // The stream has no restart points, but its codes fall back in step: a decoder started at any
