@@ -1,7 +1,7 @@
 #pragma once
 
-// Decodes one bit stream on all processors (cores), and writes exactly what a walk of the tree one bit
-// at a time writes.
+// Decodes one bit stream on all processors (cores), and writes exactly what a walk of the tree
+// one bit at a time writes.
 //
 // The stream has no restart points, but its codes fall back in step: a decoder started at any
 // bit where a code may start (a multiple of the code lengths' greatest common divisor) soon
