@@ -181,8 +181,10 @@ void CCompressorDlg::RunJob(const CString& source, const CString& destination, b
     m_jobDone = 0;
     m_jobTotal = 0;
     hufpack::JobOptions options;
-    options.progress
-        = [this](std::int64_t done, std::int64_t total) { OnJobProgress(done, total); };
+    options.progress = [this](std::int64_t done, std::int64_t total) {
+        OnJobProgress(done, total);
+        return true;
+    };
     hufpack::JobOutcome outcome;
     RunInBackground(
         [&] {

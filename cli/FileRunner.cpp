@@ -138,8 +138,10 @@ int FileRunner::Run(const hufpack::FoundFile& found)
     options.members = true;
     options.spoolFolder = SpoolFolder();
     if (progress.Enabled()) {
-        options.progress
-            = [&progress](std::int64_t done, std::int64_t total) { progress.Update(done, total); };
+        options.progress = [&progress](std::int64_t done, std::int64_t total) {
+            progress.Update(done, total);
+            return true;
+        };
     }
     const auto start = std::chrono::steady_clock::now();
     const hufpack::JobOutcome outcome

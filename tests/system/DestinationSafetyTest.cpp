@@ -522,6 +522,7 @@ JobOutcome RunWhilePlanting(const test::ScratchDir& dir, bool replace,
     options.progress = [&](std::int64_t, std::int64_t) {
         if (!std::exchange(planted, true))
             plant();
+        return true;
     };
     const JobOutcome outcome = RunFileJob(JobKind::Encode, dir / "source", dir / "packed", options);
     EXPECT_TRUE(planted) << "the job reported its progress";

@@ -339,7 +339,10 @@ TEST_F(Signals, ANamedTemporaryFileIsRemovedBeforeTheSignalEndsTheProcess)
                 {
                     test::MakeNoUnnamedFiles(true);
                     JobOptions options;
-                    options.progress = [signal](std::int64_t, std::int64_t) { ::raise(signal); };
+                    options.progress = [signal](std::int64_t, std::int64_t) {
+                        ::raise(signal);
+                        return true;
+                    };
                     (void)RunFileJob(kind, source, dir / "dest", options);
                     std::_Exit(0);
                 },
@@ -427,6 +430,7 @@ TEST_F(Signals, EveryWayTheProcessEndsRemovesANamedTemporaryFile)
                     if (signal == 0)
                         std::exit(1);
                     ::raise(signal);
+                    return true;
                 };
                 // No core file for the signals that would leave one.
                 ::prctl(PR_SET_DUMPABLE, 0);

@@ -631,6 +631,7 @@ TEST(ChangingSources, AChangeWhileReadFailsTheJobAndNothingElse)
                         changed = true;
                         change.change(source);
                     }
+                    return true;
                 };
                 const JobOutcome outcome = RunFileJob(pass.kind, source, dir / "dest", options);
                 ASSERT_TRUE(changed) << "the job came that far";

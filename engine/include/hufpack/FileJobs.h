@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +37,10 @@ struct JobOptions
     bool sync = false;
     // Called now and then from the job's threads, one call at a time, with how much of the job
     // is done: `done` of `total` units (bytes of the source read by either pass when encoding,
-    // bytes written when decoding). It must return quickly.
-    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // bytes written when decoding). It must return quickly, and true to go on: false stops the
+    // job within a block or a chunk, as a failure with Reason::Cancelled, and a new file is
+    // then left out as on any failure.
+    std::function<bool(std::int64_t done, std::int64_t total)> progress;
     // At most this many threads in all, the calling thread's included; 0 for the thread limit,
     // one per processor.
     int threads = 0;
@@ -63,6 +66,10 @@ struct JobOptions
     // Where a source that is a stream (a pipe) is copied, one member at a time, since the format
     // needs every count before the first code; empty for none, and then a stream is refused.
     std::string spoolFolder;
+    // While the job runs, let a signal that ends the process remove a new file that has a name
+    // (sys/JobSignals.h): the programs' way. A library leaves the process's signals alone, and
+    // its jobs may run on several threads at once.
+    bool handleSignals = true;
 };
 
 // One of a job's two files: named by a path; an open descriptor (fd >= 0, path empty); or a
@@ -89,11 +96,22 @@ template<typename Self> struct FileReference
     int folder = -1;
 };
 
-// Where a job reads: a file named by a path or in a folder, or a descriptor open on a regular
-// file, which the job reads from its start and leaves open.
+// Where a job reads: a file named by a path or in a folder, a descriptor open on a regular
+// file, which the job reads from its start and leaves open, or bytes in memory.
 struct JobSource : FileReference<JobSource>
 {
     using FileReference::FileReference;
+    // Bytes that must outlive the job. A new file made from them has the mode a new file gets
+    // by this process's umask, and this user's times.
+    static JobSource Memory(std::span<const std::uint8_t> bytes)
+    {
+        JobSource source { std::string() };
+        source.bytes = bytes;
+        source.inMemory = true;
+        return source;
+    }
+    std::span<const std::uint8_t> bytes;
+    bool inMemory = false;
     // A descriptor read from where it stands, in order, as a pipe is, even when it is a file.
     bool stream = false;
     // Whether a symbolic link at the source's name is followed, as it is for a file a user
@@ -105,9 +123,41 @@ struct JobSource : FileReference<JobSource>
 // Where a job writes: a file named by a path or in a folder, written completely or not at all;
 // or a descriptor such as standard output, written in order as the data is made, and left
 // open. A stream cannot be taken back: a job that fails part-way has written part of its output.
+//
+// Or memory: a buffer of a fixed size, from its start (a job that needs more fails with
+// ENOBUFS, and the buffer's bytes are then not to be used); a vector that grows as needed; or a
+// function that takes the bytes in order, a block at a time, and returns false to stop the job
+// (Reason::Cancelled).
 struct JobDestination : FileReference<JobDestination>
 {
     using FileReference::FileReference;
+    using Take = std::function<bool(std::span<const std::uint8_t> bytes)>;
+    static JobDestination Buffer(std::span<std::uint8_t> buffer)
+    {
+        JobDestination destination { std::string() };
+        destination.buffer = buffer;
+        destination.memory = Memory::Buffer;
+        return destination;
+    }
+    static JobDestination Vector(std::vector<std::uint8_t>& bytes)
+    {
+        JobDestination destination { std::string() };
+        destination.vector = &bytes;
+        destination.memory = Memory::Vector;
+        return destination;
+    }
+    static JobDestination Callback(Take take)
+    {
+        JobDestination destination { std::string() };
+        destination.take = std::move(take);
+        destination.memory = Memory::Callback;
+        return destination;
+    }
+    enum class Memory { None, Buffer, Vector, Callback };
+    Memory memory = Memory::None;
+    std::span<std::uint8_t> buffer;
+    std::vector<std::uint8_t>* vector = nullptr;
+    Take take;
 };
 
 // Runs one job, and prints nothing. Each path is resolved once, into an open folder and a name
@@ -164,6 +214,10 @@ void VisitFiles(const std::string& path, bool recursive, const FileVisitor& visi
 // errno saying why the device cannot be opened. Another user's FIFO in a shared folder would
 // read what is written to it.
 [[nodiscard]] int OpenOutputDevice(const std::string& path, bool& device);
+
+// The most bytes a compressed file of a source of `sourceBytes` bytes can take, with members as
+// many as it needs; UINT64_MAX when that is more than it can count.
+[[nodiscard]] std::uint64_t CompressedBound(std::uint64_t sourceBytes);
 
 // What a compressed file's header and table say, read without decoding its bits.
 struct FileSummary

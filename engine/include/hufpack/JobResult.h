@@ -46,6 +46,7 @@ enum class Reason {
     NotRemovedGrew,
     LinkNotWalked,
     TrailingData, // not ours: bytes after the last member
+    Cancelled, // the job's progress callback, or the function taking its output, asked to stop
 };
 
 // Why a job failed.
@@ -80,7 +81,8 @@ private:
 // The outcome of a job as the programs see it: a failure, or how much was written.
 struct JobOutcome : Failure
 {
-    // Bytes written to the destination by a job that was done.
+    // Bytes written to the destination by a job that was done, or that restored every member
+    // before bytes that are not ours (Reason::TrailingData).
     std::int64_t written = 0;
     // Whether the job got as far as having both files open: the first form's "Done." follows.
     bool opened = false;

@@ -18,6 +18,7 @@ TreeNode* CodeTree::NewNode(TreeNode* left, TreeNode* right)
 
 TreeNode* CodeTree::BuildTree(const Counts& counts)
 {
+    const auto lock = NodeHeapLock();
     NodeHeap& heap = TheNodeHeap();
     try {
         int leaves = 0;

@@ -12,9 +12,7 @@ namespace hufpack {
 namespace {
 
 constexpr std::int64_t kMaxField = std::numeric_limits<std::int32_t>::max();
-// No code of 256 values costs more than eight bits a byte on the whole, as the plain bytes do,
-// so a member this long fits whatever it holds, and no tree need be built to tell.
-constexpr std::int64_t kAlwaysFits = (kMaxField - 256 * kEntrySize) / 8;
+static_assert(kAlwaysFits == (kMaxField - 256 * kEntrySize) / 8);
 
 // Count x depth over the leaves below `node`, at `depth`.
 std::int64_t BitsBelow(const TreeNode* node, std::int64_t depth)

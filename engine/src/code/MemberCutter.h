@@ -12,6 +12,12 @@
 
 namespace hufpack {
 
+// No code of 256 values costs more than eight bits a byte on the whole, as the plain bytes do,
+// so a member this long fits whatever it holds, and no tree need be built to tell: the cutter
+// ends no member shorter, and a source is never cut into more than one member per this many
+// bytes. (INT32_MAX less the largest table, in bits.)
+inline constexpr std::int64_t kAlwaysFits = (2147483647 - 256 * 5) / 8;
+
 // Whether one compressed file can hold a source with these counts: every count fits the table's
 // signed 32-bit field, and the table's size and the total bits add up to INT32_MAX at most, the
 // sum the reader's checksum takes as signed. A sum past it would wrap, and the file would not

@@ -23,6 +23,12 @@ NodeHeap& TheNodeHeap()
     return theNodeHeap;
 }
 
+std::unique_lock<std::mutex> NodeHeapLock()
+{
+    static std::mutex building;
+    return std::unique_lock(building);
+}
+
 void NodeHeap::Push(TreeNode* node)
 {
     assert(m_size < kCapacity);

@@ -6,12 +6,13 @@
 // top and sifts it down) builds different trees for tied weights, and files written with one
 // tree do not decode with the other.
 //
-// There is one heap for the whole process; every tree construction leaves it empty. It takes no
-// lock: jobs run one at a time.
+// There is one heap for the whole process; every tree construction leaves it empty. A tree is
+// built under the heap's lock (NodeHeapLock), so that jobs on several threads take turns at it.
 
 #include "code/TreeNode.h"
 
 #include <array>
+#include <mutex>
 
 namespace hufpack {
 
@@ -41,5 +42,7 @@ private:
 // The process-wide heap. It is constant-initialised, so it exists before any other object of the
 // program is constructed.
 NodeHeap& TheNodeHeap();
+// Held for the length of one tree's construction.
+[[nodiscard]] std::unique_lock<std::mutex> NodeHeapLock();
 
 } // namespace hufpack

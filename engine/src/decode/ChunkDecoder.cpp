@@ -150,7 +150,8 @@ Status ChunkDecoder::Run(WideCounts& written)
         // Every byte up to this chunk's end is written now, m_written of them: the one place to
         // tell anyone how far the job has come, once per chunk.
         if (m_options.progress) {
-            m_options.progress->Add(m_written - m_reported);
+            if (!m_options.progress->Add(m_written - m_reported))
+                Cancel();
             m_reported = m_written;
         }
         const bool stop = Over() || m_decodedAgainInARow >= kGiveUpAfter;
@@ -279,6 +280,12 @@ void ChunkDecoder::Fail(int error)
     if (m_status.Ok())
         m_status = Status::Fail(JobResult::CannotOpen, JobFile::Source, error,
                                 error == 0 ? Reason::ChangedWhileRead : Reason::None);
+}
+
+void ChunkDecoder::Cancel()
+{
+    if (m_status.Ok())
+        m_status = Status::Fail(JobResult::CannotOpen, JobFile::None, 0, Reason::Cancelled);
 }
 
 // The calling thread's part for a chunk a worker decoded: falls in step with it, or decodes it

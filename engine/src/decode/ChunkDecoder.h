@@ -110,6 +110,8 @@ private:
 
     void FinishChunk(ChunkSlot& slot);
     void Fail(int error);
+    // The job's progress callback asked to stop.
+    void Cancel();
     // Nothing more is to be written: the stream has ended, or reading or writing failed.
     [[nodiscard]] bool Over() const { return m_ended || !m_status.Ok() || m_out.Failed(); }
     void DecodeExactly(ChunkSlot& slot, std::int64_t start);

@@ -217,8 +217,10 @@ bool PartEncoder::ReadPart(Part& part, std::uint8_t* buffer, Read read, Use use)
         }
         if (!use(want))
             return false;
-        if (m_progress)
-            m_progress->Add(static_cast<std::int64_t>(want));
+        if (m_progress && !m_progress->Add(static_cast<std::int64_t>(want))) {
+            FailPart(part, JobFile::None, 0, Reason::Cancelled);
+            return false;
+        }
     }
     return true;
 }

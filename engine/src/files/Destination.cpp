@@ -24,7 +24,7 @@ std::string TemporaryNameFor(const std::string& name)
 {
     static constexpr char kLetters[]
         = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::mt19937_64 random { std::random_device {}() };
+    thread_local std::mt19937_64 random { std::random_device {}() };
     constexpr std::size_t kMaxBaseName = 200;
     // Appended piece by piece: GCC 12 at -O3 takes "." + std::string for an overlapping copy.
     std::string temporary = ".";

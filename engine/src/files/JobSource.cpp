@@ -3,6 +3,8 @@
 #include "files/JobSource.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -99,6 +101,29 @@ Status RemoveSource(const OpenedSource& source)
     if (::unlinkat(folder, name, 0) != 0)
         return SourceFailure(errno, Reason::NotRemoved);
     return {};
+}
+
+struct stat NewFileInfo()
+{
+    mode_t mask = 022; // what nearly every system sets, should the kernel not say
+    char status[4096];
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        const ssize_t got = ::read(fd, status, sizeof status - 1);
+        ::close(fd);
+        if (got > 0) {
+            status[got] = '\0';
+            if (const char* line = std::strstr(status, "\nUmask:"))
+                mask = static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8)) & 0777;
+        }
+    }
+    struct stat info
+    {
+    };
+    info.st_mode = S_IFREG | (0666 & ~mask);
+    info.st_uid = ::geteuid();
+    info.st_gid = ::getegid();
+    return info;
 }
 
 } // namespace hufpack

@@ -34,6 +34,11 @@ struct OpenedSource
 [[nodiscard]] Status OpenSource(const JobSource& source, OpenedSource& opened,
                                 bool streamAllowed = false);
 
+// What a new file made from bytes in memory takes from its "source": the mode any new file of
+// this process gets, 0666 less the umask (read without changing it, so that other threads never
+// see it changed).
+[[nodiscard]] struct stat NewFileInfo();
+
 // Whether the source may be removed when the job is done: a source with other names, or one
 // named by a symbolic link, would lose a name but not its data, which is rarely what was
 // meant, so it takes removeLinkedSource. Refused before any work.

@@ -47,12 +47,16 @@ public:
 private:
     [[nodiscard]] Status IntoStream(int destinationFd);
     [[nodiscard]] Status IntoFile(const JobDestination& destinationFile);
+    [[nodiscard]] Status IntoMemory(const JobDestination& destination);
     [[nodiscard]] Status CodeInto(int destinationFd, bool inOrder);
     [[nodiscard]] Status Code(ByteSink& output);
 
     const JobKind m_kind;
     const JobOptions& m_options;
     OpenedSource m_source;
+    // A source in memory, when m_inMemory: then m_source has no file.
+    std::span<const std::uint8_t> m_bytes;
+    bool m_inMemory = false;
     std::int64_t m_written = 0;
     bool m_opened = false;
     bool m_linkReplaced = false;
@@ -78,9 +82,14 @@ MemberSettings SettingsFor(const JobOptions& options)
 
 Status FileJob::Run(const JobSource& sourceFile, const JobDestination& destinationFile)
 {
-    if (Status status = OpenSource(sourceFile, m_source, !m_options.spoolFolder.empty());
-        !status.Ok())
+    m_inMemory = sourceFile.inMemory;
+    if (m_inMemory)
+        m_bytes = sourceFile.bytes;
+    else if (Status status = OpenSource(sourceFile, m_source, !m_options.spoolFolder.empty());
+             !status.Ok())
         return status;
+    if (destinationFile.memory != JobDestination::Memory::None)
+        return IntoMemory(destinationFile);
     if (destinationFile.fd >= 0)
         return IntoStream(destinationFile.fd);
     return IntoFile(destinationFile);
@@ -94,7 +103,7 @@ Status FileJob::IntoStream(int destinationFd)
     };
     if (::fstat(destinationFd, &destination) != 0)
         return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
-    if (SameInode(destination, m_source.info))
+    if (!m_inMemory && SameInode(destination, m_source.info))
         return SameFile();
     if (Status status = CodeInto(destinationFd, true); !status.Ok())
         return status;
@@ -108,15 +117,19 @@ Status FileJob::IntoFile(const JobDestination& destinationFile)
         if (Status status = MayRemoveSource(m_source, m_options); !status.Ok())
             return status;
     }
-    // Nothing is removed before every sync on the way has succeeded.
-    Destination destination({ m_options.replace, m_options.sync || removing, m_options.copyTimes,
-                              m_options.copyOwner });
+    // Nothing is removed before every sync on the way has succeeded. Bytes in memory have no
+    // times or owner to give, and their new file the mode any new file of this process gets.
+    Destination destination({ m_options.replace, m_options.sync || removing,
+                              m_options.copyTimes && !m_inMemory,
+                              m_options.copyOwner && !m_inMemory });
+    if (m_inMemory)
+        m_source.info = NewFileInfo();
     if (Status status = destinationFile.folder >= 0
             ? destination.Resolve(destinationFile.folder, destinationFile.path)
             : destination.Resolve(destinationFile.path);
         !status.Ok())
         return status;
-    if (destination.IsFile(m_source.info))
+    if (!m_inMemory && destination.IsFile(m_source.info))
         return SameFile();
     if (Status status = destination.MayWrite(); !status.Ok())
         return status;
@@ -134,6 +147,27 @@ Status FileJob::IntoFile(const JobDestination& destinationFile)
     if (removing)
         return RemoveSource(m_source);
     return {};
+}
+
+// A job into memory, or into a function that takes the bytes in order. A function that says stop
+// cancels the job.
+Status FileJob::IntoMemory(const JobDestination& destination)
+{
+    using Memory = JobDestination::Memory;
+    ByteSink output = destination.memory == Memory::Buffer ? ByteSink::ToBuffer(destination.buffer)
+        : destination.memory == Memory::Vector             ? ByteSink::ToVector(*destination.vector)
+                                                           : ByteSink::ToCallback(destination.take);
+    m_opened = true;
+    Status status = Code(output);
+    if (status.Ok() && !output.Close())
+        status = output.Outcome(JobFile::Destination);
+    if (!status.Ok()) {
+        if (output.Failed() && output.Error() == ECANCELED
+            && destination.memory == Memory::Callback)
+            return Status::Fail(JobResult::CannotOpen, JobFile::None, 0, Reason::Cancelled);
+        return status;
+    }
+    return m_tally.trailing > 0 ? TrailingFailure() : Status();
 }
 
 // Codes the source into a descriptor of its own for `destinationFd`, and closes it once the
@@ -157,9 +191,13 @@ Status FileJob::CodeInto(int destinationFd, bool inOrder)
 Status FileJob::Code(ByteSink& output)
 {
     // Read through mappings of its ranges where the program allows them.
-    const ByteSource source = ByteSource::OfMappableFile(m_source.fd.Get());
+    const ByteSource source = m_inMemory ? ByteSource::OfMemory(m_bytes)
+                                         : ByteSource::OfMappableFile(m_source.fd.Get());
+    if (m_kind == JobKind::Encode && m_inMemory && m_bytes.empty())
+        return {};
     std::uint8_t first = 0;
-    if (m_kind == JobKind::Encode && !m_source.inOrder && m_source.info.st_size == 0) {
+    if (m_kind == JobKind::Encode && !m_inMemory && !m_source.inOrder
+        && m_source.info.st_size == 0) {
         const std::int64_t got = source.ReadAt(&first, 1, 0);
         if (got < 0)
             return Status::Fail(JobResult::CannotOpen, JobFile::Source, errno);
@@ -191,15 +229,17 @@ JobOutcome OutcomeOf(const Status& status)
 JobOutcome RunFileJob(JobKind kind, const JobSource& source, const JobDestination& destination,
                       const JobOptions& options)
 {
-    const JobSignals signals;
+    const JobSignals signals(options.handleSignals);
     FileJob job(kind, options);
     JobOutcome outcome = OutcomeOf(AtJobEdge([&] { return job.Run(source, destination); }));
     outcome.opened = job.Opened();
     outcome.read = job.Tally().read;
     outcome.members = job.Tally().members;
     outcome.trailingBytes = job.Tally().trailing;
-    if (outcome.result == JobResult::Done) {
+    // Bytes after the last member fail the job once every member is out.
+    if (outcome.result == JobResult::Done || outcome.reason == Reason::TrailingData)
         outcome.written = job.Written();
+    if (outcome.result == JobResult::Done) {
         outcome.linkReplaced = job.LinkReplaced();
     }
     return outcome;
@@ -211,9 +251,12 @@ JobOutcome SummarizeFile(const JobSource& source, const JobOptions& options,
     MemberTally tally;
     JobOutcome outcome = OutcomeOf(AtJobEdge([&] {
         OpenedSource opened;
-        if (Status status = OpenSource(source, opened, true); !status.Ok())
-            return status;
-        const ByteSource bytes = ByteSource::OfFile(opened.fd.Get());
+        if (!source.inMemory) {
+            if (Status status = OpenSource(source, opened, true); !status.Ok())
+                return status;
+        }
+        const ByteSource bytes = source.inMemory ? ByteSource::OfMemory(source.bytes)
+                                                 : ByteSource::OfFile(opened.fd.Get());
         MemberInput input;
         if (opened.inOrder)
             input.stream = opened.fd.Get();

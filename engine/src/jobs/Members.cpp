@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 
 namespace hufpack {
@@ -188,7 +189,7 @@ public:
     {
         if (settings.coder.progress && *settings.coder.progress)
             m_callback = [this](std::int64_t done, std::int64_t) {
-                (*m_settings.coder.progress)(m_before + done, m_total);
+                return (*m_settings.coder.progress)(m_before + done, m_total);
             };
     }
     // The coder's options for a member whose work starts `before` units into the job's.
@@ -275,6 +276,18 @@ Status EncodeStream(int stream, ByteSink& out, const MemberSettings& settings, M
 }
 
 } // namespace
+
+std::uint64_t CompressedBound(std::uint64_t sourceBytes)
+{
+    // Each member: the header, a full table, and at most a byte of code for each byte of its
+    // source (a code of two values or more costs eight bits a byte at most, one value a bit).
+    constexpr std::uint64_t kMemberFront = kHeaderSize + 256 * kEntrySize;
+    constexpr auto kLongest = static_cast<std::uint64_t>(kAlwaysFits);
+    const std::uint64_t members
+        = std::max<std::uint64_t>(1, sourceBytes / kLongest + (sourceBytes % kLongest != 0));
+    const std::uint64_t fronts = members * kMemberFront;
+    return sourceBytes > UINT64_MAX - fronts ? UINT64_MAX : sourceBytes + fronts;
+}
 
 Status EncodeMembers(const MemberInput& in, ByteSink& out, const MemberSettings& settings,
                      MemberTally& tally)

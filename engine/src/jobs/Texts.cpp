@@ -37,8 +37,9 @@ constexpr const char* kReasons[] = {
     "not removed: it changed after it was read",
     "is a symbolic link; not walked",
     "bytes after its end are not a compressed file",
+    "cancelled",
 };
-static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::TrailingData) + 1);
+static_assert(std::size(kReasons) == static_cast<std::size_t>(Reason::Cancelled) + 1);
 
 } // namespace
 

@@ -35,6 +35,9 @@ std::atomic<bool> g_tracked { false };
 int g_folder = -1;
 char g_name[256];
 
+// Whether this thread's job installed the handlers, and so may track its name.
+thread_local bool t_handling = false;
+
 struct sigaction g_saved[NSIG];
 bool g_installed[NSIG];
 struct sigaction g_savedFileSize;
@@ -76,8 +79,11 @@ template<typename Use> void ForEachEndingSignal(Use use)
 
 } // namespace
 
-JobSignals::JobSignals()
+JobSignals::JobSignals(bool install) : m_installed(install)
 {
+    if (!install)
+        return;
+    t_handling = true;
     static const bool atExit = std::atexit(RemoveTemporaryFileAtExit) == 0;
     (void)atExit;
     struct sigaction handler
@@ -103,7 +109,10 @@ JobSignals::JobSignals()
 
 JobSignals::~JobSignals()
 {
+    if (!m_installed)
+        return;
     Untrack();
+    t_handling = false;
     ForEachEndingSignal([](int signal) {
         if (g_installed[signal])
             ::sigaction(signal, &g_saved[signal], nullptr);
@@ -114,6 +123,8 @@ JobSignals::~JobSignals()
 
 void JobSignals::Track(int folder, const char* name)
 {
+    if (!t_handling)
+        return;
     assert(std::strlen(name) < sizeof g_name);
     g_tracked.store(false);
     g_folder = folder;
@@ -124,6 +135,8 @@ void JobSignals::Track(int folder, const char* name)
 
 void JobSignals::Untrack()
 {
+    if (!t_handling)
+        return;
     g_tracked.store(false);
 }
 

@@ -8,23 +8,29 @@
 // it is. An unnamed temporary file needs none of this: the kernel frees it with the process,
 // even after SIGKILL.
 //
-// The handlers are process-wide; jobs run one at a time, so there is one slot for one name.
+// The handlers are process-wide, with one slot for one name: a program runs one job at a time.
+// A library's jobs, which may run on several threads at once, install none and track nothing.
 
 namespace hufpack {
 
 class JobSignals
 {
 public:
-    JobSignals();
+    // With `install` false, nothing: Track and Untrack on this thread do nothing meanwhile.
+    explicit JobSignals(bool install = true);
     ~JobSignals();
     JobSignals(const JobSignals&) = delete;
     JobSignals& operator=(const JobSignals&) = delete;
 
     // The temporary file `name` in the folder open as `folder` exists from now on; a signal
-    // removes it. The name must be shorter than 256 bytes.
+    // removes it, where this thread's job installed the handlers. The name must be shorter than
+    // 256 bytes.
     static void Track(int folder, const char* name);
     // It is gone or has its final name: a signal leaves it alone.
     static void Untrack();
+
+private:
+    const bool m_installed;
 };
 
 } // namespace hufpack
