@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <span>
 #include <string>
@@ -197,10 +198,11 @@ template<typename Reference> bool Resolve(const hufpack_file& file, Reference& r
     }
     if (!file.path)
         return false;
-    if (file.folder >= 0) {
+    if (file.folder >= 0 || file.folder == AT_FDCWD) {
         if (!IsPlainName(file.path))
             return false;
-        reference = Reference::InFolder(file.folder, file.path);
+        reference = file.folder == AT_FDCWD ? Reference(std::string(file.path))
+                                            : Reference::InFolder(file.folder, file.path);
         return true;
     }
     if (!*file.path)
