@@ -57,9 +57,41 @@ bool IsMemberOf(gid_t group)
 // (security labels, trusted attributes) belong to the system and are not copied.
 constexpr const char* kAccessList = "system.posix_acl_access";
 
+bool IsUserAttribute(const char* name)
+{
+    return std::strncmp(name, "user.", 5) == 0;
+}
+
 bool IsCopiedAttribute(const char* name)
 {
-    return std::strncmp(name, "user.", 5) == 0 || std::strcmp(name, kAccessList) == 0;
+    return IsUserAttribute(name) || std::strcmp(name, kAccessList) == 0;
+}
+
+// The attribute names `list` gives (listxattr or flistxattr, asked for `size` bytes into
+// `names`), one after another with a null after each; the room grows as they need. Empty where
+// the file system has none; false when they cannot be read.
+template<typename List> bool AttributeNames(List list, std::vector<char>& names)
+{
+    names.resize(4096);
+    ssize_t length = list(names.data(), names.size());
+    if (length < 0 && errno == ERANGE) {
+        length = list(nullptr, 0);
+        if (length > 0) {
+            names.resize(static_cast<std::size_t>(length));
+            length = list(names.data(), names.size());
+        }
+    }
+    if (length < 0 && (errno == ENOTSUP || errno == ENODATA))
+        length = 0; // no attributes at all here: nothing to carry over
+    names.resize(length < 0 ? 0 : static_cast<std::size_t>(length));
+    return length >= 0;
+}
+
+// Calls `use(name)` for each name of `names`.
+template<typename Use> void EachName(const std::vector<char>& names, Use use)
+{
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1)
+        use(&names[at]);
 }
 
 } // namespace
@@ -272,31 +304,22 @@ bool Destination::CopyAccessAndAttributes()
     bool copied = ::fstat(old, &info) == 0 && S_ISREG(info.st_mode) && SameInode(info, m_existing);
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", old);
-    std::vector<char> names(4096);
-    ssize_t length = copied ? ::listxattr(path, names.data(), names.size()) : -1;
-    if (length < 0 && errno == ERANGE) {
-        length = ::listxattr(path, nullptr, 0);
-        if (length > 0) {
-            names.resize(static_cast<std::size_t>(length));
-            length = ::listxattr(path, names.data(), names.size());
-        }
-    }
-    if (length < 0 && (errno == ENOTSUP || errno == ENODATA))
-        length = 0; // no attributes at all here: nothing to carry over
-    copied = copied && length >= 0;
+    std::vector<char> names;
+    copied
+        = copied
+        && AttributeNames(
+              [&](char* list, std::size_t size) { return ::listxattr(path, list, size); }, names);
     std::vector<char> value(65536);
-    for (ssize_t at = 0; copied && at < length;
-         at += static_cast<ssize_t>(std::strlen(&names[static_cast<std::size_t>(at)])) + 1) {
-        const char* const name = &names[static_cast<std::size_t>(at)];
-        if (!IsCopiedAttribute(name))
-            continue;
+    EachName(names, [&](const char* name) {
+        if (!copied || !IsCopiedAttribute(name))
+            return;
         const ssize_t size = ::getxattr(path, name, value.data(), value.size());
         const bool set = size >= 0
             && ::fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0) == 0;
         // A user attribute is a courtesy; the access list decides who may read the file.
         if (!set && std::strcmp(name, kAccessList) == 0)
             copied = false;
-    }
+    });
     ::close(old);
     return copied;
 }
@@ -314,9 +337,30 @@ bool Destination::LinkAs(const char* name)
     return ::linkat(AT_FDCWD, self, m_place.Folder(), name, AT_SYMLINK_FOLLOW) == 0;
 }
 
-bool Destination::PutInPlace(const struct stat& source)
+// The source's user attributes, read and written on descriptors, so that nothing is reached by
+// a name; after the replaced file's own, so that where both have one the source's wins.
+void Destination::CopyUserAttributes(int sourceFd)
+{
+    std::vector<char> names;
+    if (sourceFd < 0
+        || !AttributeNames(
+            [&](char* list, std::size_t size) { return ::flistxattr(sourceFd, list, size); },
+            names))
+        return;
+    std::vector<char> value(65536);
+    EachName(names, [&](const char* name) {
+        if (!IsUserAttribute(name))
+            return;
+        const ssize_t size = ::fgetxattr(sourceFd, name, value.data(), value.size());
+        if (size >= 0)
+            (void)::fsetxattr(m_fd, name, value.data(), static_cast<std::size_t>(size), 0);
+    });
+}
+
+bool Destination::PutInPlace(const struct stat& source, int sourceFd)
 {
     ApplyPermissions(source);
+    CopyUserAttributes(sourceFd);
     if (m_copyTimes) {
         const struct timespec times[]
         {

@@ -64,9 +64,15 @@ public:
     [[nodiscard]] Status MayWrite() { return Checked(MayReplace()); }
     // Makes the new file and gives its descriptor, which this object owns, in `fd`.
     [[nodiscard]] Status Create(int& fd);
-    // Gives the complete new file its permissions (and times, if asked), syncs it where that is
-    // needed, and puts it in place under the destination's name. `source` is the job's source.
-    [[nodiscard]] Status Commit(const struct stat& source) { return Checked(PutInPlace(source)); }
+    // Gives the complete new file its permissions (and times, if asked) and the user attributes
+    // of the source open as `sourceFd` (none when -1: file managers' tags, a download's origin,
+    // carried as a courtesy, a file system without them failing nothing), syncs it where that
+    // is needed, and puts it in place under the destination's name. `source` is the job's
+    // source.
+    [[nodiscard]] Status Commit(const struct stat& source, int sourceFd)
+    {
+        return Checked(PutInPlace(source, sourceFd));
+    }
 
 private:
     // Each step below says false, with the reason in m_failure, when it fails.
@@ -74,7 +80,8 @@ private:
     [[nodiscard]] Status Checked(bool ok) const { return ok ? Status() : m_failure; }
     Status Settle(Place named);
     bool MayReplace();
-    bool PutInPlace(const struct stat& source);
+    bool PutInPlace(const struct stat& source, int sourceFd);
+    void CopyUserAttributes(int sourceFd);
     bool CreateNamed();
     template<typename Make> bool MakeTemporaryName(Make make);
     void ApplyPermissions(const struct stat& source);

@@ -48,7 +48,7 @@ private:
     [[nodiscard]] Status IntoStream(int destinationFd);
     [[nodiscard]] Status IntoFile(const JobDestination& destinationFile);
     [[nodiscard]] Status IntoMemory(const JobDestination& destination);
-    [[nodiscard]] Status CodeInto(int destinationFd, bool inOrder);
+    [[nodiscard]] Status CodeInto(int destinationFd, bool inOrder, bool holes = false);
     [[nodiscard]] Status Code(ByteSink& output);
 
     const JobKind m_kind;
@@ -136,9 +136,11 @@ Status FileJob::IntoFile(const JobDestination& destinationFile)
     int fd = -1;
     if (Status status = destination.Create(fd); !status.Ok())
         return status;
-    if (Status status = CodeInto(fd, false); !status.Ok())
+    // A restored file keeps the holes its zeros were, a new file being empty.
+    if (Status status = CodeInto(fd, false, m_kind == JobKind::Decode); !status.Ok())
         return status;
-    if (Status status = destination.Commit(m_source.info); !status.Ok())
+    if (Status status = destination.Commit(m_source.info, m_inMemory ? -1 : m_source.fd.Get());
+        !status.Ok())
         return status;
     m_linkReplaced = destination.LinkNotFollowed() && m_options.replace;
     // What was decoded is kept, but the source is not called ours, nor removed.
@@ -173,9 +175,10 @@ Status FileJob::IntoMemory(const JobDestination& destination)
 // Codes the source into a descriptor of its own for `destinationFd`, and closes it once the
 // coding is done; a close that fails fails the job. The source stays open to the job's end, so
 // that --rm can tell whether it changed after it was read.
-Status FileJob::CodeInto(int destinationFd, bool inOrder)
+Status FileJob::CodeInto(int destinationFd, bool inOrder, bool holes)
 {
-    ByteSink output = ByteSink::ToFile(::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0), inOrder);
+    const int fd = ::fcntl(destinationFd, F_DUPFD_CLOEXEC, 0);
+    ByteSink output = holes ? ByteSink::ToNewFileWithHoles(fd) : ByteSink::ToFile(fd, inOrder);
     if (output.Failed())
         return Status::Fail(JobResult::CannotOpen, JobFile::Destination, errno);
     m_opened = true;

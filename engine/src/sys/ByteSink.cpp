@@ -4,17 +4,20 @@
 
 #include "sys/SystemIo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace hufpack {
 
 ByteSink::ByteSink(Kind kind, int fd, bool inOrder, std::vector<std::uint8_t>* vector,
-                   std::span<std::uint8_t> buffer, Take take)
+                   std::span<std::uint8_t> buffer, Take take, bool holes)
     : m_kind(kind), m_inOrder(inOrder), m_fd(fd), m_vector(vector), m_buffer(buffer),
-      m_take(std::move(take))
+      m_take(std::move(take)), m_holes(holes)
 {
     if (m_kind == Kind::File) {
         m_stream.AttachForWriting(fd);
@@ -28,6 +31,11 @@ ByteSink::ByteSink(Kind kind, int fd, bool inOrder, std::vector<std::uint8_t>* v
 ByteSink ByteSink::ToFile(int fd, bool inOrder)
 {
     return ByteSink(Kind::File, fd, inOrder, nullptr, {}, {});
+}
+
+ByteSink ByteSink::ToNewFileWithHoles(int fd)
+{
+    return ByteSink(Kind::File, fd, false, nullptr, {}, {}, true);
 }
 
 ByteSink ByteSink::ToVector(std::vector<std::uint8_t>& bytes)
@@ -90,6 +98,19 @@ void ByteSink::Write(const std::uint8_t* bytes, std::size_t count)
         return;
     switch (m_kind) {
     case Kind::File:
+        if (m_holes) {
+            // Gathered into blocks, save what comes in blocks already.
+            if (m_held.empty() && count >= kBlockBytes) {
+                WriteWithHoles(bytes, count, m_position);
+            } else {
+                if (m_held.empty())
+                    m_heldAt = m_position;
+                m_held.insert(m_held.end(), bytes, bytes + count);
+                if (m_held.size() >= kBlockBytes)
+                    WriteHeld();
+            }
+            break;
+        }
         m_stream.Write(bytes, count);
         if (m_stream.Failed())
             Fail(m_stream.Error());
@@ -126,7 +147,9 @@ void ByteSink::WriteAt(const std::uint8_t* bytes, std::size_t count, std::int64_
         // One writer at a time: threads that write one file at once wait on its inode's lock
         // in the kernel, spinning, and take longer than they do one after another.
         const std::lock_guard writing(m_writing);
-        if (!hufpack::WriteAt(m_fd, bytes, count, offset))
+        if (m_holes)
+            WriteWithHoles(bytes, count, offset);
+        else if (!hufpack::WriteAt(m_fd, bytes, count, offset))
             Fail(errno);
         return;
     }
@@ -145,12 +168,28 @@ bool ByteSink::Seek(std::int64_t offset)
         Fail(ESPIPE);
         return false;
     }
-    if (m_kind == Kind::File && !m_stream.Seek(offset)) {
+    if (m_holes) {
+        WriteHeld();
+    } else if (m_kind == Kind::File && !m_stream.Seek(offset)) {
         Fail(m_stream.Error());
         return false;
     }
     m_position = offset;
     return true;
+}
+
+void ByteSink::WriteWithHoles(const std::uint8_t* bytes, std::size_t count, std::int64_t offset)
+{
+    if (!WriteLeavingHoles(m_fd, bytes, count, offset))
+        Fail(errno);
+    m_end = std::max(m_end, offset + static_cast<std::int64_t>(count));
+}
+
+void ByteSink::WriteHeld()
+{
+    if (!m_held.empty() && !Failed())
+        WriteWithHoles(m_held.data(), m_held.size(), m_heldAt);
+    m_held.clear();
 }
 
 void ByteSink::HandOn()
@@ -162,6 +201,8 @@ void ByteSink::HandOn()
 
 bool ByteSink::Flush()
 {
+    if (m_holes)
+        WriteHeld();
     if (m_kind == Kind::File && !m_stream.Flush() && !Failed())
         Fail(m_stream.Error());
     if (m_kind == Kind::Callback)
@@ -172,6 +213,14 @@ bool ByteSink::Flush()
 bool ByteSink::Close()
 {
     Flush();
+    if (m_holes && !Failed()) {
+        // A file that ends in a hole is as long as what was written.
+        struct stat info
+        {
+        };
+        if (::fstat(m_fd, &info) != 0 || (info.st_size < m_end && ::ftruncate(m_fd, m_end) != 0))
+            Fail(errno);
+    }
     if (m_kind == Kind::File) {
         if (!m_stream.Close() && !Failed())
             Fail(m_stream.Error());

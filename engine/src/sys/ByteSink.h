@@ -32,6 +32,10 @@ public:
 
     // Takes over `fd`, written from where it stands; `inOrder`: nothing is written at an offset.
     [[nodiscard]] static ByteSink ToFile(int fd, bool inOrder);
+    // Takes over `fd`, a new and empty file, and leaves holes where whole blocks of zeros fall
+    // (WriteLeavingHoles), as cp --sparse=auto does: a disk image restored takes the room it
+    // took. Close sets the file's length where it ends in a hole.
+    [[nodiscard]] static ByteSink ToNewFileWithHoles(int fd);
     // Fills `bytes` from its start, growing it as needed.
     [[nodiscard]] static ByteSink ToVector(std::vector<std::uint8_t>& bytes);
     // Fills `buffer` from its start, and no further.
@@ -72,8 +76,11 @@ private:
     enum class Kind { File, Vector, Buffer, Callback };
 
     ByteSink(Kind kind, int fd, bool inOrder, std::vector<std::uint8_t>* vector,
-             std::span<std::uint8_t> buffer, Take take);
+             std::span<std::uint8_t> buffer, Take take, bool holes = false);
     void Fail(int error);
+    // With holes: writes what is held, from m_heldAt.
+    void WriteHeld();
+    void WriteWithHoles(const std::uint8_t* bytes, std::size_t count, std::int64_t offset);
     // Whether [offset, offset + count) is within the memory the sink may write, which for a
     // vector grows when `grow` allows; fails the sink otherwise.
     bool Room(std::int64_t offset, std::size_t count, bool grow);
@@ -86,7 +93,10 @@ private:
     std::vector<std::uint8_t>* m_vector = nullptr;
     std::span<std::uint8_t> m_buffer;
     Take m_take;
-    std::vector<std::uint8_t> m_held; // a callback's bytes not yet handed on
+    std::vector<std::uint8_t> m_held; // a callback's bytes not yet handed on, or a file's
+    bool m_holes = false;
+    std::int64_t m_heldAt = 0; // with holes: where the held bytes go
+    std::int64_t m_end = 0; // with holes: the end of the furthest write
     std::int64_t m_position = 0;
     std::atomic<bool> m_failed { false };
     int m_error = 0;

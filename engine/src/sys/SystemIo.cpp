@@ -2,7 +2,9 @@
 
 #include "sys/SystemIo.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace hufpack {
@@ -74,6 +76,38 @@ bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t
                                              offset + static_cast<std::int64_t>(done));
                          })
         >= 0;
+}
+
+namespace {
+
+bool AllZero(const std::uint8_t* bytes, std::size_t count)
+{
+    // The first byte is zero and each byte equals the next: one vectorised compare.
+    return count == 0 || (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, count - 1) == 0);
+}
+
+} // namespace
+
+bool WriteLeavingHoles(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset)
+{
+    // Pieces end at multiples of kHoleBytes in the file; runs of pieces with data go out in one
+    // write each.
+    std::size_t run = 0; // where the run of data being gathered starts
+    std::size_t at = 0;
+    while (at < count) {
+        const auto inBlock
+            = static_cast<std::size_t>(offset + static_cast<std::int64_t>(at)) % kHoleBytes;
+        const std::size_t piece = std::min(kHoleBytes - inBlock, count - at);
+        if (AllZero(source + at, piece)) {
+            if (run < at
+                && !WriteAt(fd, source + run, at - run, offset + static_cast<std::int64_t>(run)))
+                return false;
+            run = at + piece;
+        }
+        at += piece;
+    }
+    return run == count
+        || WriteAt(fd, source + run, count - run, offset + static_cast<std::int64_t>(run));
 }
 
 } // namespace hufpack

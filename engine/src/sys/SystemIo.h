@@ -27,4 +27,12 @@ bool WriteFully(int fd, const std::uint8_t* source, std::size_t count);
 // The same at `offset`.
 bool WriteAt(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset);
 
+// The blocks a file's holes are made of: the smallest any file system allocates.
+inline constexpr std::size_t kHoleBytes = 4096;
+// Writes `count` bytes at `offset` of a file where nothing was written in that range before,
+// leaving out each piece of zeros between two multiples of kHoleBytes: a file system makes a
+// hole of every whole block so left out, and the range reads back as written. The file's
+// length is the caller's to set (ftruncate) where it ends in a hole.
+bool WriteLeavingHoles(int fd, const std::uint8_t* source, std::size_t count, std::int64_t offset);
+
 } // namespace hufpack
