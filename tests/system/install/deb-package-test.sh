@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder with `cpack -G DEB` and checks it: its files are
-# exactly the installed files, its dependencies were computed from the programs' libraries, and
-# its control data names the package. Then, as root and where no hufpack package is installed
-# already, it installs the package with apt-get, runs `hufpack --version` and `man hufpack`,
-# starts `hufpack-gui` under xvfb-run, ends it with Escape, and removes the package again.
+# Builds the Debian packages from a build folder with `cpack -G DEB` and checks each: its files
+# are exactly its installed files, its dependencies were computed from its programs' libraries
+# (the tool's bring in no Qt, however deep), lintian finds no error in it, and its control data
+# names it. Then, as root and where no hufpack package is installed already, it installs each
+# package on its own with apt-get (with libhufpack1 where it needs it) and uses it: hufpack and
+# its manual page; hufpack-gui from its desktop entry under xvfb-run, ended with Escape; a C
+# program built with pkg-config and with find_package against the installed library; the Python
+# module under /usr/bin/python3. Each is removed again before the next.
 # Installing changes the machine, so it happens only where asked for: in CI (CI=true) or with
 # HUFPACK_TEST_INSTALL=1; otherwise, and without root, that part is skipped (exit status 77).
 #
@@ -15,11 +18,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 apt=$here/../../../scripts/apt-get-waiting
 
 work=$(mktemp -d)
-installed=0
-cleanup() {
-    if ((installed)); then
-        "$apt" purge -y -q hufpack >/dev/null 2>&1 || true
+installed=()
+remove_installed() {
+    if ((${#installed[@]})); then
+        "$apt" purge -y -q "${installed[@]}" >/dev/null 2>&1 || true
     fi
+    installed=()
+}
+cleanup() {
+    remove_installed
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -27,66 +34,171 @@ fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 
 (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1) \
     || { cat "$work/cpack.log" >&2; fail "cpack -G DEB failed"; }
-debs=("$work"/package/*.deb)
-((${#debs[@]} == 1)) || fail "cpack made ${#debs[@]} packages, not one"
-deb=${debs[0]}
-echo "built $(basename "$deb")"
-
-# Exactly the installed files: the same list the staged install is checked against.
-contents=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sed 's|^\./||' | LC_ALL=C sort)
-diff -u "$here/expected-files.txt" <(echo "$contents") \
-    || fail "the package's files differ from expected-files.txt (- expected, + packaged)"
-
-field() { dpkg-deb --field "$deb" "$1"; }
-[[ $(field Package) == hufpack ]] || fail "the package is named '$(field Package)'"
+packages=(hufpack libhufpack1 libhufpack-dev)
+[[ $(cache HUFPACK_BUILD_GUI) != ON ]] || packages+=(hufpack-gui)
+[[ $(cache HUFPACK_BUILD_PYTHON) != ON ]] || packages+=(python3-hufpack)
 version=$("$build/cli/hufpack" --version | awk '{print $2}')
-[[ $(field Version) == "$version" ]] || fail "the package's version is '$(field Version)'"
-depends=$(field Depends)
-names=$(tr ',' '\n' <<<"$depends" | awk '{print $1}')
-for library in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6; do
-    grep -qxF "$library" <<<"$names" \
-        || fail "Depends lacks $library (dpkg-shlibdeps not run?): $depends"
+architecture=$(dpkg --print-architecture)
+debs=("$work"/package/*.deb)
+((${#debs[@]} == ${#packages[@]})) || fail "cpack made ${#debs[@]} packages, not ${#packages[@]}: ${debs[*]##*/}"
+declare -A deb
+for package in "${packages[@]}"; do
+    deb[$package]=$work/package/${package}_${version}_$architecture.deb
+    [[ -f ${deb[$package]} ]] || fail "no package ${deb[$package]##*/} among ${debs[*]##*/}"
 done
-# What makes it work fully, where apt installs recommended packages: tab completion for the
-# tool, the dialog's layout font, Qt's Wayland plugin.
-recommends=$(field Recommends | tr ',' '\n' | awk '{print $1}')
-for package in bash-completion fonts-liberation2 qt6-wayland; do
-    grep -qxF "$package" <<<"$recommends" || fail "Recommends lacks $package: $(field Recommends)"
-done
-# Stripped: no debugging sections in the packaged programs.
+echo "built ${debs[*]##*/}"
+
+field() { dpkg-deb --field "${deb[$1]}" "$2"; }
+names() { field "$1" "$2" | tr ',|' '\n\n' | awk '{print $1}'; }
+requires() { # package, field, the names it must hold
+    local package=$1 name=$2
+    shift 2
+    for wanted in "$@"; do
+        names "$package" "$name" | grep -qxF "$wanted" \
+            || fail "$package's $name lacks $wanted (dpkg-shlibdeps not run?): $(field "$package" "$name")"
+    done
+}
 mkdir "$work/tree"
-dpkg-deb --extract "$deb" "$work/tree"
-for program in hufpack hufpack-gui; do
-    if readelf -S "$work/tree/usr/bin/$program" | grep -q '\.debug_info'; then
-        fail "$program is packaged with its debugging information"
-    fi
+for package in "${packages[@]}"; do
+    # Exactly its installed files: the same list the staged install is checked against.
+    contents=$(dpkg-deb --fsys-tarfile "${deb[$package]}" | tar -t | grep -v '/$' | sed 's|^\./||' \
+        | LC_ALL=C sort)
+    diff -u <("$here/expected-files.sh" "$build" "$package") <(echo "$contents") \
+        || fail "$package's files differ from expected-files.txt (- expected, + packaged)"
+    [[ $(field "$package" Package) == "$package" ]] || fail "$package is named '$(field "$package" Package)'"
+    [[ $(field "$package" Version) == "$version" ]] || fail "$package's version is '$(field "$package" Version)'"
+    dpkg-deb --extract "${deb[$package]}" "$work/tree"
 done
-echo "package contents and control data: all good"
+
+requires hufpack Recommends bash-completion
+# A tool linked statically depends on nothing; the packages' build links it against the shared
+# system libraries.
+if [[ $(cache HUFPACK_STATIC_CLI) != ON ]]; then
+    requires hufpack Depends libc6 libstdc++6
+    # A server takes the tool without Qt: nothing it depends on, however deep, is a Qt package.
+    closure=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
+        --no-breaks --no-replaces --no-enhances $(names hufpack Depends) 2>/dev/null \
+        | grep -v '^ ' | sort -u)
+    grep -qx libc6 <<<"$closure" || fail "apt-cache does not resolve hufpack's dependencies: $closure"
+    if qt=$(grep -i 'qt' <<<"$closure"); then
+        fail "hufpack pulls in Qt: $(tr '\n' ' ' <<<"$qt")"
+    fi
+elif [[ -n $(field hufpack Depends) ]]; then
+    fail "the static hufpack depends on $(field hufpack Depends)"
+fi
+requires libhufpack1 Depends libc6 libstdc++6
+# Programs built against the library depend on this package from this version on.
+shlibs=$(dpkg-deb --ctrl-tarfile "${deb[libhufpack1]}" | tar -xO ./shlibs)
+[[ $shlibs == "libhufpack 1 libhufpack1 (>= $version)" ]] || fail "libhufpack1's shlibs: $shlibs"
+# dpkg's trigger rebuilds the loader's cache when it is installed and removed.
+[[ $(dpkg-deb --ctrl-tarfile "${deb[libhufpack1]}" | tar -xO ./triggers) == "activate-noawait ldconfig" ]] \
+    || fail "libhufpack1 does not activate the ldconfig trigger"
+grep -qF "libhufpack1 (= $version)" <<<"$(field libhufpack-dev Depends)" \
+    || fail "libhufpack-dev's Depends: $(field libhufpack-dev Depends)"
+if [[ -v deb[hufpack-gui] ]]; then
+    requires hufpack-gui Depends libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6
+    # What makes it work fully, where apt installs recommended packages: the tool, the dialog's
+    # layout font and Qt's Wayland plugin.
+    requires hufpack-gui Recommends hufpack fonts-liberation2 qt6-wayland
+fi
+if [[ -v deb[python3-hufpack] ]]; then
+    requires python3-hufpack Depends libhufpack1 python3 libc6 libstdc++6
+fi
+# Stripped: no debugging sections in what runs.
+while read -r file; do
+    if readelf -S "$file" | grep -q '\.debug_info'; then
+        fail "${file#"$work/tree/"} is packaged with its debugging information"
+    fi
+done < <(find "$work/tree" -type f \( -path '*/bin/*' -o -name '*.so*' \))
+# Lintian's errors are Debian's own bar for a package. A plain build links the tool statically,
+# which the packages' build does not.
+if command -v lintian >/dev/null; then
+    suppress=()
+    [[ $(cache HUFPACK_STATIC_CLI) != ON ]] || suppress=(--suppress-tags statically-linked-binary)
+    for package in "${packages[@]}"; do
+        lintian --fail-on error --allow-root "${suppress[@]}" "${deb[$package]}" >"$work/lintian.log" 2>&1 \
+            || { cat "$work/lintian.log" >&2; fail "lintian finds errors in $package"; }
+    done
+else
+    echo "lintian is not installed: its checks are skipped"
+fi
+echo "packages' contents and control data: all good"
 
 if [[ ${CI:-} != true && ${HUFPACK_TEST_INSTALL:-} != 1 ]]; then
-    echo "installing the package system-wide is skipped: set HUFPACK_TEST_INSTALL=1 to do it"
+    echo "installing the packages system-wide is skipped: set HUFPACK_TEST_INSTALL=1 to do it"
     exit 77
 fi
 if [[ $(id -u) -ne 0 ]]; then
-    echo "not root: installing the package is skipped"
+    echo "not root: installing the packages is skipped"
     exit 77
 fi
-if dpkg-query -W -f='${Status}' hufpack 2>/dev/null | grep -q 'install ok installed'; then
-    echo "a hufpack package is installed already: installing this one is skipped"
-    exit 77
-fi
+for package in "${packages[@]}"; do
+    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        echo "the package $package is installed already: installing these is skipped"
+        exit 77
+    fi
+done
 
-installed=1
-"$apt" install -y -q --no-install-recommends "$deb" \
-    >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
+# Installs the packages named, and nothing of Hufpack's else.
+install_packages() {
+    installed=("$@")
+    local files=()
+    for package in "$@"; do
+        files+=("${deb[$package]}")
+    done
+    "$apt" install -y -q --no-install-recommends "${files[@]}" >"$work/apt.log" 2>&1 \
+        || { cat "$work/apt.log" >&2; fail "apt-get install $* failed"; }
+}
+
+install_packages hufpack
 [[ $(command -v hufpack) == /usr/bin/hufpack ]] || fail "hufpack is not on the PATH"
 [[ $(hufpack --version) == "hufpack $version" ]] || fail "hufpack --version: $(hufpack --version)"
 page=$(man -w hufpack) || fail "man finds no page for hufpack"
 [[ $page == /usr/share/man/man1/hufpack.1.gz ]] || fail "man hufpack shows $page"
+if ldd /usr/bin/hufpack | grep -i qt; then
+    fail "the installed hufpack loads Qt"
+fi
+head -c 100000 /dev/urandom | base64 >"$work/sample"
+hufpack -c "$work/sample" | hufpack -dc | cmp -s - "$work/sample" || fail "the installed hufpack does not round-trip"
+remove_installed
+echo "hufpack installed on its own: the tool, its page, no Qt"
 
+install_packages libhufpack1
+ldconfig -p | grep -qF "libhufpack.so.1 (libc6,x86-64) => /usr/lib/" \
+    || fail "the loader does not know the installed libhufpack.so.1: $(ldconfig -p | grep hufpack)"
+remove_installed
+
+install_packages libhufpack1 libhufpack-dev
+cc -std=c99 -Wall -Wextra -Werror "$here/consumer/consumer.c" $(pkg-config --cflags --libs hufpack) \
+    -o "$work/by-pkg-config" || fail "a C program does not build with pkg-config hufpack"
+"$work/by-pkg-config" "$work/sample" >/dev/null || fail "the C program built with pkg-config fails"
+ldd "$work/by-pkg-config" | grep -q "libhufpack.so.1 => /usr/lib/" \
+    || fail "the C program does not load the installed library"
+cmake -S "$here/consumer" -B "$work/consumer-build" >/dev/null && cmake --build "$work/consumer-build" >/dev/null \
+    || fail "a C project does not build with find_package(hufpack)"
+"$work/consumer-build/consumer" "$work/sample" >/dev/null && "$work/consumer-build/consumer-static" "$work/sample" >/dev/null \
+    || fail "the C programs built with find_package fail"
+remove_installed
+echo "libhufpack1 and libhufpack-dev installed: C programs build and run against them"
+
+if [[ -v deb[python3-hufpack] ]]; then
+    install_packages libhufpack1 python3-hufpack
+    (cd / && /usr/bin/python3 -I - "$work/sample") <<'PYTHON' || fail "the installed Python module does not work"
+import sys, hufpack
+assert hufpack.__file__.startswith("/usr/lib/python3/dist-packages/hufpack/"), hufpack.__file__
+data = open(sys.argv[1], "rb").read()
+assert hufpack.decompress(hufpack.compress(data)) == data
+PYTHON
+    remove_installed
+    echo "python3-hufpack installed: the module imports and round-trips"
+fi
+
+[[ -v deb[hufpack-gui] ]] || exit 0
+install_packages hufpack-gui
 # The package's triggers built the MIME and desktop databases: GIO opens .huf files with the
 # installed entry.
 "$here/desktop-reads-entry.sh" /usr/share /usr/bin || fail "GIO does not open .huf files with the installed entry"
@@ -128,4 +240,5 @@ timeout 60 xvfb-run -a "$work/session.sh" || status=$?
 grep -qF "\"$wm_class\"" "$work/wm_class" \
     || fail "the window's $(cat "$work/wm_class") does not hold StartupWMClass $wm_class"
 
-echo "installed with apt-get: hufpack, man hufpack and hufpack-gui all work"
+remove_installed
+echo "hufpack-gui installed on its own: its entry opens .huf files, the dialog starts and ends"

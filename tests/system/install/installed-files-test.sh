@@ -21,16 +21,20 @@ DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 root="$stage/usr"
 app_id=org.hufpack.hufpack
 
-# The one list of what an installed Hufpack is; the package test checks the .deb against it too.
-expected=$(dirname "$0")/expected-files.txt
+# The one list of what an installed Hufpack is, package by package; the package test checks the
+# .debs against it too.
+list=$(dirname "$0")/expected-files.txt
+expected=$("$(dirname "$0")/expected-files.sh" "$build")
 actual=$(cd "$stage" && find . -mindepth 1 \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort)
-if ! diff -u "$expected" <(echo "$actual"); then
-    fail "the installed files differ from $expected (- expected, + installed)"
+if ! diff -u <(echo "$expected") <(echo "$actual"); then
+    fail "the installed files differ from $list (- expected, + installed)"
 fi
 
-# The packaging document's table of the files, relative to the prefix, says "exactly" too. A
-# cell may name several files: `{16x16,32x32}` is one file for each, and a name without a folder
-# is in the folder of the one before it.
+# The packaging document's table of the files and their packages, relative to the prefix, says
+# "exactly" too. A cell may name several files: `{16x16,32x32}` is one file for each, and a name
+# without a folder is in the folder of the one before it. What varies from machine to machine
+# is written <triplet> (the library folder's), <config> (the build type) and <suffix> (the
+# interpreter's for its modules).
 documented=$(python3 - "$(dirname "$0")/../../../docs/packaging.md" <<'EOF_PY'
 import re, sys
 lines = open(sys.argv[1]).read().splitlines()
@@ -38,28 +42,33 @@ start = next(i for i, line in enumerate(lines) if line.startswith("| file |"))
 for line in lines[start + 2:]:
     if not line.startswith("|"):
         break
+    cells = line.split("|")
     folder = ""
-    for name in re.findall(r"`([^`]+)`", line.split("|")[1]):
+    for name in re.findall(r"`([^`]+)`", cells[1]):
         if "/" not in name:
             name = folder + name
         folder = name[: name.rfind("/") + 1]
         braces = re.search(r"\{([^}]*)\}", name)
         for choice in braces.group(1).split(",") if braces else [None]:
-            print("usr/" + (name.replace(braces.group(0), choice) if braces else name))
+            path = name.replace(braces.group(0), choice) if braces else name
+            path = (path.replace("lib/<triplet>", "@LIBDIR@").replace("<config>", "@CONFIG@")
+                    .replace("<suffix>", "@PYTHON_EXT@"))
+            print(cells[2].strip(" `"), "usr/" + path)
 EOF_PY
 )
-if ! diff -u <(LC_ALL=C sort <<<"$documented") "$expected"; then
-    fail "docs/packaging.md's table differs from $expected (- documented, + installed)"
+if ! diff -u <(LC_ALL=C sort <<<"$documented") <(LC_ALL=C sort "$list"); then
+    fail "docs/packaging.md's table differs from $list (- documented, + listed)"
 fi
 
 while read -r path; do
+    [[ ! -L $stage/$path ]] || continue
     mode=$(stat -c %a "$stage/$path" 2>/dev/null) || continue
     case $path in
     usr/bin/*) want=755 ;;
     *) want=644 ;;
     esac
     [[ $mode == "$want" ]] || fail "$path has mode $mode, not $want"
-done <"$expected"
+done <<<"$expected"
 
 # The validators print every error, warning, hint and pedantic remark; none may appear.
 desktop="$root/share/applications/$app_id.desktop"

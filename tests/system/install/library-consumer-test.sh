@@ -11,7 +11,7 @@ here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 stage=$work/stage
-for component in libhufpack libhufpack-dev; do
+for component in libhufpack1 libhufpack-dev; do
     cmake --install "$build" --prefix "$stage" --component "$component" >/dev/null
 done
 pc=$(dirname "$(find "$stage" -name hufpack.pc)")
