@@ -345,7 +345,7 @@ class HufpackFile(io.BufferedIOBase):
     def _open_reader(self, single_file):
         # Opened here, so that a missing or unreadable file fails at open() as the built-in
         # open()'s does; the job reads the descriptor, which stays this object's.
-        self._fd = os.open(self._path, os.O_RDONLY | os.O_CLOEXEC)
+        self._fd = os.open(self._name, os.O_RDONLY | os.O_CLOEXEC)
         self._chunk = memoryview(b"")
         self._restorer = _Restorer(self._fd, self._name, self._threads, single_file)
 
