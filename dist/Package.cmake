@@ -10,6 +10,8 @@ set(CPACK_PACKAGE_CONTACT ${HUFPACK_MAINTAINER})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)
+set(CPACK_HUFPACK_STRIP ${CMAKE_STRIP})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/StripArchives.cmake)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL ${HUFPACK_COMPONENTS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -93,9 +95,9 @@ if(HUFPACK_BUILD_PYTHON)
         "python3 (>= ${python}), python3 (<< ${Python3_VERSION_MAJOR}.${next_minor})")
     set(CPACK_DEBIAN_PYTHON3-HUFPACK_DESCRIPTION "static Huffman file compression (Python 3 module)
 ${hufpack_about}
- .
- This package holds the Python 3 module hufpack, on libhufpack: compress and
- decompress bytes, open compressed files as file objects, and compress or
- restore files with the tool's rules.")
+
+This package holds the Python 3 module hufpack, on libhufpack: compress and
+decompress bytes, open compressed files as file objects, and compress or
+restore files with the tool's rules.")
 endif()
 include(CPack)
