@@ -348,19 +348,24 @@ ToolRun DecodeWithTool(const std::string& source, const std::string& destination
     // tests; the copy's peak begins at what this one holds now.
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ToolRun run;
-        const test::ScratchDir logs;
-        const pid_t tool = limitBytes == 0
-            ? test::StartTool({ "decode", source, destination, "-f" }, logs / "out", logs / "err")
-            : ForkTool(source, destination, limitBytes);
-        int wstatus = 0;
-        rusage usage {};
-        if (tool > 0) {
-            while (::wait4(tool, &wstatus, 0, &usage) < 0) { }
-            run = { WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, usage.ru_maxrss };
+        bool done = false;
+        {
+            // Gone before _exit, which runs no destructors.
+            ToolRun run;
+            const test::ScratchDir logs;
+            const pid_t tool = limitBytes == 0
+                ? test::StartTool({ "decode", source, destination, "-f" }, logs / "out",
+                                  logs / "err")
+                : ForkTool(source, destination, limitBytes);
+            int wstatus = 0;
+            rusage usage {};
+            if (tool > 0) {
+                while (::wait4(tool, &wstatus, 0, &usage) < 0) { }
+                run = { WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1, usage.ru_maxrss };
+            }
+            done = ::write(report[1], &run, sizeof run) == sizeof run && tool > 0;
         }
-        const bool sent = ::write(report[1], &run, sizeof run) == sizeof run;
-        ::_exit(sent && tool > 0 ? 0 : 1);
+        ::_exit(done ? 0 : 1);
     }
     ::close(report[1]);
     ToolRun run;
