@@ -17,9 +17,13 @@ done
 pc=$(dirname "$(find "$stage" -name hufpack.pc)")
 libdir=$(dirname "$(find "$stage" -name 'libhufpack.so.1')")
 head -c 3000000 /dev/urandom | base64 >"$work/sample"
+# A build with sanitizers has them in the library too: its programs bring their runtime.
+sanitize=$(sed -n 's/^HUFPACK_SANITIZE:[A-Z]*=//p' "$build/CMakeCache.txt")
+cflags=()
+[[ -z $sanitize ]] || cflags=("-fsanitize=$sanitize")
 
 echo "With pkg-config:"
-PKG_CONFIG_PATH=$pc cc -std=c99 -Wall -Wextra -Werror "$here/consumer/consumer.c" \
+PKG_CONFIG_PATH=$pc cc -std=c99 -Wall -Wextra -Werror "${cflags[@]}" "$here/consumer/consumer.c" \
     $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs hufpack) -o "$work/by-pkg-config"
 # The staged library, and no other copy the system may have.
 LD_LIBRARY_PATH=$libdir "$work/by-pkg-config" "$work/sample"
@@ -27,7 +31,8 @@ LD_LIBRARY_PATH=$libdir ldd "$work/by-pkg-config" | grep -q "libhufpack.so.1 => 
     || { echo "FAIL: the program did not load the staged library" >&2; exit 1; }
 
 echo "With find_package:"
-cmake -S "$here/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$stage" >/dev/null
+cmake -S "$here/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$stage" \
+    -DCMAKE_C_FLAGS="${cflags[*]}" >/dev/null
 cmake --build "$work/consumer-build" >/dev/null
 "$work/consumer-build/consumer" "$work/sample"
 "$work/consumer-build/consumer-static" "$work/sample"
