@@ -99,8 +99,11 @@ void ByteSink::Write(const std::uint8_t* bytes, std::size_t count)
     switch (m_kind) {
     case Kind::File:
         if (m_holes) {
-            // Gathered into blocks, save what comes in blocks already.
-            if (m_held.empty() && count >= kBlockBytes) {
+            // Small writes are gathered into blocks; a piece of a hole's size or more goes out
+            // as it comes, after what was gathered before it, so that a decoder's chunks are
+            // never copied once more.
+            if (count >= kHoleBytes) {
+                WriteHeld();
                 WriteWithHoles(bytes, count, m_position);
             } else {
                 if (m_held.empty())
