@@ -1,6 +1,7 @@
 // The codec on memory, where a file would not show what can go wrong: a buffer that the output
 // fills exactly or overruns by a byte, a callback that stops taking bytes, and sizes at the
-// edges of the blocks, the parts and the chunks, each against the bit-by-bit reference.
+// edges of the blocks, the parts and the chunks, each against the bit-by-bit reference; and the
+// sink of a new file with holes, which takes writes of every size.
 
 #include "CoderRun.h"
 #include "Corpus.h"
@@ -13,7 +14,9 @@
 #include "sys/SystemIo.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace hufpack {
 namespace {
@@ -120,6 +123,36 @@ TEST(MemoryCodec, SizesAtTheEdgesOfBlocksPartsAndChunks)
             EXPECT_TRUE(restored.bytes == source) << "chunks of " << chunkBits << " bits";
         }
     }
+}
+
+// A new file with holes gathers small writes and takes larger ones as they come: either way,
+// in any mix, the bytes land in order, zeros read back as zeros, and a file that ends in a hole
+// has its whole length.
+TEST(FileSinks, WritesOfEverySizeLandInOrderAroundTheHoles)
+{
+    const auto data = [](std::size_t size) { return test::SkewedBytes(size, size + 7); };
+    const std::vector<Bytes> writes
+        = { data(3),     Bytes(4093),           Bytes(3 * 4096),    data(5000),
+            Bytes(1),    data(kBlockBytes + 9), Bytes(kBlockBytes), data(100),
+            Bytes(20000) };
+    const test::ScratchDir dir;
+    const int fd = ::open((dir / "sparse").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    Bytes expected;
+    {
+        ByteSink sink = ByteSink::ToNewFileWithHoles(fd);
+        for (const Bytes& bytes : writes) {
+            sink.Write(bytes.data(), bytes.size());
+            expected.insert(expected.end(), bytes.begin(), bytes.end());
+        }
+        ASSERT_TRUE(sink.Close());
+    }
+    EXPECT_TRUE(test::ReadFile(dir / "sparse") == expected);
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat((dir / "sparse").c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, static_cast<off_t>(expected.size()));
 }
 
 } // namespace
