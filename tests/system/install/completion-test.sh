@@ -56,7 +56,7 @@ expect '--to-stdout' hufpack --to
 for processors in 1 2 4 6; do
     expect "$(printf '%s\n' 0 1 2 4 "$processors" | sort -u | paste -sd ' ')" hufpack -T ''
 done
-bash --norc --noprofile -c "source '$completion'; complete -p hufpack" | grep -q -- '-F _hufpack' \
+grep -q -- '-F _hufpack' <<<"$(bash --norc --noprofile -c "source '$completion'; complete -p hufpack")" \
     || fail "the completion is not registered for hufpack"
 
 # Every option that --help lists, and every one the manual page documents (the tags of its
@@ -75,7 +75,7 @@ for required in --uncompress --to-stdout -5 --threads; do
     grep -qxF -- "$required" <<<"$options" || fail "$required is not among the documented options"
 done
 for option in $options; do
-    offers hufpack "$option" | grep -qxF -- "$option" || fail "Tab does not complete $option"
+    grep -qxF -- "$option" <<<"$(offers hufpack "$option")" || fail "Tab does not complete $option"
 done
 
 ((failures == 0)) || exit 1

@@ -58,7 +58,7 @@ requires() { # package, field, the names it must hold
     local package=$1 name=$2
     shift 2
     for wanted in "$@"; do
-        names "$package" "$name" | grep -qxF "$wanted" \
+        grep -qxF "$wanted" <<<"$(names "$package" "$name")" \
             || fail "$package's $name lacks $wanted (dpkg-shlibdeps not run?): $(field "$package" "$name")"
     done
 }
@@ -110,7 +110,7 @@ if [[ -v deb[python3-hufpack] ]]; then
 fi
 # Stripped: no debugging sections in what runs.
 while read -r file; do
-    if readelf -S "$file" | grep -q '\.debug_info'; then
+    if grep -q '\.debug_info' <<<"$(readelf -S "$file")"; then
         fail "${file#"$work/tree/"} is packaged with its debugging information"
     fi
 done < <(find "$work/tree" -type f \( -path '*/bin/*' -o -name '*.so*' -o -name '*.a' \))
@@ -169,7 +169,7 @@ echo "hufpack installed on its own: the tool, its page, no Qt"
 
 install_packages libhufpack1
 # /lib is /usr/lib on a merged system: the loader may name either.
-ldconfig -p | grep -qE "libhufpack\.so\.1 .* => (/usr)?/lib/" \
+grep -qE "libhufpack\.so\.1 .* => (/usr)?/lib/" <<<"$(ldconfig -p)" \
     || fail "the loader does not know the installed libhufpack.so.1: $(ldconfig -p | grep hufpack)"
 remove_installed
 
@@ -177,7 +177,7 @@ install_packages libhufpack1 libhufpack-dev
 cc -std=c99 -Wall -Wextra -Werror "$here/consumer/consumer.c" $(pkg-config --cflags --libs hufpack) \
     -o "$work/by-pkg-config" || fail "a C program does not build with pkg-config hufpack"
 "$work/by-pkg-config" "$work/sample" >/dev/null || fail "the C program built with pkg-config fails"
-ldd "$work/by-pkg-config" | grep -qE "libhufpack\.so\.1 => (/usr)?/lib/" \
+grep -qE "libhufpack\.so\.1 => (/usr)?/lib/" <<<"$(ldd "$work/by-pkg-config")" \
     || fail "the C program does not load the installed library"
 cmake -S "$here/consumer" -B "$work/consumer-build" >/dev/null && cmake --build "$work/consumer-build" >/dev/null \
     || fail "a C project does not build with find_package(hufpack)"

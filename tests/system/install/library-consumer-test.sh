@@ -27,7 +27,9 @@ PKG_CONFIG_PATH=$pc cc -std=c99 -Wall -Wextra -Werror "${cflags[@]}" "$here/cons
     $(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs hufpack) -o "$work/by-pkg-config"
 # The staged library, and no other copy the system may have.
 LD_LIBRARY_PATH=$libdir "$work/by-pkg-config" "$work/sample"
-LD_LIBRARY_PATH=$libdir ldd "$work/by-pkg-config" | grep -q "libhufpack.so.1 => $libdir/" \
+# Read whole before grep looks: grep -q ending a pipe early would fail it under pipefail.
+loaded=$(LD_LIBRARY_PATH=$libdir ldd "$work/by-pkg-config")
+grep -qF "libhufpack.so.1 => $libdir/" <<<"$loaded" \
     || { echo "FAIL: the program did not load the staged library" >&2; exit 1; }
 
 echo "With find_package:"
@@ -36,7 +38,7 @@ cmake -S "$here/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$stage"
 cmake --build "$work/consumer-build" >/dev/null
 "$work/consumer-build/consumer" "$work/sample"
 "$work/consumer-build/consumer-static" "$work/sample"
-if ldd "$work/consumer-build/consumer-static" | grep -q libhufpack; then
+if grep -q libhufpack <<<"$(ldd "$work/consumer-build/consumer-static")"; then
     echo "FAIL: the static program loads the shared library" >&2
     exit 1
 fi
